@@ -1,0 +1,21 @@
+# GoogleTest is built from the sources Debian's googletest package installs,
+# so every target (64-bit, 32-bit, Windows) gets a matching library.
+set(QUORVEL_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
+if(NOT EXISTS ${QUORVEL_GTEST_SOURCE}/CMakeLists.txt)
+  message(FATAL_ERROR "GoogleTest sources not found at ${QUORVEL_GTEST_SOURCE}; install Debian's googletest package")
+endif()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(${QUORVEL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT MSVC)
+  target_compile_options(gtest PRIVATE -msse2 -mfpmath=sse)
+  target_compile_options(gtest_main PRIVATE -msse2 -mfpmath=sse)
+endif()
+
+# One test program is one CTest test (one wine process under the emulator);
+# each writes its case counts where scripts/test sums them.
+function(quorvel_add_test_program name)
+  add_test(NAME ${name} COMMAND ${name} --gtest_output=xml:${CMAKE_BINARY_DIR}/results/${name}.xml)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+endfunction()

@@ -1,0 +1,32 @@
+# Debian packages the project's scripts need, and their installation.
+# Sourced by scripts/test, scripts/demo and scripts/bench.
+
+QUORVEL_TEST_PACKAGES=(
+    cmake ninja-build g++ g++-multilib g++-mingw-w64-i686 googletest
+    wine wine32:i386
+)
+
+package_installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+# Installs the packages that are missing when running as root; otherwise
+# names them and fails.
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do package_installed "$pkg" || missing+=("$pkg"); done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages: ${missing[*]}" >&2
+        echo "Install them as root (apt-get install ${missing[*]}) or run this script as root." >&2
+        return 1
+    fi
+    local pkgs=" ${missing[*]} "
+    if [[ $pkgs == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386 || return 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q || return 1
+    apt-get install -y -q "${missing[@]}" || return 1
+}
