@@ -16,6 +16,8 @@ endif()
 # One test program is one CTest test (one wine process under the emulator);
 # each writes its case counts where scripts/test sums them.
 function(quorvel_add_test_program name)
-  add_test(NAME ${name} COMMAND ${name} --gtest_output=xml:${CMAKE_BINARY_DIR}/results/${name}.xml)
+  # A relative report path: a Windows program under wine cannot take a Unix one.
+  add_test(NAME ${name} COMMAND ${name} --gtest_output=xml:results/${name}.xml
+           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   set_tests_properties(${name} PROPERTIES TIMEOUT 900)
 endfunction()
