@@ -36,8 +36,16 @@ void releaseTree(ExprNode* root) {
 }
 }  // namespace
 
+extern "C" void exprAttachProgram(ExprContext* context) {
+    exprFreeProgram(context->program);
+    context->program = exprCompile(context->root);
+}
+
 extern "C" int32_t exprClear(ExprContext* context) {
-    if (context == nullptr || context->root == nullptr) return EXPR_OK;
+    if (context == nullptr) return EXPR_OK;
+    exprFreeProgram(context->program);
+    context->program = nullptr;
+    if (context->root == nullptr) return EXPR_OK;
     releaseTree(context->root);
     context->root = nullptr;
     context->parsed = 0;
@@ -47,6 +55,7 @@ extern "C" int32_t exprClear(ExprContext* context) {
 
 extern "C" int32_t exprFreeContext(ExprContext* context) {
     if (context == nullptr) return EXPR_OK;
+    exprFreeProgram(context->program);
     releaseTree(context->root);
     exprDealloc(context);
     return EXPR_OK;
@@ -75,48 +84,156 @@ extern "C" int32_t exprEvaluate(ExprContext* context, double* result) {
     if (context == nullptr || result == nullptr) return EXPR_ERR_ARGUMENT;
     if (context->failed || !context->parsed || context->root == nullptr) return EXPR_ERR_NOT_READY;
     context->countdown = context->checkInterval;
+    if (context->program != nullptr) return exprRunProgram(context, context->program, result);
     return exprEvalNode(context, context->root, result);
 }
 
+// The walk keeps the abort countdown in a local record rather than in the
+// context, evaluates leaf operands without a further call, and runs the
+// arithmetic operators and the statement sequence in place. Every other
+// callback is called as registered, with the countdown handed back to the
+// context around the call, so the node evaluations at which the abort
+// callback is polled are exactly those of one exprEvalNode per node.
 namespace {
-// Counts one node evaluation; polls the abort callback when the countdown has
-// run out. True means stop. The countdown saturates instead of overflowing
-// when a stopping callback is met again and again without a fresh evaluate.
-bool abortRequested(ExprContext* context) {
-    const int32_t left = context->countdown;
-    if (left > 0) {
-        context->countdown = left - 1;
-        return false;
-    }
+struct Walk {
+    ExprContext* context;
+    int32_t countdown;
+};
+
+// The countdown has run out: poll. True means stop. The countdown saturates
+// instead of overflowing when a stopping callback is met again and again
+// without a fresh evaluation.
+[[gnu::noinline]] bool pollAbort(Walk& walk, int32_t left) {
+    ExprContext* context = walk.context;
     context->countdown = left > INT32_MIN ? left - 1 : left;
-    if (exprPollAbort(context) != 0) return true;
-    context->countdown = context->checkInterval;
+    if (exprPollAbort(context) != 0) {
+        walk.countdown = context->countdown;
+        return true;
+    }
+    walk.countdown = context->checkInterval;
     return false;
 }
-}  // namespace
 
-extern "C" int32_t exprEvalNode(ExprContext* context, ExprNode* node, double* result) {
-    if (context == nullptr || node == nullptr) return EXPR_ERR_ARGUMENT;
-    if (abortRequested(context)) return EXPR_ERR_ABORTED;
+// Counts one node evaluation; true means stop.
+inline bool tick(Walk& walk) {
+    const int32_t left = walk.countdown;
+    if (left > 0) [[likely]] {
+        walk.countdown = left - 1;
+        return false;
+    }
+    return pollAbort(walk, left);
+}
+
+int32_t walkNode(Walk& walk, ExprNode* node, double* result);
+
+// One node evaluation of an operand: leaves in place, the rest by walkNode.
+inline int32_t walkOperand(Walk& walk, ExprNode* node, double* result) {
+    if (node == nullptr) return EXPR_ERR_ARGUMENT;
+    if (node->kind == NODE_CONSTANT) {
+        if (tick(walk)) return EXPR_ERR_ABORTED;
+        *result = node->value;
+        return EXPR_OK;
+    }
+    if (node->kind == NODE_VARIABLE) {
+        if (tick(walk)) return EXPR_ERR_ABORTED;
+        *result = *node->valuePtr;
+        return EXPR_OK;
+    }
+    return walkNode(walk, node, result);
+}
+
+// Both operands, left first; the first failure ends it.
+inline int32_t walkOperands(Walk& walk, ExprNode* args, double& left, double& right) {
+    const int32_t code = walkOperand(walk, &args[0], &left);
+    if (code != EXPR_OK) return code;
+    return walkOperand(walk, &args[1], &right);
+}
+
+int32_t divide(ExprContext* context, double left, double right, double* result) {
+    // Zero of either sign and NaN are refused alike: the comparison with 0.0
+    // is equal or unordered.
+    if (!(right < 0.0 || right > 0.0)) {
+        if (!exprZeroOnMathError(context)) return EXPR_ERR_DIVIDE_BY_ZERO;
+        *result = 0.0;
+        return EXPR_OK;
+    }
+    *result = left / right;
+    return EXPR_OK;
+}
+
+// A registered callback: it sees the countdown in the context.
+int32_t callOut(Walk& walk, ExprNode* node, double* result) {
+    ExprContext* context = walk.context;
+    context->countdown = walk.countdown;
+    const int32_t code = node->function(context, node->args, node->argCount, node->refs, node->refCount, result);
+    walk.countdown = context->countdown;
+    return code;
+}
+
+int32_t walkCall(Walk& walk, ExprNode* node, double* result) {
+    const ExprFunction function = node->function;
+    if (function == nullptr) return EXPR_ERR_INTERNAL;
+    const bool binary = function == opMul || function == opAdd || function == opSub || function == opDiv;
+    if (binary) {
+        if (node->argCount != 2) return EXPR_ERR_ARG_COUNT;
+        double left, right;
+        const int32_t code = walkOperands(walk, node->args, left, right);
+        if (code != EXPR_OK) return code;
+        if (function == opMul) *result = left * right;
+        else if (function == opAdd) *result = left + right;
+        else if (function == opSub) *result = left - right;
+        else return divide(walk.context, left, right, result);
+        return EXPR_OK;
+    }
+    if (function == builtinMany) {
+        double value = 0.0;
+        for (int32_t i = 0; i < node->argCount; ++i) {
+            const int32_t code = walkOperand(walk, &node->args[i], &value);
+            if (code != EXPR_OK) return code;
+        }
+        *result = value;
+        return EXPR_OK;
+    }
+    if (function == opNeg) {
+        if (node->argCount != 1) return EXPR_ERR_ARG_COUNT;
+        double operand;
+        const int32_t code = walkOperand(walk, node->args, &operand);
+        if (code != EXPR_OK) return code;
+        *result = -operand;
+        return EXPR_OK;
+    }
+    return callOut(walk, node, result);
+}
+
+int32_t walkNode(Walk& walk, ExprNode* node, double* result) {
+    if (tick(walk)) return EXPR_ERR_ABORTED;
     switch (node->kind) {
+        case NODE_CALL:
+            return walkCall(walk, node, result);
+        case NODE_ASSIGN: {
+            const int32_t code = walkOperand(walk, node->child, result);
+            if (code != EXPR_OK) return code;
+            *node->target = *result;
+            return EXPR_OK;
+        }
         case NODE_CONSTANT:
             *result = node->value;
             return EXPR_OK;
         case NODE_VARIABLE:
             *result = *node->valuePtr;
             return EXPR_OK;
-        case NODE_CALL:
-            if (node->function == nullptr) return EXPR_ERR_INTERNAL;
-            return node->function(context, node->args, node->argCount, node->refs, node->refCount, result);
-        case NODE_ASSIGN: {
-            const int32_t code = exprEvalNode(context, node->child, result);
-            if (code != EXPR_OK) return code;
-            *node->target = *result;
-            return EXPR_OK;
-        }
         default:
             return EXPR_ERR_INTERNAL;
     }
+}
+}  // namespace
+
+extern "C" int32_t exprEvalNode(ExprContext* context, ExprNode* node, double* result) {
+    if (context == nullptr || node == nullptr) return EXPR_ERR_ARGUMENT;
+    Walk walk{context, context->countdown};
+    const int32_t code = walkNode(walk, node, result);
+    context->countdown = walk.countdown;
+    return code;
 }
 
 extern "C" void exprFreeNode(ExprNode* node) {
@@ -135,65 +252,34 @@ extern "C" void exprFreeNode(ExprNode* node) {
 
 // ---- Operators ----------------------------------------------------------------------
 
+// Called as callbacks (from a hand-built tree or another callback), the
+// operators and the statement sequence run the walk's own code for a call.
 namespace {
-// Evaluates both operands, left first; the first failure ends it.
-int32_t evalOperands(ExprContext* context, ExprNode* args, double& left, double& right) {
-    int32_t code = exprEvalNode(context, &args[0], &left);
-    if (code != EXPR_OK) return code;
-    return exprEvalNode(context, &args[1], &right);
+int32_t callInPlace(ExprContext* context, ExprFunction function, ExprNode* args, int32_t argCount, double* result) {
+    ExprNode call{};
+    call.kind = NODE_CALL;
+    call.function = function;
+    call.args = args;
+    call.argCount = argCount;
+    Walk walk{context, context->countdown};
+    const int32_t code = walkCall(walk, &call, result);
+    context->countdown = walk.countdown;
+    return code;
 }
 }  // namespace
 
-#define EXPR_BINARY_OPERATOR(name, op)                                                                   \
-    extern "C" int32_t name(ExprContext* context, ExprNode* args, int32_t argCount, double**, int32_t, \
-                            double* result) {                                                          \
-        if (argCount != 2) return EXPR_ERR_ARG_COUNT;                                                  \
-        double left, right;                                                                            \
-        const int32_t code = evalOperands(context, args, left, right);                                 \
-        if (code != EXPR_OK) return code;                                                              \
-        *result = left op right;                                                                       \
-        return EXPR_OK;                                                                                \
+#define EXPR_IN_PLACE_CALLBACK(name)                                                                        \
+    extern "C" int32_t name(ExprContext* context, ExprNode* args, int32_t argCount, double**, int32_t,    \
+                            double* result) {                                                             \
+        return callInPlace(context, name, args, argCount, result);                                        \
     }
 
-EXPR_BINARY_OPERATOR(opAdd, +)
-EXPR_BINARY_OPERATOR(opSub, -)
-EXPR_BINARY_OPERATOR(opMul, *)
-
-extern "C" int32_t opDiv(ExprContext* context, ExprNode* args, int32_t argCount, double**, int32_t, double* result) {
-    if (argCount != 2) return EXPR_ERR_ARG_COUNT;
-    double left, right;
-    const int32_t code = evalOperands(context, args, left, right);
-    if (code != EXPR_OK) return code;
-    // Zero of either sign and NaN are refused alike: the comparison with 0.0
-    // is equal or unordered.
-    if (!(right < 0.0 || right > 0.0)) {
-        if (!exprZeroOnMathError(context)) return EXPR_ERR_DIVIDE_BY_ZERO;
-        *result = 0.0;
-        return EXPR_OK;
-    }
-    *result = left / right;
-    return EXPR_OK;
-}
-
-extern "C" int32_t opNeg(ExprContext* context, ExprNode* args, int32_t argCount, double**, int32_t, double* result) {
-    if (argCount != 1) return EXPR_ERR_ARG_COUNT;
-    double operand;
-    const int32_t code = exprEvalNode(context, &args[0], &operand);
-    if (code != EXPR_OK) return code;
-    *result = -operand;
-    return EXPR_OK;
-}
-
-extern "C" int32_t builtinMany(ExprContext* context, ExprNode* args, int32_t argCount, double**, int32_t,
-                               double* result) {
-    double value = 0.0;
-    for (int32_t i = 0; i < argCount; ++i) {
-        const int32_t code = exprEvalNode(context, &args[i], &value);
-        if (code != EXPR_OK) return code;
-    }
-    *result = value;
-    return EXPR_OK;
-}
+EXPR_IN_PLACE_CALLBACK(opAdd)
+EXPR_IN_PLACE_CALLBACK(opSub)
+EXPR_IN_PLACE_CALLBACK(opMul)
+EXPR_IN_PLACE_CALLBACK(opDiv)
+EXPR_IN_PLACE_CALLBACK(opNeg)
+EXPR_IN_PLACE_CALLBACK(builtinMany)
 
 // ---- The math-error rule --------------------------------------------------------------
 

@@ -143,6 +143,7 @@ struct ExprContext {
     int32_t zeroOnMathError; /* nonzero: math errors and x/0 give 0.0 */
     int32_t checkInterval;   /* node evaluations between abort polls */
     int32_t countdown;       /* node evaluations left before the next poll */
+    void* program;           /* engine-private: the tree compiled for exprEvaluate; owned */
 };
 
 /* ---- Allocation and names ---------------------------------------------- */

@@ -27,6 +27,34 @@ int32_t exprApplyMathRule(ExprContext* context, double value, double* result);
 /* A math error found by a function's own test rather than by errno. */
 int32_t exprMathError(ExprContext* context, double* result);
 
+/* fmod and pow as the C standard has them report errors: EDOM for a NaN
+ * result from non-NaN arguments, ERANGE for an infinity from finite ones;
+ * otherwise errno keeps its earlier value. */
+double exprMathFmod(double a, double b);
+double exprMathPow(double a, double b);
+
+/* The truth tests of the logic built-ins. A NaN operand makes "zero",
+ * "equal" and "less than" true and "greater than" false. */
+static inline int exprTestZero(double a) { return a == 0.0 || a != a; }
+static inline int exprTestEqual(double a, double b) { return a == b || a != a || b != b; }
+static inline int exprTestLess(double a, double b) { return !(a >= b); }
+static inline int exprTestGreater(double a, double b) { return a > b; }
+
+/* The computation behind a one-argument built-in that never reports a math
+ * error (sin, sqrt, abs, ...), or null for any other callback. */
+typedef double (*ExprDirectFunction)(double);
+ExprDirectFunction exprDirectFunction(ExprFunction function);
+
+/* The compiled form of a parsed tree: the same evaluation, node for node,
+ * including the node evaluations at which the abort callback is polled, as
+ * a flat program. Null when the tree cannot be compiled or memory runs out;
+ * exprEvaluate then walks the tree. */
+void* exprCompile(ExprNode* root);
+int32_t exprRunProgram(ExprContext* context, const void* program, double* result);
+void exprFreeProgram(void* program);
+/* Compiles the context's freshly parsed tree; called by exprParse on success. */
+void exprAttachProgram(ExprContext* context);
+
 /* Text preparation and the statement list. */
 int32_t exprStripText(char* text);
 int32_t exprCheckCharacters(const char* text);

@@ -1,0 +1,459 @@
+// The compiled evaluator. A parsed tree is turned once, at parse time, into
+// a flat program for a small stack machine, which exprEvaluate runs instead
+// of walking the tree: no recursion, no indirect call per operator, and the
+// abort countdown in a register.
+//
+// The program is the same evaluation as the walk, node for node. The
+// arithmetic operators, the statement sequence, if, for, the comparisons
+// and the one-argument functions that never fail run in place; every other
+// callback is called with its node's arguments, exactly as the walk calls it,
+// and evaluates them through exprEvalNode. Each node evaluation is counted
+// as one tick of the countdown. Ticks are gathered into one TICK instruction
+// between points where the order could be seen: before an assignment's
+// store, a division (it may fail), a callback, a branch and a branch target.
+// When a TICK would run the countdown out, its ticks are taken one at a
+// time, so the abort callback is polled at exactly the node evaluation where
+// the walk polls it, with the same assignments done.
+
+#include <cstdint>
+
+#include "internal.h"
+
+namespace {
+
+enum class Op : int32_t {
+    Tick,        // count node evaluations
+    Constant,    // push value
+    Load,        // push *address
+    Store,       // *address = top (the value stays: it is the assignment's value)
+    Add,
+    Sub,
+    Mul,
+    Div,
+    AddConstant,  // the right operand in the instruction
+    SubConstant,
+    MulConstant,
+    DivConstant,  // a divisor that is not zero
+    AddVariable,
+    SubVariable,
+    MulVariable,
+    DivVariable,
+    Neg,
+    Pop,
+    StorePop,    // a statement's assignment whose value is not needed
+    Direct,      // top = compute(top)
+    Equal,
+    Above,
+    Below,
+    Call,        // push the value of node's callback
+    Jump,        // to target
+    JumpIfZero,  // pop; to target when the zero test holds
+    End          // the value of the text is top
+};
+
+struct Instruction {
+    Op op;
+    int32_t count;  // Tick: evaluations; Jump, JumpIfZero: target index
+    union {
+        double value;
+        double* address;
+        ExprNode* node;
+        ExprDirectFunction compute;
+    };
+};
+
+struct Program {
+    int32_t length;
+    Instruction code[1];  // length instructions
+};
+
+// Deep enough for any tree the parser accepts; deeper trees stay walked.
+constexpr int32_t kStackLimit = 2 * EXPR_MAX_DEPTH + 8;
+
+// Emits into code, or only measures when code is null (the first pass).
+class Compiler {
+public:
+    explicit Compiler(Instruction* code) : code_(code) {}
+
+    bool compileRoot(ExprNode* root) {
+        if (!node(root)) return false;
+        flush();
+        emit(Op::End);
+        return depth_ == 1 && maxDepth_ <= kStackLimit;
+    }
+    int32_t length() const { return length_; }
+
+private:
+    Instruction* code_;
+    int32_t length_ = 0;
+    int32_t pendingTicks_ = 0;
+    int32_t depth_ = 0;
+    int32_t maxDepth_ = 0;
+    bool lastWasStore_ = false;
+
+    Instruction scratch_{};  // the measuring pass writes here
+
+    Instruction& emit(Op op, int32_t stackChange = 0) {
+        Instruction& slot = code_ ? code_[length_] : scratch_;
+        slot = Instruction{};
+        slot.op = op;
+        lastWasStore_ = op == Op::Store;
+        ++length_;
+        depth_ += stackChange;
+        if (depth_ > maxDepth_) maxDepth_ = depth_;
+        return slot;
+    }
+    void flush() {
+        if (pendingTicks_ == 0) return;
+        emit(Op::Tick).count = pendingTicks_;
+        pendingTicks_ = 0;
+    }
+    bool tick() {
+        if (pendingTicks_ == INT32_MAX) return false;
+        ++pendingTicks_;
+        return true;
+    }
+    // A branch target is the next instruction; ticks before it are flushed.
+    int32_t label() {
+        flush();
+        lastWasStore_ = false;  // a jump lands after the store with a value to drop
+        return length_;
+    }
+    void patch(int32_t at, int32_t target) {
+        if (code_) code_[at].count = target;
+    }
+
+    bool node(ExprNode* n) {
+        if (n == nullptr || !tick() || maxDepth_ > kStackLimit) return false;
+        switch (n->kind) {
+            case NODE_CONSTANT:
+                emit(Op::Constant, +1).value = n->value;
+                return true;
+            case NODE_VARIABLE:
+                if (n->valuePtr == nullptr) return false;
+                emit(Op::Load, +1).address = n->valuePtr;
+                return true;
+            case NODE_ASSIGN:
+                if (n->target == nullptr || !node(n->child)) return false;
+                flush();
+                emit(Op::Store).address = n->target;
+                return true;
+            case NODE_CALL:
+                return call(n);
+            default:
+                return false;
+        }
+    }
+
+    bool arguments(ExprNode* n, int32_t count) {
+        if (n->argCount != count || n->args == nullptr) return false;
+        for (int32_t i = 0; i < count; ++i)
+            if (!node(&n->args[i])) return false;
+        return true;
+    }
+
+    bool binary(ExprNode* n, Op op) {
+        ExprNode* right = n->args + 1;
+        if (isArithmetic(op) && (right->kind == NODE_CONSTANT || right->kind == NODE_VARIABLE)) {
+            return binaryWithLeaf(n, op, right);
+        }
+        if (!arguments(n, 2)) return false;
+        if (op == Op::Div) flush();
+        emit(op, -1);
+        return true;
+    }
+
+    static bool isArithmetic(Op op) { return op == Op::Add || op == Op::Sub || op == Op::Mul || op == Op::Div; }
+
+    // left op leaf: one instruction carries the right operand.
+    bool binaryWithLeaf(ExprNode* n, Op op, ExprNode* right) {
+        if (!node(&n->args[0]) || !tick()) return false;
+        const int index = static_cast<int>(op) - static_cast<int>(Op::Add);
+        if (right->kind == NODE_CONSTANT) {
+            const bool safeDivisor = right->value < 0.0 || right->value > 0.0;
+            if (op == Op::Div && !safeDivisor) {
+                emit(Op::Constant, +1).value = right->value;
+                flush();
+                emit(Op::Div, -1);
+                return true;
+            }
+            emit(static_cast<Op>(static_cast<int>(Op::AddConstant) + index)).value = right->value;
+            return true;
+        }
+        if (right->valuePtr == nullptr) return false;
+        if (op == Op::Div) flush();
+        emit(static_cast<Op>(static_cast<int>(Op::AddVariable) + index)).address = right->valuePtr;
+        return true;
+    }
+
+    bool call(ExprNode* n) {
+        const ExprFunction f = n->function;
+        if (f == nullptr) return false;
+        const bool valuesOnly = n->refCount == 0;
+        if (valuesOnly && n->argCount == 2 && n->args != nullptr) {
+            if (f == opAdd) return binary(n, Op::Add);
+            if (f == opSub) return binary(n, Op::Sub);
+            if (f == opMul) return binary(n, Op::Mul);
+            if (f == opDiv) return binary(n, Op::Div);
+            if (f == builtinEqual) return binary(n, Op::Equal);
+            if (f == builtinAbove) return binary(n, Op::Above);
+            if (f == builtinBelow) return binary(n, Op::Below);
+        }
+        if (valuesOnly && n->argCount == 1 && n->args != nullptr) {
+            if (f == opNeg) return unary(n, Op::Neg, nullptr);
+            if (ExprDirectFunction compute = exprDirectFunction(f)) return unary(n, Op::Direct, compute);
+        }
+        if (valuesOnly && n->argCount >= 1 && n->args != nullptr) {
+            if (f == builtinMany) return sequence(n);
+            if (f == builtinIf && n->argCount == 3) return choice(n);
+            if (f == builtinFor && n->argCount >= 4) return loop(n);
+        }
+        flush();
+        emit(Op::Call, +1).node = n;
+        return true;
+    }
+
+    bool unary(ExprNode* n, Op op, ExprDirectFunction compute) {
+        if (!arguments(n, 1)) return false;
+        Instruction& instruction = emit(op);
+        if (compute) instruction.compute = compute;
+        return true;
+    }
+
+    // many(a1 ... an): each value but the last is dropped.
+    bool sequence(ExprNode* n) {
+        for (int32_t i = 0; i < n->argCount; ++i) {
+            if (i > 0) drop();
+            if (!node(&n->args[i])) return false;
+        }
+        return true;
+    }
+
+    // Drops the top value; a store right before it becomes one StorePop.
+    void drop() {
+        if (lastWasStore_ && pendingTicks_ == 0) {
+            if (code_) code_[length_ - 1].op = Op::StorePop;
+            lastWasStore_ = false;
+            --depth_;
+            return;
+        }
+        emit(Op::Pop, -1);
+    }
+
+    // if(c, a, b): c; JumpIfZero else; a; Jump end; else: b; end:
+    bool choice(ExprNode* n) {
+        if (!node(&n->args[0])) return false;
+        flush();
+        const int32_t toElse = length_;
+        emit(Op::JumpIfZero, -1);
+        if (!node(&n->args[1])) return false;
+        flush();
+        const int32_t toEnd = length_;
+        emit(Op::Jump, -1);  // the other branch pushes the value instead
+        patch(toElse, label());
+        if (!node(&n->args[2])) return false;
+        patch(toEnd, label());
+        return true;
+    }
+
+    // for(init, cond, step, body...): the loop value, 0.0 until a body ran,
+    // stays on the stack under the condition and the step.
+    bool loop(ExprNode* n) {
+        if (!node(&n->args[0])) return false;
+        drop();
+        emit(Op::Constant, +1).value = 0.0;
+        const int32_t top = label();
+        if (!node(&n->args[1])) return false;
+        flush();
+        const int32_t toEnd = length_;
+        emit(Op::JumpIfZero, -1);
+        emit(Op::Pop, -1);
+        for (int32_t i = 3; i < n->argCount; ++i) {
+            if (i > 3) drop();
+            if (!node(&n->args[i])) return false;
+        }
+        if (!node(&n->args[2])) return false;
+        drop();
+        flush();
+        emit(Op::Jump).count = top;
+        patch(toEnd, label());
+        return true;
+    }
+};
+
+// Takes count node evaluations one at a time, polling as the walk does.
+// Gives the new countdown, or EXPR_ERR_ABORTED in code.
+[[gnu::noinline]] int32_t tickSlowly(ExprContext* context, int32_t countdown, int32_t count, int32_t* code) {
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t left = countdown;
+        if (left > 0) {
+            countdown = left - 1;
+            continue;
+        }
+        context->countdown = left > INT32_MIN ? left - 1 : left;
+        if (exprPollAbort(context) != 0) {
+            *code = EXPR_ERR_ABORTED;
+            return context->countdown;
+        }
+        countdown = context->checkInterval;
+    }
+    return countdown;
+}
+
+}  // namespace
+
+extern "C" void* exprCompile(ExprNode* root) {
+    Compiler measure(nullptr);
+    if (!measure.compileRoot(root)) return nullptr;
+    const size_t size = sizeof(Program) + sizeof(Instruction) * static_cast<size_t>(measure.length());
+    Program* program = static_cast<Program*>(exprAlloc(size));
+    if (program == nullptr) return nullptr;
+    Compiler emit(program->code);
+    emit.compileRoot(root);
+    program->length = emit.length();
+    return program;
+}
+
+extern "C" void exprFreeProgram(void* program) { exprDealloc(program); }
+
+// Threaded dispatch: each instruction jumps straight to the next one's
+// handler through a table of label addresses (a GNU extension that every
+// compiler of this project has).
+extern "C" int32_t exprRunProgram(ExprContext* context, const void* compiled, double* result) {
+    static void* const handlers[] = {
+        &&Tick,        &&Constant,    &&Load,        &&Store,       &&Add,         &&Sub,
+        &&Mul,         &&Div,         &&AddConstant, &&SubConstant, &&MulConstant, &&DivConstant,
+        &&AddVariable, &&SubVariable, &&MulVariable, &&DivVariable, &&Neg,         &&Pop,
+        &&StorePop,    &&Direct,      &&Equal,       &&Above,       &&Below,       &&Call,
+        &&Jump,        &&JumpIfZero,  &&End,
+    };
+    static_assert(sizeof handlers / sizeof handlers[0] == static_cast<size_t>(Op::End) + 1);
+
+    const Instruction* const code = static_cast<const Program*>(compiled)->code;
+    const Instruction* pc = code;
+    double stack[kStackLimit + 1];
+    double* top = stack - 1;  // the top value; stack - 1 when empty
+    int32_t countdown = context->countdown;
+    int32_t status = EXPR_OK;
+    double divisor;
+
+#define QUORVEL_NEXT() goto* handlers[static_cast<int>((++pc)->op)]
+    goto* handlers[static_cast<int>(pc->op)];
+
+Tick:
+    if (countdown >= pc->count) [[likely]] {
+        countdown -= pc->count;
+    } else {
+        countdown = tickSlowly(context, countdown, pc->count, &status);
+        if (status != EXPR_OK) goto done;
+    }
+    QUORVEL_NEXT();
+Constant:
+    *++top = pc->value;
+    QUORVEL_NEXT();
+Load:
+    *++top = *pc->address;
+    QUORVEL_NEXT();
+Store:
+    *pc->address = *top;
+    QUORVEL_NEXT();
+StorePop:
+    *pc->address = *top--;
+    QUORVEL_NEXT();
+Pop:
+    --top;
+    QUORVEL_NEXT();
+Add:
+    --top;
+    top[0] = top[0] + top[1];
+    QUORVEL_NEXT();
+Sub:
+    --top;
+    top[0] = top[0] - top[1];
+    QUORVEL_NEXT();
+Mul:
+    --top;
+    top[0] = top[0] * top[1];
+    QUORVEL_NEXT();
+Div:
+    --top;
+    divisor = top[1];
+    goto divide;
+AddConstant:
+    top[0] = top[0] + pc->value;
+    QUORVEL_NEXT();
+SubConstant:
+    top[0] = top[0] - pc->value;
+    QUORVEL_NEXT();
+MulConstant:
+    top[0] = top[0] * pc->value;
+    QUORVEL_NEXT();
+DivConstant:
+    top[0] = top[0] / pc->value;
+    QUORVEL_NEXT();
+AddVariable:
+    top[0] = top[0] + *pc->address;
+    QUORVEL_NEXT();
+SubVariable:
+    top[0] = top[0] - *pc->address;
+    QUORVEL_NEXT();
+MulVariable:
+    top[0] = top[0] * *pc->address;
+    QUORVEL_NEXT();
+DivVariable:
+    divisor = *pc->address;
+divide:
+    // Zero of either sign and NaN are refused alike.
+    if (divisor < 0.0 || divisor > 0.0) {
+        top[0] = top[0] / divisor;
+    } else if (exprZeroOnMathError(context)) {
+        top[0] = 0.0;
+    } else {
+        status = EXPR_ERR_DIVIDE_BY_ZERO;
+        goto done;
+    }
+    QUORVEL_NEXT();
+Neg:
+    top[0] = -top[0];
+    QUORVEL_NEXT();
+Direct:
+    top[0] = pc->compute(top[0]);
+    QUORVEL_NEXT();
+Equal:
+    --top;
+    top[0] = exprTestEqual(top[0], top[1]) ? 1.0 : 0.0;
+    QUORVEL_NEXT();
+Above:
+    --top;
+    top[0] = exprTestGreater(top[0], top[1]) ? 1.0 : 0.0;
+    QUORVEL_NEXT();
+Below:
+    --top;
+    top[0] = exprTestLess(top[0], top[1]) ? 1.0 : 0.0;
+    QUORVEL_NEXT();
+Call: {
+    ExprNode* n = pc->node;
+    context->countdown = countdown;
+    double value;
+    status = n->function(context, n->args, n->argCount, n->refs, n->refCount, &value);
+    countdown = context->countdown;
+    if (status != EXPR_OK) goto done;
+    *++top = value;
+    QUORVEL_NEXT();
+}
+Jump:
+    pc = code + pc->count;
+    goto* handlers[static_cast<int>(pc->op)];
+JumpIfZero:
+    if (exprTestZero(*top--)) {
+        pc = code + pc->count;
+        goto* handlers[static_cast<int>(pc->op)];
+    }
+    QUORVEL_NEXT();
+End:
+    *result = *top;
+#undef QUORVEL_NEXT
+done:
+    context->countdown = countdown;
+    return status;
+}

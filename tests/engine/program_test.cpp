@@ -1,0 +1,187 @@
+// The compiled form against the tree walk: for every text, the same value,
+// code, variables, and abort polls at the same node evaluations with the
+// same assignments done, whatever the check interval.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/expr.h"
+#include "engine/internal.h"
+
+namespace {
+
+struct PollLog {
+    int32_t stopAt = 0;  // from this poll on, stop; 0: never
+    std::vector<double> seen;  // variable x at every poll
+    double* x = nullptr;
+};
+
+int32_t logPoll(ExprContext* context) {
+    PollLog* log = static_cast<PollLog*>(exprUserData(context));
+    log->seen.push_back(*log->x);
+    return log->stopAt > 0 && static_cast<int32_t>(log->seen.size()) >= log->stopAt ? 1 : 0;
+}
+
+// One engine as the module has it; compiled or walked.
+struct Engine {
+    NameTable *functions = nullptr, *variables = nullptr, *constants = nullptr;
+    ExprContext* context = nullptr;
+    PollLog log;
+    Engine(const char* text, bool compiled, int32_t flag) {
+        exprNewTable(&functions);
+        exprRegisterBuiltins(functions);
+        exprNewTable(&constants);
+        exprRegisterConstants(constants);
+        exprNewTable(&variables);
+        exprSetVariable(variables, "x", 0.0);
+        exprSetVariable(variables, "u", 0.75);
+        exprFindVariable(variables, "x", &log.x);
+        exprNewContext(&context, functions, variables, constants, 0, logPoll, &log);
+        exprSetZeroOnMathError(context, flag);
+        EXPECT_EQ(exprParse(context, text), EXPR_OK) << text;
+        if (compiled) {
+            EXPECT_NE(context->program, nullptr) << text;
+        } else {
+            exprFreeProgram(context->program);
+            context->program = nullptr;
+        }
+    }
+    ~Engine() {
+        exprFreeContext(context);
+        exprFreeFunctionTable(functions);
+        exprFreeVarTable(variables);
+        exprFreeVarTable(constants);
+    }
+    double variable(const char* name) {
+        double* address = nullptr;
+        return exprFindVariable(variables, name, &address) == EXPR_OK ? *address : -999.0;
+    }
+};
+
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+bool sameSeen(const std::vector<double>& a, const std::vector<double>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (!sameBits(a[i], b[i])) return false;
+    return true;
+}
+
+const char* const kTexts[] = {
+    "out1=(u+v)*0.5-w/3;",
+    "x=1;y=x*2;z=y/x-u;",
+    "x=u/0;",
+    "x=0;y=1/x;x=5;",
+    "x=2;y=u/x;z=3/(x-2);",
+    "x=-(-u)*-2;",
+    "x=if(above(u,0),u,-u*0.5);",
+    "x=if(below(u,0),x=1,x=2);y=x;",
+    "if(u,a=1,b=2);c=3;",
+    "if(0,a=1,b=2);c=if(1,d=4,e=5);",
+    "s=0;for(i=1,below(i,9),i=i+1,s=s+sin(i*u)/i);x=s;",
+    "x=for(i=0,below(i,3),i=i+1,x=x+1,y=i);",
+    "x=for(i=0,0,i=i+1,y=1);",
+    "s=0;for(i=0,below(i,200),i=i+1,x=x+1,s=s+poly(x,1,2,3));",
+    "for(i=0,below(i,50),i=i+1,x=x+max(i,u,3)*min(2,i));",
+    "x=rand(&s)+random(1,2,&s);y=s;",
+    "x=equal(u,0.75)+above(1,u)+below(u,1);",
+    "x=sqrt(-1);y=equal(x,x);z=not(x);",
+    "x=abs(-3)+sqrt(16)+cos(0)+tan(0)+atan(0)+log(100)+ln(1)+exp(0)+deg(0)+rad(0);",
+    "x=many(a=1,b=2,c=a+b);",
+    "x=pow(2,10)+mod(7,0)+logn(8,2);",
+    "x=pntchange(1,1,0,1,2);y=1;",
+    "x=(((u)));y=+x;z=--x;",
+    "x=1;x=x+1;x=x*x;x=x-u;x=x/u;",
+    "x=select(u,1,2,3)+clip(u,0,1)+clamp(u,0,1)+avg(1,2)+and(1,u)+or(0,u);",
+    "for(i=0,1,i=i+1,x=i);",
+};
+
+TEST(Program, MatchesTheWalkWithoutPolls) {
+    for (const char* text : kTexts) {
+        for (int32_t flag : {0, 1}) {
+            Engine compiled(text, true, flag), walked(text, false, flag);
+            if (std::strcmp(text, "for(i=0,1,i=i+1,x=i);") == 0) {
+                compiled.log.stopAt = walked.log.stopAt = 1;
+            }
+            double a = 0.5, b = 0.5;
+            for (int round = 0; round < 2; ++round) {
+                const int32_t codeA = exprEvaluate(compiled.context, &a);
+                const int32_t codeB = exprEvaluate(walked.context, &b);
+                ASSERT_EQ(codeA, codeB) << text << " flag " << flag;
+                if (codeA == EXPR_OK) {
+                    EXPECT_TRUE(sameBits(a, b)) << text << ": " << a << " vs " << b;
+                }
+                EXPECT_EQ(compiled.context->countdown, walked.context->countdown) << text;
+                for (const char* name : {"x", "y", "z", "a", "b", "c", "d", "e", "s", "i", "out1"})
+                    EXPECT_TRUE(sameBits(compiled.variable(name), walked.variable(name))) << text << " " << name;
+                EXPECT_TRUE(sameSeen(compiled.log.seen, walked.log.seen)) << text;
+            }
+        }
+    }
+}
+
+// With short check intervals every text polls at many places; stopping at
+// each poll in turn must stop both forms at the same node evaluation.
+TEST(Program, PollsAtTheSameNodeEvaluations) {
+    for (const char* text : kTexts) {
+        for (int32_t interval : {0, 1, 2, 3, 5, 8}) {
+            for (int32_t stopAt = 1; stopAt <= 12; ++stopAt) {
+                Engine compiled(text, true, 1), walked(text, false, 1);
+                compiled.context->checkInterval = walked.context->checkInterval = interval;
+                compiled.log.stopAt = walked.log.stopAt = stopAt;
+                double a = 0, b = 0;
+                const int32_t codeA = exprEvaluate(compiled.context, &a);
+                const int32_t codeB = exprEvaluate(walked.context, &b);
+                ASSERT_EQ(codeA, codeB) << text << " interval " << interval << " stop " << stopAt;
+                ASSERT_TRUE(sameSeen(compiled.log.seen, walked.log.seen)) << text << " interval " << interval;
+                EXPECT_EQ(compiled.context->countdown, walked.context->countdown) << text;
+                for (const char* name : {"x", "y", "s", "i", "a", "b", "c"})
+                    EXPECT_TRUE(sameBits(compiled.variable(name), walked.variable(name))) << text << " " << name;
+                if (codeA != EXPR_ERR_ABORTED) break;  // fewer polls than stopAt
+            }
+        }
+    }
+}
+
+TEST(Program, ClearAndFailedParsesDropTheProgram) {
+    Engine engine("x=1;", true, 1);
+    EXPECT_EQ(exprClear(engine.context), EXPR_OK);
+    EXPECT_EQ(engine.context->program, nullptr);
+    EXPECT_EQ(exprParse(engine.context, "x=(1;"), EXPR_ERR_SYNTAX);
+    EXPECT_EQ(engine.context->program, nullptr);
+    exprClear(engine.context);
+    EXPECT_EQ(exprParse(engine.context, "x=2;"), EXPR_OK);
+    double value = 0;
+    EXPECT_EQ(exprEvaluate(engine.context, &value), EXPR_OK);
+    EXPECT_EQ(value, 2.0);
+}
+
+// Without memory for the program the parse still succeeds and the tree is
+// walked.
+TEST(Program, NoMemoryForTheProgramFallsBackToTheWalk) {
+    const int32_t live = exprLiveBlocks();
+    {
+        Engine engine("x=1;", true, 1);
+        exprClear(engine.context);
+        int32_t n = 1;
+        for (;; ++n) {
+            exprFailAllocation(n, 0);
+            const int32_t code = exprParse(engine.context, "x=u*2;");
+            exprFailAllocation(0, 0);
+            if (code == EXPR_OK && engine.context->program != nullptr) break;
+            if (code == EXPR_OK) {
+                double value = 0;
+                EXPECT_EQ(exprEvaluate(engine.context, &value), EXPR_OK);
+                EXPECT_EQ(value, 1.5);
+            }
+            exprClear(engine.context);
+            ASSERT_LT(n, 50);
+        }
+    }
+    EXPECT_EQ(exprLiveBlocks(), live);
+}
+
+}  // namespace

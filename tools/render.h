@@ -1,0 +1,50 @@
+// `quorvel render`: runs the texts in the built plug-in through our own host,
+// block by block as a host does, and reports what came out.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "cli_options.h"
+
+namespace quorvel::tools {
+
+// Figures of one output channel. NaN and infinite samples are counted and
+// left out of the peak and the RMS.
+struct OutputFigures {
+    double peak = 0.0;
+    double sumOfSquares = 0.0;
+    int64_t finite = 0;
+    int64_t nonFinite = 0;
+
+    void add(float sample);
+    double rms() const;
+};
+
+struct RenderSummary {
+    int64_t samples = 0;
+    OutputFigures outputs[3];
+    // Samples whose Expr evaluation failed, which the module writes as 0.0
+    // on all three outputs, in total and by result code.
+    int64_t silenced = 0;
+    std::map<int32_t, int64_t> silencedBy;
+    // Samples where the plug-in's output differs from the engine run beside it.
+    int64_t disagreements = 0;
+    int32_t exprParse = 0;
+    int32_t initParse = 0;
+    bool hasInit = false;
+};
+
+// The whole command; returns the exit status. Figures and messages go to
+// out and err (the figures to err when --csv takes standard output).
+int runRender(const RenderOptions& options, std::FILE* out, std::FILE* err);
+
+// Reads a whole file; false with *error naming it.
+bool readTextFile(const std::string& path, std::string& text, std::string* error);
+
+// "0.5 (-6.0 dBFS)".
+std::string levelText(double level);
+
+}  // namespace quorvel::tools
