@@ -10,6 +10,7 @@
 
 #include "bench/cases.h"
 #include "engine/expr.h"
+#include "engine/internal.h"
 
 namespace quorvel_bench {
 namespace {
@@ -80,11 +81,17 @@ struct Engine {
     }
 };
 
-void oursCase(benchmark::State& state, const Case& c) {
+// Ours as exprEvaluate runs it (compiled), or with the tree walked, which
+// is what the compiled form replaced.
+void evaluateCase(benchmark::State& state, const Case& c, bool walked) {
     Engine engine;
     if (engine.parse(c.ours) != EXPR_OK) {
         state.SkipWithError("parse failed");
         return;
+    }
+    if (walked) {
+        exprFreeProgram(engine.context->program);
+        engine.context->program = nullptr;
     }
     std::size_t index = 0;
     double result = 0;
@@ -149,14 +156,17 @@ void parseCase(benchmark::State& state, const std::string& text) {
 // About 64 KiB of ordinary statements.
 std::string longText() {
     std::string text;
-    for (int i = 0; text.size() < 64 * 1024; ++i)
-        text += "a" + std::to_string(i % 97) + "=max(u,v)*0.5+sin(time*" + std::to_string(i % 13) + ")-w/3;\n";
+    for (int i = 0; text.size() < 64 * 1024; ++i) {
+        text.append("a").append(std::to_string(i % 97)).append("=max(u,v)*0.5+sin(time*");
+        text.append(std::to_string(i % 13)).append(")-w/3;\n");
+    }
     return text;
 }
 
 [[maybe_unused]] const bool registered = [] {
     for (const Case& c : kCases) {
-        benchmark::RegisterBenchmark((std::string("ours/") + c.name).c_str(), oursCase, c);
+        benchmark::RegisterBenchmark((std::string("ours/") + c.name).c_str(), evaluateCase, c, false);
+        benchmark::RegisterBenchmark((std::string("walk/") + c.name).c_str(), evaluateCase, c, true);
         benchmark::RegisterBenchmark((std::string("peer/") + c.name).c_str(), peerCase, c);
         benchmark::RegisterBenchmark((std::string("native/") + c.name).c_str(), nativeCase, c);
         benchmark::RegisterBenchmark((std::string("parse/") + c.name).c_str(), parseCase, std::string(c.ours));

@@ -23,7 +23,8 @@ def main():
     print(f"machine: {context.get('num_cpus')} cpus at {context.get('mhz_per_cpu')} MHz, "
           f"{context.get('host_name')}, {context.get('date')}")
     print()
-    print(f"{'case':10} {'ours ns':>9} {'muparser':>9} {'native':>8} {'ours/mup':>9} {'ours/nat':>9} {'module':>8}")
+    print(f"{'case':10} {'ours ns':>9} {'muparser':>9} {'native':>8} {'ours/mup':>9} {'ours/nat':>9} {'module':>8} "
+          f"{'walk':>8}")
     for case in CASES:
         ours = t.get(f"ours/{case}", (float("nan"),))[0]
         peer = t.get(f"peer/{case}", (float("nan"),))[0]
@@ -32,8 +33,12 @@ def main():
         module_ns = module[0]
         if module[1] is not None and "samples" in module[1]:
             module_ns = module[0] / module[1]["samples"]
+        walk = t.get(f"walk/{case}", (float("nan"),))[0]
         print(f"{case:10} {ours:9.2f} {peer:9.2f} {native:8.2f} {ours / peer:9.2f} {ours / native:9.1f} "
-              f"{module_ns:8.2f}")
+              f"{module_ns:8.2f} {walk:8.2f}")
+    print()
+    print("ns per sample; module: through the process entry in blocks of 256;")
+    print("walk: the same engine with the tree walked instead of the compiled form")
     print()
     print("parse times (us):")
     for name, (ns, _) in sorted(t.items()):
