@@ -70,6 +70,11 @@ struct Program {
 // Deep enough for any tree the parser accepts; deeper trees stay walked.
 constexpr int32_t kStackLimit = 2 * EXPR_MAX_DEPTH + 8;
 
+// The compiler recurses a few frames per tree level; trees nested deeper
+// than this are walked instead, which keeps compiling within a small thread
+// stack on every build, sanitizers included. Real texts nest far less.
+constexpr int32_t kCompileDepthLimit = 64;
+
 // Emits into code, or only measures when code is null (the first pass).
 class Compiler {
 public:
@@ -90,6 +95,7 @@ private:
     int32_t depth_ = 0;
     int32_t maxDepth_ = 0;
     bool lastWasStore_ = false;
+    int32_t level_ = 0;  // nesting of node() calls
 
     Instruction scratch_{};  // the measuring pass writes here
 
@@ -124,6 +130,14 @@ private:
     }
 
     bool node(ExprNode* n) {
+        if (level_ >= kCompileDepthLimit) return false;
+        ++level_;
+        const bool compiled = nodeAtLevel(n);
+        --level_;
+        return compiled;
+    }
+
+    bool nodeAtLevel(ExprNode* n) {
         if (n == nullptr || !tick() || maxDepth_ > kStackLimit) return false;
         switch (n->kind) {
             case NODE_CONSTANT:
@@ -331,8 +345,8 @@ extern "C" int32_t exprRunProgram(ExprContext* context, const void* compiled, do
 
     const Instruction* const code = static_cast<const Program*>(compiled)->code;
     const Instruction* pc = code;
-    double stack[kStackLimit + 1];
-    double* top = stack - 1;  // the top value; stack - 1 when empty
+    double stack[kStackLimit + 2];
+    double* top = stack;  // the top value; stack[0] is never used, so top never points before the array
     int32_t countdown = context->countdown;
     int32_t status = EXPR_OK;
     double divisor;

@@ -33,11 +33,18 @@
 
 #include "internal.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #if defined(__GNUC__)
-// Functions that hold a token buffer stay out of the recursive frames.
+// Functions that hold a token buffer stay out of the recursive frames, and
+// rules with locals of their own stay out of the frame every level has.
 #define EXPR_LEAF __attribute__((noinline))
+#define EXPR_OWN_FRAME __attribute__((noinline))
 #else
 #define EXPR_LEAF
+#define EXPR_OWN_FRAME
 #endif
 
 namespace {
@@ -146,6 +153,32 @@ int32_t countByte(ScanWord word, unsigned char byte) {
     return static_cast<int32_t>(((zero >> 7) * kEveryByte) >> (8 * (kWordBytes - 1)));
 }
 
+#if defined(__SSE2__)
+int32_t bitCount16(uint32_t x) {
+    x = x - ((x >> 1) & 0x5555);
+    x = (x & 0x3333) + ((x >> 2) & 0x3333);
+    x = (x + (x >> 4)) & 0x0f0f;
+    return static_cast<int32_t>((x + (x >> 8)) & 0x1f);
+}
+
+// Sixteen bytes at a time while no ")" among them can close the group.
+int32_t skipBlocks(const char* text, int32_t i, int32_t last, int32_t* depth, int32_t* deepest) {
+    const __m128i open = _mm_set1_epi8('(');
+    const __m128i close = _mm_set1_epi8(')');
+    while (last - i >= 15) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const uint32_t closeMask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, close)));
+        const int32_t closes = closeMask != 0 ? bitCount16(closeMask) : 0;
+        if (*depth - closes <= 0) break;
+        const uint32_t openMask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, open)));
+        *depth += (openMask != 0 ? bitCount16(openMask) : 0) - closes;
+        if (*depth > *deepest) *deepest = *depth;
+        i += 16;
+    }
+    return i;
+}
+#endif
+
 // The ")" that closes the "(" at open, or -1 when it is not closed by last.
 // *nesting becomes at least the depth reached, the group itself being 1 (a
 // lower bound where whole words are skipped). This loop carries most of the
@@ -156,6 +189,9 @@ int32_t groupEnd(const char* text, int32_t open, int32_t last, int32_t* nesting)
     int32_t deepest = *nesting > 1 ? *nesting : 1;
     int32_t i = open + 1;
     while (i <= last) {
+#if defined(__SSE2__)
+        i = skipBlocks(text, i, last, &depth, &deepest);
+#endif
         while (last - i >= kWordBytes - 1) {
             ScanWord word;
             std::memcpy(&word, text + i, sizeof word);
@@ -238,7 +274,7 @@ struct RangeScan {
 // depth-0 ",". A "+" or "-" is unary at the start of the range, right after
 // the range's first depth-0 "=", or right after another depth-0 operator;
 // otherwise binary.
-int32_t scanRange(const char* text, int32_t first, int32_t last, bool item, RangeScan* scan) {
+EXPR_LEAF int32_t scanRange(const char* text, int32_t first, int32_t last, bool item, RangeScan* scan) {
     RangeScan s{last, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0, {0, 0, EXPR_OK}};
     bool unary = true;
     for (int32_t i = first; i <= last; ++i) {
@@ -309,7 +345,7 @@ int32_t leadingOpeners(const char* text, int32_t first, int32_t last) {
 // between them, so the count is the least of the leading "(" run, the
 // trailing ")" run and the lowest depth between the two runs. Words that
 // cannot bring the depth below the count so far are skipped whole.
-int32_t enclosingPairs(const char* text, int32_t first, int32_t last) {
+EXPR_LEAF int32_t enclosingPairs(const char* text, int32_t first, int32_t last) {
     int32_t opening = 0;
     while (first + opening <= last && text[first + opening] == '(') ++opening;
     int32_t closing = 0;
@@ -386,7 +422,7 @@ int32_t itemEnd(const char* text, int32_t start, int32_t closePos) {
 }
 
 int32_t parseAt(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last, int32_t level,
-                bool item, int32_t* end, const RangeScan* known);
+                bool item, int32_t* end, RangeScan* known);
 
 int32_t parseRangeAt(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
                      int32_t level) {
@@ -411,8 +447,8 @@ int32_t nextEquals(const char* text, int32_t first, int32_t last) {
 /* statement -> name "=" statement
  * When more "=" follow, the value is itself an assignment at the next of
  * them, found without scanning the value again. */
-int32_t exprParseAssignment(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
-                            int32_t equalsPos, int32_t level, const RangeScan& scan) {
+EXPR_OWN_FRAME int32_t exprParseAssignment(ExprContext* context, ExprNode* node, const char* text, int32_t first,
+                                           int32_t last, int32_t equalsPos, int32_t level, RangeScan& scan) {
     if (equalsPos <= first || equalsPos >= last) return EXPR_ERR_SYNTAX;
     int32_t code = checkName(text, first, equalsPos - 1);
     if (code != EXPR_OK) return code;
@@ -423,12 +459,12 @@ int32_t exprParseAssignment(ExprContext* context, ExprNode* node, const char* te
     code = resolveWritable(context, text, first, equalsPos - 1, EXPR_ERR_CONST_ASSIGN, &node->target);
     if (code != EXPR_OK) return code;
     if (scan.equalsCount > 1) {
-        RangeScan valueScan = scan;
-        valueScan.equalsPos = nextEquals(text, equalsPos + 1, last);
-        valueScan.equalsCount = scan.equalsCount - 1;
-        valueScan.nesting = 0;
-        if (valueScan.equalsPos < 0) return EXPR_ERR_INTERNAL;
-        return parseAt(context, child, text, equalsPos + 1, last, level + 1, false, nullptr, &valueScan);
+        // The scan becomes the value's: only its "=" fields are read there.
+        scan.equalsPos = nextEquals(text, equalsPos + 1, last);
+        scan.equalsCount -= 1;
+        scan.nesting = 0;
+        if (scan.equalsPos < 0) return EXPR_ERR_INTERNAL;
+        return parseAt(context, child, text, equalsPos + 1, last, level + 1, false, nullptr, &scan);
     }
     return parseRangeAt(context, child, text, equalsPos + 1, last, level + 1);
 }
@@ -500,20 +536,19 @@ int32_t parseChainAt(ExprContext* context, ExprNode* node, const char* text, int
  * One sign per level: «--x» is a negation of a negation, «+x» is x. The
  * range holds no binary operator, so the operand's scan is the range's own
  * less the sign, and a run of signs is not scanned again at every level. */
-int32_t exprParseSign(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
-                      int32_t signPos, int32_t level, const RangeScan& scan) {
+EXPR_OWN_FRAME int32_t exprParseSign(ExprContext* context, ExprNode* node, const char* text, int32_t first,
+                                     int32_t last, int32_t signPos, int32_t level, RangeScan& scan) {
     if (signPos != first) return EXPR_ERR_INTERNAL;
-    RangeScan operandScan = scan;
-    operandScan.signPos = signPos < last && (text[signPos + 1] == '+' || text[signPos + 1] == '-') ? signPos + 1 : -1;
-    if (text[signPos] == '+')
-        return parseAt(context, node, text, signPos + 1, last, level + 1, false, nullptr, &operandScan);
+    // The scan becomes the operand's.
+    scan.signPos = signPos < last && (text[signPos + 1] == '+' || text[signPos + 1] == '-') ? signPos + 1 : -1;
+    if (text[signPos] == '+') return parseAt(context, node, text, signPos + 1, last, level + 1, false, nullptr, &scan);
     ExprNode* operand = allocNodes(1);
     if (operand == nullptr) return EXPR_ERR_MEMORY;
     node->kind = NODE_CALL;
     node->function = opNeg;
     node->args = operand;
     node->argCount = 1;
-    return parseAt(context, operand, text, signPos + 1, last, level + 1, false, nullptr, &operandScan);
+    return parseAt(context, operand, text, signPos + 1, last, level + 1, false, nullptr, &scan);
 }
 
 bool outside(int32_t count, int32_t low, int32_t high) {
@@ -532,8 +567,9 @@ int32_t parseReference(ExprContext* context, const char* text, int32_t first, in
  * The counts (made by the scan that found the parentheses) are checked
  * against the entry's bounds before any item is parsed. Value arguments and
  * references go to two arrays, each in text order. */
-int32_t exprParseCall(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
-                      int32_t openPos, int32_t closePos, const ItemCount& count, int32_t level) {
+EXPR_OWN_FRAME int32_t exprParseCall(ExprContext* context, ExprNode* node, const char* text, int32_t first,
+                                     int32_t last, int32_t openPos, int32_t closePos, const ItemCount& count,
+                                     int32_t level) {
     if (exprFunctions(context) == nullptr) return EXPR_ERR_UNKNOWN_FUNCTION;
     if (closePos <= openPos || closePos > last) return EXPR_ERR_SYNTAX;
     FunctionInfo info;
@@ -611,15 +647,16 @@ EXPR_LEAF int32_t exprParseAtom(ExprContext* context, ExprNode* node, const char
  * An argument item (item set) runs from first to its depth-0 "," or to
  * last, and *end receives where it ends. */
 int32_t parseAt(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last, int32_t level,
-                bool item, int32_t* end, const RangeScan* known) {
+                bool item, int32_t* end, RangeScan* known) {
     if (level > EXPR_MAX_DEPTH) return EXPR_ERR_SYNTAX;
+    RangeScan own;
     for (;;) {
-        RangeScan scan;
-        if (known != nullptr) {
-            scan = *known;
-            known = nullptr;
-        } else {
-            const int32_t code = scanRange(text, first, last, item, &scan);
+        // A scan handed down by a sign or an assignment lives in the caller's
+        // frame and is not copied.
+        RangeScan& scan = known != nullptr ? *known : own;
+        known = nullptr;
+        if (&scan == &own) {
+            const int32_t code = scanRange(text, first, last, item, &own);
             if (code != EXPR_OK) return code;
         }
         if (item) *end = scan.last;

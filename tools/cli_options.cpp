@@ -73,32 +73,32 @@ bool parseReal(const std::string& text, double& out) {
 }
 
 // "u=0.25", "u=FILE.wav" or "u=FILE.wav:2".
-std::string parseInput(const std::string& text, InputSpec& spec) {
+std::string parseInput(const std::string& text, InputSpec& request) {
     const std::size_t equals = text.find('=');
     if (equals != 1 || std::string(kInputNames).find(text[0]) == std::string::npos)
         return "--in takes INPUT=FILE.wav, INPUT=FILE.wav:CHANNEL or INPUT=NUMBER, with INPUT one of u v w x y z (got \"" +
                text + "\")";
-    spec.input = static_cast<int32_t>(std::string(kInputNames).find(text[0]));
+    request.input = static_cast<int32_t>(std::string(kInputNames).find(text[0]));
     const std::string source = text.substr(2);
     if (source.empty()) return "--in " + text + ": a file or a number is missing after \"=\"";
     double value = 0.0;
     if (parseReal(source, value)) {
         if (std::fabs(value) > 3.0e38) return "--in " + text + ": the value does not fit an audio sample";
-        spec.constant = true;
-        spec.value = static_cast<float>(value);
+        request.constant = true;
+        request.value = static_cast<float>(value);
         return {};
     }
-    spec.path = source;
+    request.path = source;
     const std::size_t colon = source.rfind(':');
     if (colon != std::string::npos && colon + 1 < source.size() &&
         source.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
         int64_t channel = 0;
         if (!parseInteger(source.substr(colon + 1), channel) || channel < 1 || channel > 65535)
             return "--in " + text + ": the channel must be 1 or more";
-        spec.path = source.substr(0, colon);
-        spec.channel = static_cast<int32_t>(channel);
+        request.path = source.substr(0, colon);
+        request.channel = static_cast<int32_t>(channel);
     }
-    if (spec.path.empty()) return "--in " + text + ": the file name is missing";
+    if (request.path.empty()) return "--in " + text + ": the file name is missing";
     return {};
 }
 
@@ -129,11 +129,11 @@ std::string parseRenderArguments(const std::vector<std::string>& args, RenderOpt
             (fromFile ? file : text) = value;
         } else if (arg == "--in") {
             if (!wantValue()) return missingValue(arg);
-            InputSpec spec;
-            if (std::string problem = parseInput(value, spec); !problem.empty()) return problem;
-            if (inputSeen[spec.input]) return std::string("input ") + kInputNames[spec.input] + " is given twice";
-            inputSeen[spec.input] = true;
-            options.inputs.push_back(spec);
+            InputSpec request;
+            if (std::string problem = parseInput(value, request); !problem.empty()) return problem;
+            if (inputSeen[request.input]) return std::string("input ") + kInputNames[request.input] + " is given twice";
+            inputSeen[request.input] = true;
+            options.inputs.push_back(request);
         } else if (arg == "--rate") {
             int64_t rate = 0;
             if (!wantValue()) return missingValue(arg);

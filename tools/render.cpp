@@ -66,22 +66,22 @@ Texts loadTexts(const RenderOptions& options) {
 }
 
 void loadInputs(const RenderOptions& options, InputSource (&sources)[6]) {
-    for (const InputSpec& spec : options.inputs) {
-        InputSource& source = sources[spec.input];
-        if (spec.constant) {
-            source.value = spec.value;
+    for (const InputSpec& request : options.inputs) {
+        InputSource& source = sources[request.input];
+        if (request.constant) {
+            source.value = request.value;
             continue;
         }
         WavChannel channel;
         std::string error;
-        if (!readWavChannel(spec.path, spec.channel, channel, &error))
-            throw Failure{std::string("input ") + kInputNames[spec.input] + ": " + error};
+        if (!readWavChannel(request.path, request.channel, channel, &error))
+            throw Failure{std::string("input ") + kInputNames[request.input] + ": " + error};
         if (channel.rate != options.rate)
-            throw Failure{std::string("input ") + kInputNames[spec.input] + ": " + spec.path + " has a sample rate of " +
+            throw Failure{std::string("input ") + kInputNames[request.input] + ": " + request.path + " has a sample rate of " +
                           std::to_string(channel.rate) + " Hz, but the render runs at " + std::to_string(options.rate) +
                           " Hz (give --rate " + std::to_string(channel.rate) + ", or resample the file)"};
         if (channel.samples.empty())
-            throw Failure{std::string("input ") + kInputNames[spec.input] + ": " + spec.path + " holds no samples"};
+            throw Failure{std::string("input ") + kInputNames[request.input] + ": " + request.path + " holds no samples"};
         source.constant = false;
         source.samples = std::move(channel.samples);
     }
@@ -297,7 +297,7 @@ int runRender(const RenderOptions& options, std::FILE* out, std::FILE* err) {
         PlugIn plugIn = loadPlugIn(options, texts);
         WavWriter writer;
         std::string error;
-        if (!options.output.empty() && !writer.open(options.output, options.rate, 3, &error)) throw Failure{error};
+        if (!options.output.empty() && !writer.open(options.output, options.rate, 3, total, &error)) throw Failure{error};
         if (options.csv) printCsvHeader(out);
         const RenderSummary summary =
             renderThrough(plugIn, options, texts, sources, total, options.output.empty() ? nullptr : &writer,

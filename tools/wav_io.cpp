@@ -89,22 +89,22 @@ void WavWriter::discard() {
     temporary_.clear();
 }
 
-bool WavWriter::open(const std::string& path, int32_t rate, int32_t channels, std::string* error) {
+bool WavWriter::open(const std::string& path, int32_t rate, int32_t channels, int64_t frames, std::string* error) {
     discard();
     path_ = path;
     temporary_ = path + ".partial";
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
-    // RF64 that stays a plain RIFF WAVE unless the data outgrows 4 GB.
-    info.format = SF_FORMAT_RF64 | SF_FORMAT_FLOAT;
+    // A RIFF chunk counts its bytes in 32 bits; leave room for the header.
+    const int64_t bytes = frames * channels * static_cast<int64_t>(sizeof(float));
+    info.format = (bytes < 0xFFFF0000LL ? SF_FORMAT_WAV : SF_FORMAT_RF64) | SF_FORMAT_FLOAT;
     file_ = sf_open(temporary_.c_str(), SFM_WRITE, &info);
     if (!file_) {
         *error = "cannot write " + path + ": " + sf_strerror(nullptr);
         discard();
         return false;
     }
-    sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     return true;
 }
 

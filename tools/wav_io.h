@@ -29,8 +29,10 @@ public:
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
-    // Creates the file under a temporary name beside `path`.
-    bool open(const std::string& path, int32_t rate, int32_t channels, std::string* error);
+    // Creates the file under a temporary name beside `path`: a plain WAV
+    // file, or RF64 (the WAV form without the 4 GB limit) when `frames`
+    // would not fit in a plain one.
+    bool open(const std::string& path, int32_t rate, int32_t channels, int64_t frames, std::string* error);
     bool write(const float* interleaved, int64_t frames, std::string* error);
     // Closes the file and gives it its name.
     bool commit(std::string* error);

@@ -2,7 +2,7 @@
 # Sourced by scripts/test, scripts/demo and scripts/bench.
 
 QUORVEL_TEST_PACKAGES=(
-    cmake ninja-build g++ g++-multilib g++-mingw-w64-i686 googletest
+    cmake ninja-build g++ g++-multilib g++-mingw-w64-i686 googletest libmuparser-dev libsndfile1-dev pkg-config
     wine wine32:i386
 )
 

@@ -185,3 +185,24 @@ TEST(Program, NoMemoryForTheProgramFallsBackToTheWalk) {
 }
 
 }  // namespace
+
+namespace {
+// Trees nested deeper than the compiler goes are walked, with the same value.
+TEST(Program, DeepTextsAreWalked) {
+    std::string shallow = "x=", deep = "x=";
+    for (int i = 0; i < 10; ++i) shallow += "(1+";
+    shallow += "u" + std::string(10, ')') + ";";
+    for (int i = 0; i < 100; ++i) deep += "(1+";
+    deep += "u" + std::string(100, ')') + ";";
+    Engine compiled(shallow.c_str(), true, 1);
+    double value = 0;
+    EXPECT_EQ(exprEvaluate(compiled.context, &value), EXPR_OK);
+    EXPECT_EQ(value, 10.75);
+    Engine walked(deep.c_str(), false, 1);
+    exprClear(walked.context);
+    ASSERT_EQ(exprParse(walked.context, deep.c_str()), EXPR_OK);
+    EXPECT_EQ(walked.context->program, nullptr);
+    EXPECT_EQ(exprEvaluate(walked.context, &value), EXPR_OK);
+    EXPECT_EQ(value, 100.75);
+}
+}  // namespace

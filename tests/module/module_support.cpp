@@ -69,12 +69,15 @@ std::atomic<bool> armed{false};
 std::atomic<int64_t> allocationCount{0};
 std::atomic<int64_t> releaseCount{0};
 std::atomic<int64_t> failingAllocation{0};
+std::atomic<bool> failingFromThenOn{false};
 
 // True when this allocation is to fail.
 [[maybe_unused]] bool noteAllocation() {
     if (!armed.load(std::memory_order_relaxed)) return false;
     const int64_t n = allocationCount.fetch_add(1) + 1;
-    return n == failingAllocation.load(std::memory_order_relaxed);
+    const int64_t failAt = failingAllocation.load(std::memory_order_relaxed);
+    if (failingFromThenOn.load(std::memory_order_relaxed)) return failAt > 0 && n >= failAt;
+    return n == failAt;
 }
 [[maybe_unused]] void noteRelease(void* block) {
     if (block && armed.load(std::memory_order_relaxed)) releaseCount.fetch_add(1);
@@ -197,10 +200,11 @@ bool alloc_spy::available() { return true; }
 
 #endif
 
-void alloc_spy::arm(int64_t failAt) {
+void alloc_spy::arm(int64_t failAt, bool fromThenOn) {
     allocationCount.store(0);
     releaseCount.store(0);
     failingAllocation.store(failAt);
+    failingFromThenOn.store(fromThenOn);
     armed.store(true);
 }
 

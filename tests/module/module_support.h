@@ -58,7 +58,9 @@ private:
 // Windows it patches the module DLL's imports of the C runtime's heap.
 namespace alloc_spy {
 bool available();
-void arm(int64_t failAt = 0);  // failAt = n > 0: the n-th allocation while armed returns null
+// failAt = n > 0: the n-th allocation while armed returns null, and with
+// fromThenOn every later one too.
+void arm(int64_t failAt = 0, bool fromThenOn = false);
 void disarm();
 int64_t allocations();  // malloc, calloc, realloc since arm
 int64_t releases();     // free since arm

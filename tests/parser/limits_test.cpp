@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/internal.h"
 #include "tests/parser/parser_support.h"
 #include "tests/support/small_stack.h"
 
@@ -92,6 +93,21 @@ TEST_F(LimitsTest, EveryConstructParsesAtTheLimitAndNotBeyond) {
         EXPECT_EQ(evalAt, EXPR_OK) << c.name;
         EXPECT_LE(depth, L) << c.name;
         EXPECT_EQ(codeBeyond, EXPR_ERR_SYNTAX) << c.name;
+    }
+}
+
+// The splitting parser alone, without what exprParse does around it, so
+// that its own stack use is seen apart from the evaluator's.
+TEST_F(LimitsTest, RangeParserAloneFitsInASmallStack) {
+    for (const Construct& c : kConstructs) {
+        const std::string text = c.build(L);
+        int32_t code = -1;
+        ASSERT_TRUE(runOnSmallStack([&] {
+            ExprNode node{};
+            code = exprParseRange(context, &node, text.c_str(), 0, static_cast<int32_t>(text.size()) - 1);
+            exprFreeNode(&node);
+        }));
+        EXPECT_EQ(code, EXPR_OK) << c.name;
     }
 }
 
@@ -195,6 +211,8 @@ std::vector<std::pair<std::string, std::string>> pathologicalTexts() {
         {"deep signs over a wide group", repeat("-", L - 10) + "(" + fill("max(", "(a),", "(a)") + "));"},
         {"deep signs and groups", repeat("-(", L / 2 - 5) + fill("max(", "(a),", "(a)") + ")" + repeat(")", L / 2 - 5) + ";"},
         {"deep products over a wide group", "(" + fill("max(", "(a),", "(a)") + "))" + repeat("*a", L - 6) + ";"},
+        {"deep statements", fill("", lastArguments(L) + ";", "")},
+        {"deep sums of calls", fill("", "a=" + calls(L - 2) + "+" + calls(L - 2) + ";", "")},
         {"one name", std::string(kSize, 'n') + ";"},
         {"arguments", fill("max(", "a,", "a);")},
         {"statements", fill("", "a;", "")},

@@ -1,0 +1,265 @@
+// The parts of the quorvel program: reading the command lines, locating a
+// parse failure in the text, and the engine run beside the plug-in.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli_options.h"
+#include "expr.h"
+#include "module_engine.h"
+#include "quorvel_host.h"
+#include "text_analysis.h"
+
+namespace {
+
+using namespace quorvel::tools;
+
+// ---- Command lines -------------------------------------------------------------
+
+struct RenderLine {
+    std::vector<std::string> args;
+    const char* problem;  // a part of the message, or nullptr when the line is good
+};
+
+TEST(RenderArguments, BadLinesAreRefusedWithAReason) {
+    const RenderLine lines[] = {
+        {{}, "Expr text is missing"},
+        {{"--init", "a=1;"}, "Expr text is missing"},
+        {{"--expr", "a;", "--expr-file", "f"}, "once"},
+        {{"--expr"}, "needs a value"},
+        {{"--expr", "a;", "--rate", "44.1"}, "--rate"},
+        {{"--expr", "a;", "--rate", "0"}, "--rate"},
+        {{"--expr", "a;", "--seconds", "-1"}, "--seconds"},
+        {{"--expr", "a;", "--seconds", "nan"}, "--seconds"},
+        {{"--expr", "a;", "--samples", "0"}, "--samples"},
+        {{"--expr", "a;", "--samples", "1", "--seconds", "1"}, "once"},
+        {{"--expr", "a;", "--block", "0"}, "--block"},
+        {{"--expr", "a;", "--block", "100000"}, "--block"},
+        {{"--expr", "a;", "--in", "q=1"}, "u v w x y z"},
+        {{"--expr", "a;", "--in", "u"}, "u v w x y z"},
+        {{"--expr", "a;", "--in", "u="}, "missing"},
+        {{"--expr", "a;", "--in", "u=1", "--in", "u=2"}, "twice"},
+        {{"--expr", "a;", "--in", "u=f.wav:0"}, "channel"},
+        {{"--expr", "a;", "--csv=1"}, "no value"},
+        {{"--expr", "a;", "--frobnicate"}, "unknown option"},
+        {{"--expr", "a;", "-o", ""}, "file name"},
+        {{"--expr", "a;", "--rate", "8000", "--seconds", "0.00001"}, "shorter than one sample"},
+    };
+    for (const RenderLine& line : lines) {
+        RenderOptions options;
+        const std::string problem = parseRenderArguments(line.args, options);
+        EXPECT_NE(problem.find(line.problem), std::string::npos)
+            << "args " << ::testing::PrintToString(line.args) << " gave \"" << problem << "\"";
+    }
+}
+
+TEST(RenderArguments, GoodLinesAreRead) {
+    RenderOptions options;
+    ASSERT_EQ(parseRenderArguments({"--expr=out1=u;", "--init-file", "i.txt", "--in", "u=a.wav:2", "--in", "v=0.25",
+                                    "--in", "w=C:/x.wav", "--rate", "44100", "--seconds", "0.5", "--block=64", "-o",
+                                    "o.wav", "--csv"},
+                                   options),
+              "");
+    EXPECT_EQ(*options.expr, "out1=u;");
+    EXPECT_EQ(*options.initFile, "i.txt");
+    ASSERT_EQ(options.inputs.size(), 3u);
+    EXPECT_EQ(options.inputs[0].input, 0);
+    EXPECT_EQ(options.inputs[0].path, "a.wav");
+    EXPECT_EQ(options.inputs[0].channel, 2);
+    EXPECT_TRUE(options.inputs[1].constant);
+    EXPECT_FLOAT_EQ(options.inputs[1].value, 0.25f);
+    EXPECT_EQ(options.inputs[2].path, "C:/x.wav");  // a colon not followed by a channel number stays in the name
+    EXPECT_EQ(options.inputs[2].channel, 1);
+    EXPECT_EQ(options.rate, 44100);
+    EXPECT_DOUBLE_EQ(*options.seconds, 0.5);
+    EXPECT_EQ(options.block, 64);
+    EXPECT_EQ(options.output, "o.wav");
+    EXPECT_TRUE(options.csv);
+}
+
+TEST(CheckArguments, OneTextOrOneFile) {
+    CheckOptions options;
+    EXPECT_EQ(parseCheckArguments({"a=1;"}, options), "");
+    EXPECT_EQ(*options.text, "a=1;");
+    EXPECT_EQ(parseCheckArguments({"-f", "x.txt"}, options), "");
+    EXPECT_EQ(*options.file, "x.txt");
+    EXPECT_EQ(parseCheckArguments({"--", "-a;"}, options), "");
+    EXPECT_EQ(*options.text, "-a;");
+    EXPECT_EQ(parseCheckArguments({"out1 = -u;"}, options), "");
+    EXPECT_NE(parseCheckArguments({}, options), "");
+    EXPECT_NE(parseCheckArguments({"a;", "b;"}, options), "");
+    EXPECT_NE(parseCheckArguments({"a;", "-f", "x"}, options), "");
+    EXPECT_NE(parseCheckArguments({"-f"}, options), "");
+    EXPECT_NE(parseCheckArguments({"-x"}, options), "");
+}
+
+// ---- Where a parse fails -------------------------------------------------------------
+
+struct Located {
+    const char* text;
+    int32_t code;
+    int32_t statement;   // 0: none reported
+    std::size_t line, column;
+};
+
+TEST(TextAnalysis, FindsTheStatementAndPlaceOfEveryKindOfFailure) {
+    const Located cases[] = {
+        {"a = 1;\nb = 2 % 3;", EXPR_ERR_CHARACTER, 2, 2, 7},
+        {"a = 1; < open\nb = 2;", EXPR_ERR_COMMENT, 2, 1, 8},
+        {"a = 1; > b = 2;", EXPR_ERR_COMMENT, 2, 1, 8},
+        {"a = (1;", EXPR_ERR_SYNTAX, 1, 1, 7},
+        {"a = 1;;", EXPR_ERR_SYNTAX, 2, 1, 7},
+        {"a = 1); b = 2;", EXPR_ERR_PARENTHESES, 1, 1, 6},
+        {"a = (1 + (2);", EXPR_ERR_SYNTAX, 1, 1, 13},
+        {"a = ((1 + 2)", EXPR_ERR_PARENTHESES, 1, 1, 5},
+        {"a = 1; b = 2", EXPR_ERR_SEMICOLON, 2, 1, 8},
+        {"a = 1;\n  b = max(1, );", EXPR_ERR_SYNTAX, 2, 2, 3},
+        {"a=1; b=2; c = nosuch(1);", EXPR_ERR_UNKNOWN_FUNCTION, 3, 1, 11},
+        {"a=1; b = sin(1, 2); c = 1;", EXPR_ERR_ARG_COUNT, 2, 1, 6},
+        {"time = 1;", EXPR_ERR_CONST_ASSIGN, 1, 1, 1},
+        {"a = rand(&rate);", EXPR_ERR_CONST_REF, 1, 1, 1},
+        {"<c> a = 1e5;", EXPR_ERR_TOKEN, 1, 1, 5},
+        {"   ", EXPR_ERR_EMPTY, 0, 0, 0},
+        {"", EXPR_ERR_EMPTY, 0, 0, 0},
+    };
+    for (const Located& c : cases) {
+        SCOPED_TRACE(c.text);
+        const ParseReport report = analyseText(c.text);
+        EXPECT_EQ(report.code, c.code);
+        EXPECT_EQ(report.failedStatement, c.statement);
+        if (c.statement == 0) {
+            EXPECT_EQ(report.offset, kNoOffset);
+            continue;
+        }
+        ASSERT_NE(report.offset, kNoOffset);
+        const LineColumn at = lineColumnOf(c.text, report.offset);
+        EXPECT_EQ(at.line, c.line);
+        EXPECT_EQ(at.column, c.column);
+    }
+}
+
+TEST(TextAnalysis, EndsTheTextAtAZeroByteAsTheModuleDoes) {
+    EXPECT_EQ(analyseText(std::string("a = 1;\0 b % 2", 13)).code, EXPR_OK);
+}
+
+TEST(TextAnalysis, AgreesWithTheEngineOnTheCode) {
+    // Whatever the text, the code reported is the module's parse result.
+    const char* texts[] = {"a=1;", "a=;", "a", "((a));", "a=b=c;", "&a;", "f(x)(y);", "1=a;", "rand(&&s);"};
+    for (const char* text : texts) {
+        ModuleEngine engine;
+        EXPECT_EQ(analyseText(text).code, engine.parseExpr(text)) << text;
+    }
+}
+
+TEST(TextAnalysis, ListsWhatATextReadsWritesAndCreates) {
+    const ParseReport report = analyseText("phase = fpart(phase + f / rate); out1 = sin(phase) * u; n = rand(&s);");
+    ASSERT_EQ(report.code, EXPR_OK);
+    EXPECT_EQ(report.statementCount, 3);
+    EXPECT_EQ(report.reads, (std::vector<std::string>{"phase", "f", "u", "s"}));
+    EXPECT_EQ(report.writes, (std::vector<std::string>{"phase", "out1", "n", "s"}));
+    EXPECT_EQ(report.creates, (std::vector<std::string>{"phase", "f", "n", "s"}));
+    EXPECT_EQ(report.constants, (std::vector<std::string>{"rate"}));
+    const std::string printed = formatReport("", report);
+    EXPECT_NE(printed.find("note: f is read but never written"), std::string::npos) << printed;
+    EXPECT_EQ(printed.find("note: phase"), std::string::npos) << printed;
+}
+
+TEST(TextAnalysis, WarnsWhenAnInputIsUsedAsMemory) {
+    const std::string printed = formatReport("", analyseText("y = y + 1; out1 = y;"));
+    EXPECT_NE(printed.find("note: y is input y"), std::string::npos) << printed;
+}
+
+TEST(TextAnalysis, OneLineFoldsBlanksAndCuts) {
+    EXPECT_EQ(oneLine("a =\n\t 1;", 0, 8), "a = 1;");
+    EXPECT_EQ(oneLine(std::string(100, 'a'), 0, 100, 10), std::string(10, 'a') + "\xE2\x80\xA6");
+}
+
+// ---- The engine beside the plug-in ------------------------------------------------------
+
+// Renders through the plug-in and the engine side by side; counts the
+// samples the engine calls failed and those where both disagree.
+struct SideBySide {
+    int64_t failed = 0;
+    int64_t silentInPlugIn = 0;
+    int64_t disagreements = 0;
+    float firstOut1 = 0.0f;  // from the plug-in
+};
+
+SideBySide runSideBySide(const std::string& expr, const std::string* init, int32_t samples) {
+    SideBySide result;
+    std::string error;
+    auto library = quorvel::host::Library::load(quorvel::host::moduleNextToExecutable(), &error);
+    if (!library) {
+        ADD_FAILURE() << error;
+        return result;
+    }
+    auto instance = quorvel::host::Instance::create(*library);
+    instance->setSampleRate(48000.0f);
+    instance->open();
+    ModuleEngine shadow;
+    shadow.open(48000.0f);
+    if (init) {
+        instance->setText(instance->findPin("Init"), *init);
+        shadow.parseInit(*init);
+    }
+    instance->setText(instance->findPin("Expr"), expr);
+    shadow.parseExpr(expr);
+    std::vector<float> input(static_cast<std::size_t>(samples), 0.25f), out[3];
+    for (auto& channel : out) channel.assign(static_cast<std::size_t>(samples), -1.0f);
+    const float* in[6] = {input.data(), input.data(), input.data(), input.data(), input.data(), input.data()};
+    float* outs[3] = {out[0].data(), out[1].data(), out[2].data()};
+    instance->processBlock(in, outs, samples);
+    result.firstOut1 = out[0][0];
+    for (int32_t i = 0; i < samples; ++i) {
+        const float sampleIn[6] = {0.25f, 0.25f, 0.25f, 0.25f, 0.25f, 0.25f};
+        float expected[3];
+        if (shadow.processSample(sampleIn, expected) != EXPR_OK) ++result.failed;
+        if (out[0][i] == 0.0f && out[1][i] == 0.0f && out[2][i] == 0.0f) ++result.silentInPlugIn;
+        for (int k = 0; k < 3; ++k)
+            if (expected[k] != out[k][i]) {
+                ++result.disagreements;
+                break;
+            }
+    }
+    instance.reset();
+    return result;
+}
+
+TEST(ShadowEngine, SilencesTheSamplesThePlugInSilences) {
+    struct Case {
+        const char* expr;
+        int64_t failed;  // of 64 samples
+    };
+    const Case cases[] = {
+        {"out1 = 1 + u;", 0},
+        {"out1 = 1;", 0},
+        {"out1 = 1", 64},                                                     // never parses
+        {"out1 = 1 + if(below(mod(sample, 4), 1), pntchange(1, 1, 0, 0, 0), 0);", 16},
+        {"out1 = 1 / 0 + 1;", 0},                                             // zero on math error
+        // The Expr budget: 9090 passes fit, 9091 do not.
+        {"for(i = 0, below(i, 9090), i = i + 1, s = s + i); out1 = 1;", 0},
+        {"for(i = 0, below(i, 9091), i = i + 1, s = s + i); out1 = 1;", 64},
+        {"out1 = 1 + if(equal(sample, 3), for(i = 0, 1, 0, 0), 0);", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expr);
+        const SideBySide result = runSideBySide(c.expr, nullptr, 64);
+        EXPECT_EQ(result.failed, c.failed);
+        EXPECT_EQ(result.silentInPlugIn, c.failed);
+        EXPECT_EQ(result.disagreements, 0);
+    }
+}
+
+TEST(ShadowEngine, InitHasTheModulesLargerBudget) {
+    // Init sets done only if its loop finishes; Expr shows it on out1.
+    for (const auto& [passes, finishes] : {std::pair{909099, true}, std::pair{909100, false}}) {
+        const std::string init = "for(i = 0, below(i, " + std::to_string(passes) + "), i = i + 1, s = s + i); done = 1;";
+        const SideBySide result = runSideBySide("out1 = done + 1;", &init, 4);
+        EXPECT_EQ(result.failed, 0);
+        EXPECT_EQ(result.disagreements, 0) << passes;
+        EXPECT_FLOAT_EQ(result.firstOut1, finishes ? 0.2f : 0.1f) << passes;
+    }
+}
+
+}  // namespace
