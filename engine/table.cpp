@@ -134,6 +134,104 @@ Entry** findLink(NameTable* table, const char* name) {
     return link;
 }
 
+// ---- Keeping deep tables shallow ---------------------------------------------
+//
+// Names arriving in order would make the tree a list, and every parse of a
+// text with many names quadratic. A new entry deeper than kRebalanceDepth
+// looks up its ancestors for the lowest one whose subtree is out of weight
+// balance (one child holding more than two thirds of it) and rebuilds that
+// subtree perfectly balanced. Only links change: every entry, and so every
+// value address handed out, stays where it is, and lookups find what they
+// found before. Tables that never grow that deep keep the plain shape.
+
+constexpr int kRebalanceDepth = 40;
+constexpr int kPathLimit = 64;
+
+template <typename Entry>
+size_t countEntries(const Entry* entry) {
+    size_t count = 0;
+    while (entry != nullptr) {  // the right spine iteratively, left subtrees recursively
+        count += 1 + countEntries(entry->left);
+        entry = entry->right;
+    }
+    return count;
+}
+
+// One step of turning a right-leaning list into a balanced tree: count left
+// rotations down the right spine.
+template <typename Entry>
+void compressSpine(Entry* top, size_t count) {
+    Entry* scanner = top;
+    for (size_t i = 0; i < count; ++i) {
+        Entry* child = scanner->right;
+        scanner->right = child->right;
+        scanner = scanner->right;
+        child->right = scanner->left;
+        scanner->left = child;
+    }
+}
+
+// Rebuilds the subtree at link, of size entries, in place and without
+// allocating: first into a right-leaning list, then into a balanced tree.
+template <typename Entry>
+void rebuildBalanced(Entry** link, size_t size) {
+    Entry top{};
+    top.right = *link;
+    Entry* tail = &top;
+    Entry* rest = tail->right;
+    while (rest != nullptr) {
+        if (rest->left == nullptr) {
+            tail = rest;
+            rest = rest->right;
+        } else {
+            Entry* left = rest->left;
+            rest->left = left->right;
+            left->right = rest;
+            rest = left;
+            tail->right = left;
+        }
+    }
+    size_t full = 1;
+    while (full * 2 <= size + 1) full *= 2;
+    compressSpine(&top, size + 1 - full);
+    for (size_t remaining = full - 1; remaining > 1; remaining /= 2) compressSpine(&top, remaining / 2);
+    *link = top.right;
+}
+
+// path[0 .. depth-1] are the links from the root down to the new entry.
+template <typename Entry>
+void rebalanceAfterInsert(Entry** path[], int depth) {
+    if (depth <= kRebalanceDepth || depth > kPathLimit) return;
+    size_t childSize = 1;
+    for (int i = depth - 2; i >= 0; --i) {
+        Entry* node = *path[i];
+        const Entry* child = *path[i + 1];
+        const Entry* sibling = node->left == child ? node->right : node->left;
+        const size_t size = childSize + countEntries(sibling) + 1;
+        if (3 * childSize > 2 * size) {
+            rebuildBalanced(path[i], size);
+            return;
+        }
+        childSize = size;
+    }
+}
+
+// Inserts entry at the empty link where its name belongs, recording the way.
+template <typename Entry>
+void insertEntry(NameTable* table, Entry* entry) {
+    Entry** path[kPathLimit];
+    int depth = 0;
+    Entry** link = reinterpret_cast<Entry**>(&table->root);
+    for (;;) {
+        if (depth < kPathLimit) path[depth] = link;
+        ++depth;
+        if (*link == nullptr) break;
+        link = std::strcmp(entry->name, (*link)->name) < 0 ? &(*link)->left : &(*link)->right;
+    }
+    *link = entry;
+    rebalanceAfterInsert(path, depth);
+}
+
 template <typename Entry>
 Entry* findEntry(NameTable* table, const char* name) {
     return *findLink<Entry>(table, name);
@@ -199,7 +297,7 @@ extern "C" int32_t exprSetVariable(NameTable* table, const char* name, double va
     }
     VarEntry* entry = exprNewVarEntry(name, value);
     if (entry == nullptr) return EXPR_ERR_MEMORY;
-    *link = entry;
+    insertEntry(table, entry);
     return EXPR_OK;
 }
 
@@ -231,7 +329,7 @@ extern "C" int32_t exprSetFunction(NameTable* table, ExprFunction function, cons
     }
     FuncEntry* entry = exprNewFuncEntry(function, name, minArgs, maxArgs, minRefs, maxRefs);
     if (entry == nullptr) return EXPR_ERR_MEMORY;
-    *link = entry;
+    insertEntry(table, entry);
     return EXPR_OK;
 }
 

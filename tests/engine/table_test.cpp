@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -261,6 +263,68 @@ TEST(Tables, EveryAllocationFailure) {
         ASSERT_EQ(exprSetVariable(vars.table, "m", 1.0), EXPR_OK);
         ASSERT_EQ(exprSetFunction(funcs.table, dummyA, "m", 1, 1, 0, 0), EXPR_OK);
     }
+}
+
+}  // namespace
+
+namespace {
+
+int depthOf(const VarEntry* entry) {
+    if (entry == nullptr) return 0;
+    return 1 + std::max(depthOf(entry->left), depthOf(entry->right));
+}
+
+bool ordered(const VarEntry* entry, const char* low, const char* high) {
+    if (entry == nullptr) return true;
+    if ((low && std::strcmp(entry->name, low) <= 0) || (high && std::strcmp(entry->name, high) >= 0)) return false;
+    return ordered(entry->left, low, entry->name) && ordered(entry->right, entry->name, high);
+}
+
+// Names in order, or in any order, keep the tree shallow; every value
+// address stays where it was handed out and every name resolves.
+TEST(Tables, ManyNamesStayShallowAndKeepTheirAddresses) {
+    for (const bool descending : {false, true}) {
+        NameTable* table = nullptr;
+        ASSERT_EQ(exprNewTable(&table), EXPR_OK);
+        constexpr int kCount = 50000;
+        std::vector<double*> addresses(kCount);
+        char name[16];
+        for (int i = 0; i < kCount; ++i) {
+            const int k = descending ? kCount - 1 - i : i;
+            std::snprintf(name, sizeof name, "n%06d", k);
+            ASSERT_EQ(exprSetVariable(table, name, k), EXPR_OK);
+            ASSERT_EQ(exprFindVariable(table, name, &addresses[k]), EXPR_OK);
+        }
+        const VarEntry* root = static_cast<VarEntry*>(table->root);
+        EXPECT_LE(depthOf(root), 64);
+        EXPECT_TRUE(ordered(root, nullptr, nullptr));
+        for (int k = 0; k < kCount; ++k) {
+            std::snprintf(name, sizeof name, "n%06d", k);
+            double* value = nullptr;
+            ASSERT_EQ(exprFindVariable(table, name, &value), EXPR_OK);
+            ASSERT_EQ(value, addresses[k]);
+            ASSERT_EQ(*value, k);
+        }
+        exprFreeVarTable(table);
+    }
+}
+
+// A table that never grows deep keeps the plain shape of its insertions.
+TEST(Tables, ShallowTablesKeepTheirInsertionShape) {
+    NameTable* table = nullptr;
+    ASSERT_EQ(exprNewTable(&table), EXPR_OK);
+    char name[8];
+    for (int i = 0; i < 30; ++i) {
+        std::snprintf(name, sizeof name, "a%02d", i);
+        ASSERT_EQ(exprSetVariable(table, name, 0.0), EXPR_OK);
+    }
+    const VarEntry* entry = static_cast<VarEntry*>(table->root);
+    for (int i = 0; i < 30; ++i, entry = entry->right) {
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(entry->left, nullptr);
+    }
+    EXPECT_EQ(entry, nullptr);
+    exprFreeVarTable(table);
 }
 
 }  // namespace
