@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdlib>
 #include <new>
 
 namespace {
@@ -174,7 +175,7 @@ void ModuleBase::open() noexcept {
 bool ModuleBase::allocatePins(int32_t count) noexcept {
     if (count == 0) return true;
     if (count > kMaxPins) return false;
-    void* block = ::operator new(kPinsOffset + static_cast<std::size_t>(count) * sizeof(ModulePin), std::nothrow);
+    void* block = std::malloc(kPinsOffset + static_cast<std::size_t>(count) * sizeof(ModulePin));
     if (!block) return false;
     unsigned char* bytes = static_cast<unsigned char*>(block);
     new (bytes) int32_t(count);
@@ -206,7 +207,7 @@ void ModuleBase::releasePins() noexcept {
     for (int32_t i = 0; i < count; ++i) pins[i].~ModulePin();
     unsigned char* block = blockOf(pins);
     pins = nullptr;
-    ::operator delete(block);
+    std::free(block);
 }
 
 int32_t ModuleBase::pinCount() const noexcept {

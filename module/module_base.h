@@ -6,6 +6,9 @@
 // the arguments a misbehaving host could get wrong.
 #pragma once
 
+#include <cstdlib>
+#include <new>
+
 #include <cstdint>
 
 #include "host_interface.h"
@@ -42,6 +45,13 @@ public:
 class ModuleBase {
 public:
     ModuleBase(HostCallback callback, void* hostData) noexcept;
+
+    // Module objects come straight from malloc: the C++ runtime's operator
+    // new reacts to an exhausted heap by throwing, which a module must never
+    // do inside a host.
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size); }
+    static void operator delete(void* block) noexcept { std::free(block); }
+    static void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
     ModuleBase(const ModuleBase&) = delete;
     ModuleBase& operator=(const ModuleBase&) = delete;
