@@ -27,18 +27,7 @@ constexpr int32_t kLargestBlock = 64;
 // samples of one input are limited to keep executions fast.
 constexpr int32_t kSamplesPerInput = 160;
 
-const Library& plugIn() {
-    static std::unique_ptr<Library> library = [] {
-        std::string error;
-        auto loaded = Library::load(quorvel::host::moduleNextToExecutable(), &error);
-        if (!loaded) {
-            std::fprintf(stderr, "cannot load quorvel.sem: %s\n", error.c_str());
-            std::abort();
-        }
-        return loaded;
-    }();
-    return *library;
-}
+const Library& plugIn() { return quorvel::host::Library::nextToExecutable(); }
 
 [[noreturn]] void finding() { __builtin_trap(); }
 

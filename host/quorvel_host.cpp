@@ -1,5 +1,7 @@
 #include "quorvel_host.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -41,6 +43,19 @@ void closeLibrary(void* handle) { dlclose(handle); }
 #endif
 
 }  // namespace
+
+const Library& Library::nextToExecutable() {
+    static const std::unique_ptr<Library> library = [] {
+        std::string error;
+        auto loaded = Library::load(moduleNextToExecutable(), &error);
+        if (!loaded) {
+            std::fprintf(stderr, "cannot load quorvel.sem: %s\n", error.c_str());
+            std::abort();
+        }
+        return loaded;
+    }();
+    return *library;
+}
 
 std::string moduleNextToExecutable(const std::string& fileName) {
     char path[4096] = {};

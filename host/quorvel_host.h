@@ -37,6 +37,10 @@ std::string moduleNextToExecutable(const std::string& fileName = "quorvel.sem");
 
 class Library {
 public:
+    // quorvel.sem next to the running program, loaded once for the whole
+    // process; when it cannot be loaded the process stops with the reason.
+    // For test programs, fuzzers and benchmarks.
+    static const Library& nextToExecutable();
     // Null when the file cannot be loaded or lacks either export; *error says why.
     static std::unique_ptr<Library> load(const std::string& path, std::string* error = nullptr);
     ~Library();

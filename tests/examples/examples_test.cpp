@@ -21,18 +21,7 @@ using quorvel::host::Library;
 
 constexpr double kPi = 3.14159265358979323846;
 
-const Library& plugIn() {
-    static std::unique_ptr<Library> library = [] {
-        std::string error;
-        auto loaded = Library::load(quorvel::host::moduleNextToExecutable(), &error);
-        if (!loaded) {
-            std::fprintf(stderr, "cannot load quorvel.sem: %s\n", error.c_str());
-            std::abort();
-        }
-        return loaded;
-    }();
-    return *library;
-}
+const Library& plugIn() { return quorvel::host::Library::nextToExecutable(); }
 
 std::string example(const std::string& name) {
     std::string text;

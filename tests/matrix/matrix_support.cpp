@@ -7,18 +7,7 @@
 
 namespace quorvel_matrix {
 
-const Library& plugIn() {
-    static std::unique_ptr<Library> library = [] {
-        std::string error;
-        auto loaded = Library::load(quorvel::host::moduleNextToExecutable(), &error);
-        if (!loaded) {
-            std::fprintf(stderr, "cannot load quorvel.sem: %s\n", error.c_str());
-            std::abort();
-        }
-        return loaded;
-    }();
-    return *library;
-}
+const Library& plugIn() { return quorvel::host::Library::nextToExecutable(); }
 
 std::vector<Patch> examplePatches() {
     std::vector<Patch> patches;

@@ -10,18 +10,7 @@
 
 namespace quorvel_test {
 
-const Library& moduleLibrary() {
-    static std::unique_ptr<Library> library = [] {
-        std::string error;
-        auto loaded = Library::load(quorvel::host::moduleNextToExecutable(), &error);
-        if (!loaded) {
-            std::fprintf(stderr, "cannot load quorvel.sem: %s\n", error.c_str());
-            std::abort();
-        }
-        return loaded;
-    }();
-    return *library;
-}
+const Library& moduleLibrary() { return quorvel::host::Library::nextToExecutable(); }
 
 Rig::Rig(float rate, InstanceOptions options, int32_t capacity) {
     for (auto& buffer : inputs) buffer.assign(capacity, 0.0f);
