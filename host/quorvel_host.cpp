@@ -1,5 +1,7 @@
 #include "quorvel_host.h"
 
+#include "realtime_section.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,6 +124,7 @@ int32_t QUORVEL_CDECL Instance::callback(InstanceRecord* record, int32_t opcode,
 }
 
 int32_t Instance::answer(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
+    [[maybe_unused]] HostBookkeeping bookkeeping;
     std::lock_guard<std::mutex> lock(mutex_);
     calls_.push_back({opcode, index, value, reinterpret_cast<intptr_t>(ptr), opt});
     switch (opcode) {
@@ -214,6 +217,7 @@ void Instance::sendEvent(HostEvent& event) {
 }
 
 void Instance::process(int32_t start, int32_t count) {
+    [[maybe_unused]] RealtimeSection audioThread;
     if (record_) record_->process(record_->object, start, count);
 }
 

@@ -78,7 +78,7 @@ std::atomic<bool> failingFromThenOn{false};
 #define QUORVEL_SANITIZED 1
 #endif
 #endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(QUORVEL_RTSAN)
 #define QUORVEL_SANITIZED 1
 #endif
 
