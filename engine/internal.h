@@ -40,10 +40,20 @@ static inline int exprTestEqual(double a, double b) { return a == b || a != a ||
 static inline int exprTestLess(double a, double b) { return !(a >= b); }
 static inline int exprTestGreater(double a, double b) { return a > b; }
 
-/* The computation behind a one-argument built-in that never reports a math
- * error (sin, sqrt, abs, ...), or null for any other callback. */
-typedef double (*ExprDirectFunction)(double);
-ExprDirectFunction exprDirectFunction(ExprFunction function);
+/* The computation behind a built-in of one or two values (sin, tanh, pow,
+ * atan2, ...), for an evaluator that runs it in place of the callback: the
+ * callback evaluates its arguments in order and returns compute(values);
+ * under the math-error rule ("rule" set) it clears errno first and passes
+ * the value through exprApplyMathRule. Both computations are null for any
+ * other callback. */
+typedef double (*ExprUnaryCompute)(double);
+typedef double (*ExprBinaryCompute)(double, double);
+typedef struct ExprInPlace {
+    ExprUnaryCompute unary;   /* one-argument built-ins */
+    ExprBinaryCompute binary; /* two-argument built-ins */
+    int rule;                 /* under the math-error rule */
+} ExprInPlace;
+ExprInPlace exprInPlaceFunction(ExprFunction function);
 
 /* The compiled form of a parsed tree: the same evaluation, node for node,
  * including the node evaluations at which the abort callback is polled, as

@@ -373,18 +373,42 @@ int32_t exprRegisterConstants(NameTable* table) {
     return EXPR_OK;
 }
 
-/* The computations the compiled evaluator runs in place of the callbacks. */
-ExprDirectFunction exprDirectFunction(ExprFunction function) {
+/* The computations the compiled evaluator runs in place of the callbacks,
+ * a row per built-in, the same as its callback makes. */
+ExprInPlace exprInPlaceFunction(ExprFunction function) {
     static const struct {
         ExprFunction callback;
-        ExprDirectFunction compute;
-    } direct[] = {
-        {builtinAbs, directAbs},   {builtinSqrt, directSqrt}, {builtinSin, directSin}, {builtinCos, directCos},
-        {builtinTan, directTan},   {builtinAtan, directAtan}, {builtinLog, directLog}, {builtinLn, directLn},
-        {builtinExp, directExp},   {builtinDeg, directDeg},   {builtinRad, directRad},
+        ExprInPlace compute;
+    } rows[] = {
+        {builtinAbs, {directAbs, nullptr, 0}},
+        {builtinSqrt, {directSqrt, nullptr, 0}},
+        {builtinSin, {directSin, nullptr, 0}},
+        {builtinCos, {directCos, nullptr, 0}},
+        {builtinTan, {directTan, nullptr, 0}},
+        {builtinAtan, {directAtan, nullptr, 0}},
+        {builtinLog, {directLog, nullptr, 0}},
+        {builtinLn, {directLn, nullptr, 0}},
+        {builtinExp, {directExp, nullptr, 0}},
+        {builtinDeg, {directDeg, nullptr, 0}},
+        {builtinRad, {directRad, nullptr, 0}},
+        {builtinSinh, {mathSinh, nullptr, 1}},
+        {builtinCosh, {mathCosh, nullptr, 1}},
+        {builtinTanh, {mathTanh, nullptr, 1}},
+        {builtinAsin, {mathAsin, nullptr, 1}},
+        {builtinAcos, {mathAcos, nullptr, 1}},
+        {builtinPow10, {mathPow10, nullptr, 1}},
+        {builtinCeil, {mathCeil, nullptr, 1}},
+        {builtinFloor, {mathFloor, nullptr, 1}},
+        {builtinAtan2, {nullptr, directAtan2, 0}},
+        {builtinRecttopolr, {nullptr, directRecttopolr, 0}},
+        {builtinRecttopola, {nullptr, directRecttopola, 0}},
+        {builtinPoltorectx, {nullptr, directPoltorectx, 0}},
+        {builtinPoltorecty, {nullptr, directPoltorecty, 0}},
+        {builtinMod, {nullptr, exprMathFmod, 1}},
+        {builtinPow, {nullptr, exprMathPow, 1}},
     };
-    for (const auto& row : direct)
+    for (const auto& row : rows)
         if (row.callback == function)
             return row.compute;
-    return nullptr;
+    return ExprInPlace{nullptr, nullptr, 0};
 }

@@ -15,6 +15,7 @@
 // time, so the abort callback is polled at exactly the node evaluation where
 // the walk polls it, with the same assignments done.
 
+#include <cerrno>
 #include <cstdint>
 
 #include "internal.h"
@@ -42,6 +43,9 @@ enum class Op : int32_t {
     Pop,
     StorePop,    // a statement's assignment whose value is not needed
     Direct,      // top = compute(top)
+    Rule,        // top = compute(top) under the math-error rule
+    Direct2,     // top = compute(below, top)
+    Rule2,       // the same under the math-error rule
     Equal,
     Above,
     Below,
@@ -58,7 +62,8 @@ struct Instruction {
         double value;
         double* address;
         ExprNode* node;
-        ExprDirectFunction compute;
+        ExprUnaryCompute compute;
+        ExprBinaryCompute compute2;
     };
 };
 
@@ -213,9 +218,11 @@ private:
             if (f == builtinAbove) return binary(n, Op::Above);
             if (f == builtinBelow) return binary(n, Op::Below);
         }
-        if (valuesOnly && n->argCount == 1 && n->args != nullptr) {
-            if (f == opNeg) return unary(n, Op::Neg, nullptr);
-            if (ExprDirectFunction compute = exprDirectFunction(f)) return unary(n, Op::Direct, compute);
+        if (valuesOnly && n->argCount == 1 && n->args != nullptr && f == opNeg) return unary(n, Op::Neg, nullptr);
+        if (valuesOnly && n->args != nullptr) {
+            const ExprInPlace inPlace = exprInPlaceFunction(f);
+            if (inPlace.unary && n->argCount == 1) return unary(n, inPlace.rule ? Op::Rule : Op::Direct, inPlace.unary);
+            if (inPlace.binary && n->argCount == 2) return binaryCompute(n, inPlace);
         }
         if (valuesOnly && n->argCount >= 1 && n->args != nullptr) {
             if (f == builtinMany) return sequence(n);
@@ -227,10 +234,18 @@ private:
         return true;
     }
 
-    bool unary(ExprNode* n, Op op, ExprDirectFunction compute) {
+    bool unary(ExprNode* n, Op op, ExprUnaryCompute compute) {
         if (!arguments(n, 1)) return false;
+        if (op == Op::Rule) flush();  // it may fail
         Instruction& instruction = emit(op);
         if (compute) instruction.compute = compute;
+        return true;
+    }
+
+    bool binaryCompute(ExprNode* n, ExprInPlace inPlace) {
+        if (!arguments(n, 2)) return false;
+        if (inPlace.rule) flush();
+        emit(inPlace.rule ? Op::Rule2 : Op::Direct2, -1).compute2 = inPlace.binary;
         return true;
     }
 
@@ -332,21 +347,27 @@ extern "C" void exprFreeProgram(void* program) { exprDealloc(program); }
 
 // Threaded dispatch: each instruction jumps straight to the next one's
 // handler through a table of label addresses (a GNU extension that every
-// compiler of this project has).
+// compiler of this project has). The top of the stack lives in a register
+// (`top`); `below` points at the value under it, so an operator's chain of
+// results never goes through memory.
 extern "C" int32_t exprRunProgram(ExprContext* context, const void* compiled, double* result) {
     static void* const handlers[] = {
         &&Tick,        &&Constant,    &&Load,        &&Store,       &&Add,         &&Sub,
         &&Mul,         &&Div,         &&AddConstant, &&SubConstant, &&MulConstant, &&DivConstant,
         &&AddVariable, &&SubVariable, &&MulVariable, &&DivVariable, &&Neg,         &&Pop,
-        &&StorePop,    &&Direct,      &&Equal,       &&Above,       &&Below,       &&Call,
-        &&Jump,        &&JumpIfZero,  &&End,
+        &&StorePop,    &&Direct,      &&Rule,        &&Direct2,     &&Rule2,       &&Equal,
+        &&Above,       &&Below,       &&Call,        &&Jump,        &&JumpIfZero,  &&End,
     };
     static_assert(sizeof handlers / sizeof handlers[0] == static_cast<size_t>(Op::End) + 1);
 
     const Instruction* const code = static_cast<const Program*>(compiled)->code;
     const Instruction* pc = code;
     double stack[kStackLimit + 2];
-    double* top = stack;  // the top value; stack[0] is never used, so top never points before the array
+    // The first push stores the empty register into stack[1]; stack[0] is
+    // never used, so `below` never points before the array.
+    double* below = stack;
+    double top = 0.0;
+    double value;  // what a call writes back; its address is taken, so it is not `top`
     int32_t countdown = context->countdown;
     int32_t status = EXPR_OK;
     double divisor;
@@ -363,109 +384,126 @@ Tick:
     }
     QUORVEL_NEXT();
 Constant:
-    *++top = pc->value;
+    *++below = top;
+    top = pc->value;
     QUORVEL_NEXT();
 Load:
-    *++top = *pc->address;
+    *++below = top;
+    top = *pc->address;
     QUORVEL_NEXT();
 Store:
-    *pc->address = *top;
+    *pc->address = top;
     QUORVEL_NEXT();
 StorePop:
-    *pc->address = *top--;
+    *pc->address = top;
+    top = *below--;
     QUORVEL_NEXT();
 Pop:
-    --top;
+    top = *below--;
     QUORVEL_NEXT();
 Add:
-    --top;
-    top[0] = top[0] + top[1];
+    top = *below-- + top;
     QUORVEL_NEXT();
 Sub:
-    --top;
-    top[0] = top[0] - top[1];
+    top = *below-- - top;
     QUORVEL_NEXT();
 Mul:
-    --top;
-    top[0] = top[0] * top[1];
+    top = *below-- * top;
     QUORVEL_NEXT();
 Div:
-    --top;
-    divisor = top[1];
+    divisor = top;
+    top = *below--;
     goto divide;
 AddConstant:
-    top[0] = top[0] + pc->value;
+    top = top + pc->value;
     QUORVEL_NEXT();
 SubConstant:
-    top[0] = top[0] - pc->value;
+    top = top - pc->value;
     QUORVEL_NEXT();
 MulConstant:
-    top[0] = top[0] * pc->value;
+    top = top * pc->value;
     QUORVEL_NEXT();
 DivConstant:
-    top[0] = top[0] / pc->value;
+    top = top / pc->value;
     QUORVEL_NEXT();
 AddVariable:
-    top[0] = top[0] + *pc->address;
+    top = top + *pc->address;
     QUORVEL_NEXT();
 SubVariable:
-    top[0] = top[0] - *pc->address;
+    top = top - *pc->address;
     QUORVEL_NEXT();
 MulVariable:
-    top[0] = top[0] * *pc->address;
+    top = top * *pc->address;
     QUORVEL_NEXT();
 DivVariable:
     divisor = *pc->address;
 divide:
     // Zero of either sign and NaN are refused alike.
     if (divisor < 0.0 || divisor > 0.0) {
-        top[0] = top[0] / divisor;
+        top = top / divisor;
     } else if (exprZeroOnMathError(context)) {
-        top[0] = 0.0;
+        top = 0.0;
     } else {
         status = EXPR_ERR_DIVIDE_BY_ZERO;
         goto done;
     }
     QUORVEL_NEXT();
 Neg:
-    top[0] = -top[0];
+    top = -top;
     QUORVEL_NEXT();
 Direct:
-    top[0] = pc->compute(top[0]);
+    top = pc->compute(top);
     QUORVEL_NEXT();
+Rule:
+    errno = 0;
+    status = exprApplyMathRule(context, pc->compute(top), &value);
+    if (status != EXPR_OK) goto done;
+    top = value;
+    QUORVEL_NEXT();
+Direct2:
+    top = pc->compute2(*below--, top);
+    QUORVEL_NEXT();
+Rule2: {
+    const double left = *below--;
+    errno = 0;
+    status = exprApplyMathRule(context, pc->compute2(left, top), &value);
+    if (status != EXPR_OK) goto done;
+    top = value;
+    QUORVEL_NEXT();
+}
 Equal:
-    --top;
-    top[0] = exprTestEqual(top[0], top[1]) ? 1.0 : 0.0;
+    top = exprTestEqual(*below--, top) ? 1.0 : 0.0;
     QUORVEL_NEXT();
 Above:
-    --top;
-    top[0] = exprTestGreater(top[0], top[1]) ? 1.0 : 0.0;
+    top = exprTestGreater(*below--, top) ? 1.0 : 0.0;
     QUORVEL_NEXT();
 Below:
-    --top;
-    top[0] = exprTestLess(top[0], top[1]) ? 1.0 : 0.0;
+    top = exprTestLess(*below--, top) ? 1.0 : 0.0;
     QUORVEL_NEXT();
 Call: {
     ExprNode* n = pc->node;
     context->countdown = countdown;
-    double value;
+    *++below = top;
     status = n->function(context, n->args, n->argCount, n->refs, n->refCount, &value);
     countdown = context->countdown;
     if (status != EXPR_OK) goto done;
-    *++top = value;
+    top = value;
     QUORVEL_NEXT();
 }
 Jump:
     pc = code + pc->count;
     goto* handlers[static_cast<int>(pc->op)];
-JumpIfZero:
-    if (exprTestZero(*top--)) {
+JumpIfZero: {
+    const bool zero = exprTestZero(top);
+    top = *below--;
+    if (zero) {
         pc = code + pc->count;
         goto* handlers[static_cast<int>(pc->op)];
     }
     QUORVEL_NEXT();
+}
 End:
-    *result = *top;
+    *result = top;
 #undef QUORVEL_NEXT
 done:
     context->countdown = countdown;

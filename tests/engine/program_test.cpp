@@ -97,6 +97,12 @@ const char* const kTexts[] = {
     "x=1;x=x+1;x=x*x;x=x-u;x=x/u;",
     "x=select(u,1,2,3)+clip(u,0,1)+clamp(u,0,1)+avg(1,2)+and(1,u)+or(0,u);",
     "for(i=0,1,i=i+1,x=i);",
+    "x=tanh(u*3)+sinh(u)+cosh(u)+asin(u)+acos(u)+pow10(u)+ceil(u)+floor(-u);",
+    "x=1;y=asin(2)+x;z=2;",
+    "x=1;y=cosh(1000)*x;z=2;",
+    "x=pow(u/1000000,60)+tanh(-u);y=pow(0,-1);z=mod(7,0);a=pow(2,0.5)+mod(-7,u);",
+    "x=atan2(u,-1)+recttopolr(3,4)+recttopola(-1,-0)+poltorectx(2,u)+poltorecty(2,u);",
+    "s=0;for(i=0,below(i,20),i=i+1,s=s+pow(u,i)-mod(i,3));x=s;",
 };
 
 TEST(Program, MatchesTheWalkWithoutPolls) {
