@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <limits>
 
 #include "engine/expr.h"
+#include "engine/internal.h"
 #include "support/tree.h"
 
 using namespace quorvel_test;
@@ -106,6 +109,13 @@ TEST(Evaluate, NotReadyStatesAndNullArguments) {
     f.context->failed = 1;
     f.context->parsed = 0;
     EXPECT_EQ(exprEvaluate(f.context, &result), EXPR_ERR_NOT_READY);
+    // Marked ready by hand without a tree.
+    ExprNode* root = f.context->root;
+    f.context->root = nullptr;
+    f.context->failed = 0;
+    f.context->parsed = 1;
+    EXPECT_EQ(exprEvaluate(f.context, &result), EXPR_ERR_NOT_READY);
+    f.context->root = root;
     EXPECT_EQ(exprClear(f.context), EXPR_OK);
     EXPECT_EQ(f.context->root, nullptr);
     EXPECT_EQ(f.context->parsed + f.context->failed, 0);
@@ -234,6 +244,70 @@ TEST(Evaluate, MalformedTreesAreInternalErrors) {
     ExprNode* args = makeCall(g.root(), opAdd, 2);
     makeConstant(&args[0], 1.0);
     EXPECT_EQ(exprEvaluate(g.context, &result), EXPR_ERR_INTERNAL);
+    // An assignment without a value has no operand to evaluate.
+    Fixture h;
+    h.root()->kind = NODE_ASSIGN;
+    h.context->root->target = h.variable("a");
+    EXPECT_EQ(exprEvaluate(h.context, &result), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprEvalNode(h.context, h.context->root, &result), EXPR_ERR_ARGUMENT);
+}
+
+// A callback of the caller's own that hands its arguments straight to an
+// operator or the statement sequence.
+template <ExprFunction op>
+EXPR_DECLARE_FUNCTION(forwardTo) {
+    return op(context, args, argCount, refs, refCount, result);
+}
+
+TEST(Operators, CalledDirectlyByAnotherCallback) {
+    struct Case {
+        ExprFunction forward;
+        std::initializer_list<double> operands;
+        int32_t code;
+        double expected;
+    };
+    const Case cases[] = {
+        {forwardTo<opAdd>, {2.0, 3.0}, EXPR_OK, 5.0},  {forwardTo<opSub>, {2.0, 3.0}, EXPR_OK, -1.0},
+        {forwardTo<opMul>, {2.5, -4.0}, EXPR_OK, -10.0}, {forwardTo<opDiv>, {1.0, 4.0}, EXPR_OK, 0.25},
+        {forwardTo<opNeg>, {3.0}, EXPR_OK, -3.0},       {forwardTo<builtinMany>, {1.0, 2.0, 3.0}, EXPR_OK, 3.0},
+        {forwardTo<opDiv>, {1.0, 0.0}, EXPR_ERR_DIVIDE_BY_ZERO, 0.0},
+        {forwardTo<opAdd>, {1.0, 2.0, 3.0}, EXPR_ERR_ARG_COUNT, 0.0},
+        {forwardTo<opNeg>, {1.0, 2.0}, EXPR_ERR_ARG_COUNT, 0.0},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        makeCallOf(f.root(), c.forward, c.operands);
+        double result = 42.0;
+        ASSERT_EQ(exprEvaluate(f.context, &result), c.code);
+        EXPECT_EQ(result, c.code == EXPR_OK ? c.expected : 42.0);
+    }
+    // The operands' failure and the zero-on-math-error flag reach through.
+    Fixture f;
+    exprSetZeroOnMathError(f.context, 1);
+    ExprNode* args = makeCall(f.root(), forwardTo<opSub>, 2);
+    makeCallOf(&args[0], forwardTo<opDiv>, {1.0, 0.0});
+    makeConstant(&args[1], 2.0);
+    double result = 0.0;
+    ASSERT_EQ(exprEvaluate(f.context, &result), EXPR_OK);
+    EXPECT_EQ(result, -2.0);
+}
+
+// Run in place, a forwarded call still counts its own node and each operand
+// as one node evaluation and hands the countdown back.
+TEST(Operators, ForwardedCallsKeepTheAbortCountdown) {
+    for (int32_t interval = 0; interval <= 4; ++interval) {
+        Fixture f(true);
+        f.probe.answer = 1;
+        f.context->checkInterval = interval;
+        makeCallOf(f.root(), forwardTo<opAdd>, {1.0, 2.0});
+        double result = 0.0;
+        const int32_t code = exprEvaluate(f.context, &result);
+        EXPECT_EQ(code, interval >= 3 ? EXPR_OK : EXPR_ERR_ABORTED) << interval;
+        EXPECT_EQ(f.probe.calls, interval >= 3 ? 0 : 1) << interval;
+        if (code == EXPR_OK) {
+            EXPECT_EQ(f.context->countdown, interval - 3);
+        }
+    }
 }
 
 // A sequence of `count` constants costs count + 1 node evaluations.
@@ -282,6 +356,11 @@ TEST(Abort, FreshContextPollsAtItsFirstNode) {
     f.probe.answer = 0;
     EXPECT_EQ(exprEvalNode(f.context, &node, &result), EXPR_OK);
     EXPECT_EQ(f.context->countdown, 100000);
+    // Without a callback the poll goes on.
+    Fixture g;
+    EXPECT_EQ(exprPollAbort(g.context), 0);
+    EXPECT_EQ(exprEvalNode(g.context, &node, &result), EXPR_OK);
+    EXPECT_EQ(g.context->countdown, 100000);
 }
 
 TEST(Abort, CountdownNeverOverflows) {
@@ -293,6 +372,33 @@ TEST(Abort, CountdownNeverOverflows) {
     double result = 0.0;
     for (int i = 0; i < 3; ++i) EXPECT_EQ(exprEvalNode(f.context, &node, &result), EXPR_ERR_ABORTED);
     EXPECT_EQ(f.context->countdown, INT_MIN);
+}
+
+// The rule judges errno as the computation left it: a range error is an
+// underflow, and no error, only for a zero or subnormal value.
+TEST(MathRule, JudgesErrnoAndValue) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double subnormal = DBL_MIN / 4;
+    struct Case {
+        int error;
+        double value;
+        int32_t flag, code;
+        double result;
+    };
+    const Case cases[] = {
+        {0, inf, 0, EXPR_OK, inf},           {EDOM, 5.0, 0, EXPR_ERR_MATH, 5.0},    {EDOM, 5.0, 1, EXPR_OK, 0.0},
+        {ERANGE, inf, 0, EXPR_ERR_MATH, inf}, {ERANGE, -inf, 1, EXPR_OK, 0.0},       {ERANGE, DBL_MIN, 0, EXPR_ERR_MATH, DBL_MIN},
+        {ERANGE, subnormal, 0, EXPR_OK, subnormal}, {ERANGE, -0.0, 0, EXPR_OK, -0.0}, {EINVAL, 1.0, 0, EXPR_OK, 1.0},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        exprSetZeroOnMathError(f.context, c.flag);
+        double result = 42.0;
+        errno = c.error;
+        EXPECT_EQ(exprApplyMathRule(f.context, c.value, &result), c.code) << c.error << " " << c.value;
+        EXPECT_EQ(result, c.result) << c.error << " " << c.value;
+        EXPECT_EQ(std::signbit(result), std::signbit(c.result));
+    }
 }
 
 TEST(Free, PartialTreesAndSharedTables) {

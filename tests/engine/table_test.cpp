@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -71,6 +72,7 @@ TEST(VariableTable, EmptyTableAndNullOrEmptyNames) {
     EXPECT_EQ(value, nullptr);
     EXPECT_EQ(exprFindVariable(t.table, "m", nullptr), EXPR_ERR_ARGUMENT);
     EXPECT_EQ(exprSetVariable(nullptr, "m", 1.0), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprSetVariable(t.table, nullptr, 1.0), EXPR_ERR_ARGUMENT);
     EXPECT_EQ(exprNewTable(nullptr), EXPR_ERR_ARGUMENT);
 }
 
@@ -161,8 +163,35 @@ TEST(FunctionTable, OverwriteReplacesCallbackAndBoundsAndFailedLookupWritesNothi
         EXPECT_EQ(a + b + r + s, 4 * 77);
     }
     EXPECT_EQ(exprFindFunction(nullptr, &f, "f", &a, &b, &r, &s), EXPR_ERR_ARGUMENT);
+    // Every out-parameter is required, even for a name that exists.
+    EXPECT_EQ(exprFindFunction(t.table, nullptr, "f", &a, &b, &r, &s), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprFindFunction(t.table, &f, "f", nullptr, &b, &r, &s), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprFindFunction(t.table, &f, "f", &a, nullptr, &r, &s), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprFindFunction(t.table, &f, "f", &a, &b, nullptr, &s), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprFindFunction(t.table, &f, "f", &a, &b, &r, nullptr), EXPR_ERR_ARGUMENT);
     EXPECT_EQ(exprSetFunction(nullptr, dummyA, "f", 1, 1, 0, 0), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprSetFunction(t.table, dummyA, nullptr, 1, 1, 0, 0), EXPR_ERR_ARGUMENT);
     EXPECT_EQ(exprSetFunction(t.table, dummyA, "2f", 1, 1, 0, 0), EXPR_ERR_MEMORY);
+}
+
+TEST(Allocation, ZeroFilledBlocksOfAnySize) {
+    const int32_t live = exprLiveBlocks();
+    void* empty = exprAlloc(0);  // a block of its own, not null
+    ASSERT_NE(empty, nullptr);
+    unsigned char* block = static_cast<unsigned char*>(exprAlloc(64));
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(std::all_of(block, block + 64, [](unsigned char b) { return b == 0; }));
+    EXPECT_EQ(exprLiveBlocks(), live + 2);
+    exprDealloc(empty);
+    exprDealloc(block);
+    exprDealloc(nullptr);
+    EXPECT_EQ(exprLiveBlocks(), live);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // A size the heap cannot give is null, not a failure of the process
+    // (sanitizer runtimes report such a request instead).
+    EXPECT_EQ(exprAlloc(SIZE_MAX), nullptr);
+    EXPECT_EQ(exprLiveBlocks(), live);
+#endif
 }
 
 TEST(Tables, FreeingNullAndEmptyTables) {
@@ -254,6 +283,11 @@ TEST(Tables, EveryAllocationFailure) {
         exprFailAllocation(1, 1);
         EXPECT_EQ(exprSetVariable(vars.table, "z", 3.0), EXPR_OK);
         EXPECT_EQ(exprSetFunction(funcs.table, dummyA, "z", 2, 2, 0, 0), EXPR_OK);
+        EXPECT_EQ(exprAllocationCount(), 0);
+        // A persistent failure holds for every later allocation too.
+        EXPECT_EQ(exprSetVariable(vars.table, "y", 1.0), EXPR_ERR_MEMORY);
+        EXPECT_EQ(exprSetVariable(vars.table, "y", 1.0), EXPR_ERR_MEMORY);
+        EXPECT_EQ(exprAllocationCount(), 2);
         exprFailAllocation(0, 0);
         EXPECT_EQ(*value, 3.0);
         exprFreeVarTable(vars.table);
