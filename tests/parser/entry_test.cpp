@@ -35,6 +35,7 @@ TEST_F(EntryTest, WholeTextsGiveTheirCodes) {
         {"a=\xff;", EXPR_ERR_CHARACTER},
         {"a=b[1];", EXPR_ERR_CHARACTER},
         {"a=\"1\";", EXPR_ERR_CHARACTER},
+        {"a=\x01\x06;", EXPR_ERR_CHARACTER},  // control bytes below the blanks
         {"a=1", EXPR_ERR_SEMICOLON},
         {"a=1;b=2", EXPR_ERR_SEMICOLON},
         {"a=1;;", EXPR_ERR_SYNTAX},
@@ -70,6 +71,13 @@ TEST_F(EntryTest, StripRewritesInPlace) {
     EXPECT_STREQ(text, "ab;");
     char closing[] = "a>b";
     EXPECT_EQ(exprStripText(closing), EXPR_ERR_COMMENT);
+    EXPECT_EQ(exprStripText(nullptr), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprCheckCharacters(nullptr), EXPR_ERR_ARGUMENT);
+    ExprNode root{};
+    EXPECT_EQ(exprParseStatements(nullptr, &root, "a;"), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprParseStatements(context, nullptr, "a;"), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprParseStatements(context, &root, nullptr), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(root.kind, 0);
 }
 
 TEST_F(EntryTest, AlphabetIsJudgedByUnsignedByte) {

@@ -3,6 +3,7 @@
 // as rendered text (see parser_support.h): "add(a,mul(b,c))", "#M_PI" for a
 // constant, "&s" for a reference, "set(a,...)" for an assignment.
 
+#include <cstring>
 #include <string>
 
 #include "engine/internal.h"
@@ -68,6 +69,7 @@ TEST_F(SplitTest, MalformedStatements) {
         {"a,b", "code 14"},     {"(a)=1", "code 14"},  {"-", "code 12"},    {"+", "code 12"},
         {"a*(b)c", "code 12"},  {"(())", "code 12"},   {"(()())", "code 12"}, {"sin(x)y", "code 12"},
         {"a=&b", "code 14"},    {"&a", "code 14"},     {"a&", "code 14"},
+        {"a=(b)+c=d", "code 14"},  // the second target is checked where the first value's scan found it
     };
     EXPECT_SHAPES(cases);
 }
@@ -118,7 +120,11 @@ TEST_F(SplitTest, CallsAreCountedBeforeTheirItemsAreParsed) {
         {"none(1)", codeText(EXPR_ERR_ARG_COUNT)},
         {"sin", "sin"},
         {"sin+1", "add(sin,1)"},
+        {"any()", "none()"},
+        {"any(1,&s,2)", "none(1,2,&s)"},
     };
+    // Negative bounds on both sides: any count.
+    ASSERT_EQ(exprSetFunction(functions, testNone, "any", -1, -1, -1, -1), EXPR_OK);
     EXPECT_SHAPES(cases);
 }
 
@@ -142,6 +148,8 @@ TEST_F(SplitTest, References) {
         {"rand(&s+1)", codeText(EXPR_ERR_TOKEN)},
         {"max((&a))", codeText(EXPR_ERR_TOKEN)},
         {"max(sin(&a))", codeText(EXPR_ERR_ARG_COUNT)},
+        {"rand(&s(1))", codeText(EXPR_ERR_TOKEN)},
+        {"random(&s(a,b),1,2)", codeText(EXPR_ERR_TOKEN)},
     };
     EXPECT_SHAPES(cases);
 }
@@ -289,6 +297,15 @@ TEST_F(SplitTest, RangeEntryRefusesRangesOutsideTheText) {
     EXPECT_EQ(exprParseRange(context, &node, text, 0, 3), EXPR_ERR_SYNTAX);  // reaches the terminator
     EXPECT_EQ(exprParseRange(context, nullptr, text, 0, 2), EXPR_ERR_ARGUMENT);
     EXPECT_EQ(exprParseRange(context, &node, nullptr, 0, 2), EXPR_ERR_ARGUMENT);
+    EXPECT_EQ(exprParseRange(nullptr, &node, text, 0, 2), EXPR_ERR_ARGUMENT);
+    // Taken alone, a range need not balance its parentheses.
+    for (const char* unbalanced : {"(1", "((1", "(1)+(2", "(1)+((2)", "1)", "a+(b))"}) {
+        EXPECT_EQ(exprParseRange(context, &node, unbalanced, 0, static_cast<int32_t>(std::strlen(unbalanced)) - 1),
+                  EXPR_ERR_PARENTHESES)
+            << unbalanced;
+        exprFreeNode(&node);
+        node = ExprNode{};
+    }
     exprFreeNode(&node);
     ExprNode sum{};
     ASSERT_EQ(exprParseRange(context, &sum, "(a+b);", 0, 4), EXPR_OK);
