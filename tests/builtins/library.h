@@ -37,14 +37,19 @@ public:
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 
-    // Parses and evaluates text; a parse failure is a test failure.
-    Outcome run(const std::string& text, int32_t zeroOnMathError = 0, AbortCallback abort = nullptr) {
+    // Parses and evaluates text; a parse failure is a test failure. walked
+    // evaluates the tree by exprEvalNode, so that every built-in runs as the
+    // callback it is registered as, never in the compiled form's place.
+    Outcome run(const std::string& text, int32_t zeroOnMathError = 0, AbortCallback abort = nullptr,
+                bool walked = false) {
         ExprContext* context = nullptr;
         EXPECT_EQ(exprNewContext(&context, functions, variables, constants, 0, abort, nullptr), EXPR_OK);
         exprSetZeroOnMathError(context, zeroOnMathError);
         Outcome outcome{exprParse(context, text.c_str()), -777.0};
         EXPECT_EQ(outcome.code, EXPR_OK) << "parsing " << text;
-        if (outcome.code == EXPR_OK) outcome.code = exprEvaluate(context, &outcome.value);
+        if (outcome.code == EXPR_OK)
+            outcome.code = walked ? exprEvalNode(context, context->root, &outcome.value)
+                                  : exprEvaluate(context, &outcome.value);
         exprFreeContext(context);
         return outcome;
     }

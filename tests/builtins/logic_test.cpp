@@ -15,11 +15,14 @@ struct ValueCase {
     double expected;
 };
 
+// Compiled and walked alike.
 void expectValues(Library& library, const std::vector<ValueCase>& cases, int32_t flag = 0) {
     for (const ValueCase& c : cases) {
-        const Outcome outcome = library.run(c.text, flag);
-        EXPECT_EQ(outcome.code, EXPR_OK) << c.text;
-        EXPECT_TRUE(sameValue(outcome.value, c.expected)) << c.text;
+        for (bool walked : {false, true}) {
+            const Outcome outcome = library.run(c.text, flag, nullptr, walked);
+            EXPECT_EQ(outcome.code, EXPR_OK) << c.text << " walked " << walked;
+            EXPECT_TRUE(sameValue(outcome.value, c.expected)) << c.text << " walked " << walked;
+        }
     }
 }
 
@@ -56,7 +59,7 @@ TEST(LogicValues, NaNInEveryTest) {
     // than" is false.
     expectValues(library, {
         {"if(n, 1, 2);", 2},           {"not(n);", 1},                 {"and(n, 1);", 0},   {"and(1, n);", 0},
-        {"or(n, 0);", 0},              {"or(0, n);", 0},               {"equal(n, n);", 1}, {"equal(n, 5);", 1},
+        {"or(n, 0);", 0},              {"or(0, n);", 0},               {"equal(n, n);", 1}, {"equal(n, 5);", 1}, {"equal(5, n);", 1},
         {"below(n, 0);", 1},           {"below(0, n);", 1},            {"above(n, 0);", 0}, {"above(0, n);", 0},
         {"select(n, 1, 2, 3);", 1},    {"select(n, 1, 2);", 1},        {"clip(n, 0, 10);", 0},
         {"clip(5, 0, n);", 5},         {"clip(5, n, 10);", nan},
@@ -89,12 +92,14 @@ TEST(LogicEvaluation, OnlyReachedArgumentsAreEvaluated) {
         {"for(a = 1, 0, b = 1, c = 1);", 0, "a", "bc"},
     };
     for (const Case& c : cases) {
-        Library library;
-        const Outcome outcome = library.run(c.text);
-        ASSERT_EQ(outcome.code, EXPR_OK) << c.text;
-        EXPECT_TRUE(sameValue(outcome.value, c.value)) << c.text;
-        for (const char* v = c.set; *v; ++v) EXPECT_EQ(library.variable(std::string(1, *v).c_str()), 1.0) << c.text << " " << *v;
-        for (const char* v = c.unset; *v; ++v) EXPECT_EQ(library.variable(std::string(1, *v).c_str()), 0.0) << c.text << " " << *v;
+        for (bool walked : {false, true}) {
+            Library library;
+            const Outcome outcome = library.run(c.text, 0, nullptr, walked);
+            ASSERT_EQ(outcome.code, EXPR_OK) << c.text;
+            EXPECT_TRUE(sameValue(outcome.value, c.value)) << c.text;
+            for (const char* v = c.set; *v; ++v) EXPECT_EQ(library.variable(std::string(1, *v).c_str()), 1.0) << c.text << " " << *v;
+            for (const char* v = c.unset; *v; ++v) EXPECT_EQ(library.variable(std::string(1, *v).c_str()), 0.0) << c.text << " " << *v;
+        }
     }
 }
 
@@ -130,11 +135,16 @@ TEST(LogicEvaluation, LaterArgumentsAfterAnErrorAreNotEvaluated) {
         "poly(2, 1, 1/0, hit = 1);", "if(1, 1/0, hit = 1);",         "select(-1, 1/0, hit = 1, hit = 1);",
         "for(i = 0, below(i, 3), hit = 1, 1/0);", "for(i = 0, 1/0, hit = 1, hit = 1);",
         "many(1, 1/0, hit = 1);",
+        "if(1/0, hit = 1, hit = 1);", "if(0, hit = 1, 1/0);",     "select(1/0, hit = 1, hit = 1);",
+        "select(0, hit = 1, 1/0, hit = 1);", "select(1, hit = 1, hit = 1, 1/0);", "select(1, hit = 1, 1/0);",
+        "for(1/0, hit = 1, hit = 1, hit = 1);",
     };
     for (const char* text : texts) {
-        Library library;
-        EXPECT_EQ(library.run(text).code, EXPR_ERR_DIVIDE_BY_ZERO) << text;
-        EXPECT_EQ(library.variable("hit"), 0.0) << text;
+        for (bool walked : {false, true}) {
+            Library library;
+            EXPECT_EQ(library.run(text, 0, nullptr, walked).code, EXPR_ERR_DIVIDE_BY_ZERO) << text << " walked " << walked;
+            EXPECT_EQ(library.variable("hit"), 0.0) << text;
+        }
     }
 }
 
@@ -162,6 +172,9 @@ TEST(LogicErrors, PolySeesAnErrorLeftByACoefficient) {
     EXPECT_TRUE(sameValue(outcome.value, 0.0));
     EXPECT_EQ(library.variable("hit"), 0.0);
     EXPECT_EQ(library.run("poly(2, cosh(1000), 1);").code, EXPR_ERR_MATH);
+    // A domain error too.
+    EXPECT_TRUE(sameValue(library.run("poly(2, asin(2), hit = 1);", 1).value, 0.0));
+    EXPECT_EQ(library.variable("hit"), 0.0);
 }
 
 }  // namespace

@@ -81,9 +81,11 @@ TEST(MathValues, ExactWithAndWithoutTheFlag) {
     Library library;
     for (const ValueCase& c : kExactValues) {
         for (int32_t flag : {0, 1}) {
-            const Outcome outcome = library.run(c.text, flag);
-            EXPECT_EQ(outcome.code, EXPR_OK) << c.text << " flag " << flag;
-            EXPECT_TRUE(sameValue(outcome.value, c.expected)) << c.text << " flag " << flag;
+            for (bool walked : {false, true}) {
+                const Outcome outcome = library.run(c.text, flag, nullptr, walked);
+                EXPECT_EQ(outcome.code, EXPR_OK) << c.text << " flag " << flag << " walked " << walked;
+                EXPECT_TRUE(sameValue(outcome.value, c.expected)) << c.text << " flag " << flag << " walked " << walked;
+            }
         }
     }
 }
@@ -118,11 +120,13 @@ const char* const kMathErrors[] = {
 TEST(MathErrors, ErrorWithoutTheFlagZeroWithIt) {
     Library library;
     for (const char* text : kMathErrors) {
-        EXPECT_EQ(library.run(text).code, EXPR_ERR_MATH) << text;
-        for (int32_t flag : {1, 5}) {
-            const Outcome outcome = library.run(text, flag);
-            EXPECT_EQ(outcome.code, EXPR_OK) << text;
-            EXPECT_TRUE(sameValue(outcome.value, 0.0)) << text;
+        for (bool walked : {false, true}) {
+            EXPECT_EQ(library.run(text, 0, nullptr, walked).code, EXPR_ERR_MATH) << text << " walked " << walked;
+            for (int32_t flag : {1, 5}) {
+                const Outcome outcome = library.run(text, flag, nullptr, walked);
+                EXPECT_EQ(outcome.code, EXPR_OK) << text << " walked " << walked;
+                EXPECT_TRUE(sameValue(outcome.value, 0.0)) << text << " walked " << walked;
+            }
         }
     }
 }
