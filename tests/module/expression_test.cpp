@@ -181,10 +181,14 @@ TEST(Scaling, ValuesBeyondTheFloatRangeNarrowLikeIeee) {
     EXPECT_EQ(rig.out(0, 0), INFINITY);
     EXPECT_EQ(rig.out(1, 0), -INFINITY);
     EXPECT_TRUE(std::isnan(rig.out(2, 0)));
-    // Ten times FLT_MAX, scaled back, lands within half a unit of FLT_MAX.
-    rig.expr("out1 = 3402823466385288598117041834845169254400;");
+    // Ten times FLT_MAX, scaled back, lands within half a unit of FLT_MAX;
+    // so do values just above FLT_MAX itself, of either sign.
+    rig.expr("out1 = 3402823466385288598117041834845169254400; out2 = 3402823500000000000000000000000000000000;"
+             "out3 = -out2;");
     rig.run(1);
     EXPECT_EQ(rig.out(0, 0), FLT_MAX);
+    EXPECT_EQ(rig.out(1, 0), FLT_MAX);
+    EXPECT_EQ(rig.out(2, 0), -FLT_MAX);
 }
 
 TEST(Scaling, OutputsNeverAssignedKeepTheirValue) {

@@ -1,6 +1,8 @@
 // The host contract of quorvel.sem, seen through the binary interface only:
 // exports, the instance record, the dispatcher, pins and events.
+#include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <set>
 
 #include "module_support.h"
@@ -154,6 +156,9 @@ TEST(Dispatcher, RefusesAForeignRecord) {
     copy.magic = 0;
     EXPECT_EQ(copy.dispatcher(&copy, DISPATCH_OPEN, 0, 0, nullptr, 0.0f), 0);
     EXPECT_EQ(copy.dispatcher(nullptr, DISPATCH_CLOSE, 0, 0, nullptr, 0.0f), 0);
+    copy = *instance->record();
+    copy.object = nullptr;
+    EXPECT_EQ(copy.dispatcher(&copy, DISPATCH_CLOSE, 0, 0, nullptr, 0.0f), 0);
     EXPECT_TRUE(instance->calls().empty());
 }
 
@@ -335,6 +340,37 @@ TEST(HostCallback, NullCallbackIsHarmless) {
     rig.run(16);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(rig.out(0, i), 0.0f) << "no text ever reaches it";
     EXPECT_TRUE(rig.host().calls().empty());
+}
+
+// The process and event entries take only an object word that leads back
+// to its own module: a byte copy of the object (its record names the
+// original) or one with its magic broken is not one.
+TEST(InstanceRecord, EntriesRefuseAForeignObject) {
+    Rig rig;
+    rig.expr("out1 = 1;");
+    InstanceRecord* record = rig.host().record();
+    const auto* object = static_cast<const unsigned char*>(record->object);
+    const size_t end = static_cast<size_t>(reinterpret_cast<const unsigned char*>(record) - object) + sizeof *record;
+    std::vector<std::max_align_t> storage(end / sizeof(std::max_align_t) + 1);
+    void* copy = storage.data();
+    float out[4];
+    PinProperties props{};
+    ASSERT_EQ(rig.host().pinProperties(8, &props), 1);
+    float* buffer = out;
+    std::memcpy(props.variable, &buffer, sizeof buffer);
+    HostEvent event{};
+    event.eventType = EVENT_PIN_UPDATE;
+    event.pinIndex = 7;
+    for (int32_t magic : {INSTANCE_MAGIC, 0}) {
+        std::memcpy(copy, object, end);
+        std::memcpy(static_cast<unsigned char*>(copy) + (end - sizeof *record), &magic, sizeof magic);
+        std::fill(std::begin(out), std::end(out), kUntouched);
+        rig.host().clearCalls();
+        record->process(copy, 0, 4);
+        record->event(copy, &event);
+        for (float sample : out) EXPECT_EQ(sample, kUntouched) << magic;
+        EXPECT_TRUE(rig.host().calls().empty()) << magic;
+    }
 }
 
 // ---- Events ------------------------------------------------------------------------------------
