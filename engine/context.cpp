@@ -179,8 +179,8 @@ int32_t walkCall(Walk& walk, ExprNode* node, double* result) {
         double left, right;
         const int32_t code = walkOperands(walk, node->args, left, right);
         if (code != EXPR_OK) return code;
-        if (function == opMul) *result = left * right;
-        else if (function == opAdd) *result = left + right;
+        if (function == opMul) *result = exprMul(left, right);
+        else if (function == opAdd) *result = exprAdd(left, right);
         else if (function == opSub) *result = left - right;
         else return divide(walk.context, left, right, result);
         return EXPR_OK;

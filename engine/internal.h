@@ -33,6 +33,27 @@ int32_t exprMathError(ExprContext* context, double* result);
 double exprMathFmod(double a, double b);
 double exprMathPow(double a, double b);
 
+/* a + b and a * b with a in the destination register. Where both are NaN,
+ * x86 keeps the left operand's NaN; a compiler may swap the operands of a
+ * commutative operation, which would make the NaN bits depend on how a text
+ * is evaluated. Every evaluator adds and multiplies through these. */
+static inline double exprAdd(double a, double b) {
+#if defined(__GNUC__) && defined(__SSE2_MATH__)
+    __asm__("addsd %1, %0" : "+x"(a) : "xm"(b));
+    return a;
+#else
+    return a + b;
+#endif
+}
+static inline double exprMul(double a, double b) {
+#if defined(__GNUC__) && defined(__SSE2_MATH__)
+    __asm__("mulsd %1, %0" : "+x"(a) : "xm"(b));
+    return a;
+#else
+    return a * b;
+#endif
+}
+
 /* The truth tests of the logic built-ins. A NaN operand makes "zero",
  * "equal" and "less than" true and "greater than" false. */
 static inline int exprTestZero(double a) { return a == 0.0 || a != a; }

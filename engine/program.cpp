@@ -52,6 +52,10 @@ enum class Op : int32_t {
     Call,        // push the value of node's callback
     Jump,        // to target
     JumpIfZero,  // pop; to target when the zero test holds
+    JumpUnlessEqual,  // pop two; to target unless equal(below, top)
+    JumpUnlessAbove,
+    JumpUnlessBelow,
+    MulVariableAddConstant,  // top = top * *address + (next slot's value), two roundings
     End          // the value of the text is top
 };
 
@@ -99,7 +103,7 @@ private:
     int32_t pendingTicks_ = 0;
     int32_t depth_ = 0;
     int32_t maxDepth_ = 0;
-    bool lastWasStore_ = false;
+    Op lastOp_ = Op::Jump;  // the last instruction, or Jump after a branch target: nothing to fuse
     int32_t level_ = 0;  // nesting of node() calls
 
     Instruction scratch_{};  // the measuring pass writes here
@@ -108,7 +112,7 @@ private:
         Instruction& slot = code_ ? code_[length_] : scratch_;
         slot = Instruction{};
         slot.op = op;
-        lastWasStore_ = op == Op::Store;
+        lastOp_ = op;
         ++length_;
         depth_ += stackChange;
         if (depth_ > maxDepth_) maxDepth_ = depth_;
@@ -127,7 +131,7 @@ private:
     // A branch target is the next instruction; ticks before it are flushed.
     int32_t label() {
         flush();
-        lastWasStore_ = false;  // a jump lands after the store with a value to drop
+        lastOp_ = Op::Jump;  // a jump lands here: what came before is not fused with what follows
         return length_;
     }
     void patch(int32_t at, int32_t target) {
@@ -196,7 +200,13 @@ private:
                 emit(Op::Div, -1);
                 return true;
             }
-            emit(static_cast<Op>(static_cast<int>(Op::AddConstant) + index)).value = right->value;
+            const Op op2 = static_cast<Op>(static_cast<int>(Op::AddConstant) + index);
+            const bool fuse = op2 == Op::AddConstant && lastOp_ == Op::MulVariable;
+            emit(op2).value = right->value;
+            if (fuse) {
+                if (code_) code_[length_ - 2].op = Op::MulVariableAddConstant;
+                lastOp_ = Op::MulVariableAddConstant;
+            }
             return true;
         }
         if (right->valuePtr == nullptr) return false;
@@ -260,21 +270,45 @@ private:
 
     // Drops the top value; a store right before it becomes one StorePop.
     void drop() {
-        if (lastWasStore_ && pendingTicks_ == 0) {
+        if (lastOp_ == Op::Store && pendingTicks_ == 0) {
             if (code_) code_[length_ - 1].op = Op::StorePop;
-            lastWasStore_ = false;
+            lastOp_ = Op::StorePop;
             --depth_;
             return;
         }
         emit(Op::Pop, -1);
     }
 
+    // Pops the condition and jumps, to a target patched later, when it is
+    // zero; gives the jump's index. A comparison just computed is fused into
+    // the jump. The pending ticks go before the comparison, which reads only
+    // the stack, so no poll can tell the difference.
+    int32_t branchUnless() {
+        const Op compare = lastOp_;
+        if (compare != Op::Equal && compare != Op::Above && compare != Op::Below) {
+            flush();
+            emit(Op::JumpIfZero, -1);
+            return length_ - 1;
+        }
+        if (pendingTicks_ > 0) {
+            --length_;
+            flush();
+            ++length_;
+            if (code_) code_[length_ - 1] = Instruction{};
+        }
+        const Op fused = compare == Op::Equal   ? Op::JumpUnlessEqual
+                         : compare == Op::Above ? Op::JumpUnlessAbove
+                                                : Op::JumpUnlessBelow;
+        if (code_) code_[length_ - 1].op = fused;
+        lastOp_ = fused;
+        depth_ -= 1;
+        return length_ - 1;
+    }
+
     // if(c, a, b): c; JumpIfZero else; a; Jump end; else: b; end:
     bool choice(ExprNode* n) {
         if (!node(&n->args[0])) return false;
-        flush();
-        const int32_t toElse = length_;
-        emit(Op::JumpIfZero, -1);
+        const int32_t toElse = branchUnless();
         if (!node(&n->args[1])) return false;
         flush();
         const int32_t toEnd = length_;
@@ -293,9 +327,7 @@ private:
         emit(Op::Constant, +1).value = 0.0;
         const int32_t top = label();
         if (!node(&n->args[1])) return false;
-        flush();
-        const int32_t toEnd = length_;
-        emit(Op::JumpIfZero, -1);
+        const int32_t toEnd = branchUnless();
         emit(Op::Pop, -1);
         for (int32_t i = 3; i < n->argCount; ++i) {
             if (i > 3) drop();
@@ -356,7 +388,8 @@ extern "C" int32_t exprRunProgram(ExprContext* context, const void* compiled, do
         &&Mul,         &&Div,         &&AddConstant, &&SubConstant, &&MulConstant, &&DivConstant,
         &&AddVariable, &&SubVariable, &&MulVariable, &&DivVariable, &&Neg,         &&Pop,
         &&StorePop,    &&Direct,      &&Rule,        &&Direct2,     &&Rule2,       &&Equal,
-        &&Above,       &&Below,       &&Call,        &&Jump,        &&JumpIfZero,  &&End,
+        &&Above,       &&Below,       &&Call,        &&Jump,        &&JumpIfZero,  &&JumpUnlessEqual,
+        &&JumpUnlessAbove, &&JumpUnlessBelow, &&MulVariableAddConstant, &&End,
     };
     static_assert(sizeof handlers / sizeof handlers[0] == static_cast<size_t>(Op::End) + 1);
 
@@ -371,6 +404,7 @@ extern "C" int32_t exprRunProgram(ExprContext* context, const void* compiled, do
     int32_t countdown = context->countdown;
     int32_t status = EXPR_OK;
     double divisor;
+    bool holds;
 
 #define QUORVEL_NEXT() goto* handlers[static_cast<int>((++pc)->op)]
     goto* handlers[static_cast<int>(pc->op)];
@@ -402,38 +436,38 @@ Pop:
     top = *below--;
     QUORVEL_NEXT();
 Add:
-    top = *below-- + top;
+    top = exprAdd(*below--, top);
     QUORVEL_NEXT();
 Sub:
     top = *below-- - top;
     QUORVEL_NEXT();
 Mul:
-    top = *below-- * top;
+    top = exprMul(*below--, top);
     QUORVEL_NEXT();
 Div:
     divisor = top;
     top = *below--;
     goto divide;
 AddConstant:
-    top = top + pc->value;
+    top = exprAdd(top, pc->value);
     QUORVEL_NEXT();
 SubConstant:
     top = top - pc->value;
     QUORVEL_NEXT();
 MulConstant:
-    top = top * pc->value;
+    top = exprMul(top, pc->value);
     QUORVEL_NEXT();
 DivConstant:
     top = top / pc->value;
     QUORVEL_NEXT();
 AddVariable:
-    top = top + *pc->address;
+    top = exprAdd(top, *pc->address);
     QUORVEL_NEXT();
 SubVariable:
     top = top - *pc->address;
     QUORVEL_NEXT();
 MulVariable:
-    top = top * *pc->address;
+    top = exprMul(top, *pc->address);
     QUORVEL_NEXT();
 DivVariable:
     divisor = *pc->address;
@@ -502,6 +536,27 @@ JumpIfZero: {
     }
     QUORVEL_NEXT();
 }
+JumpUnlessEqual:
+    holds = exprTestEqual(below[0], top);
+    goto branch;
+JumpUnlessAbove:
+    holds = exprTestGreater(below[0], top);
+    goto branch;
+JumpUnlessBelow:
+    holds = exprTestLess(below[0], top);
+branch:
+    top = below[-1];
+    below -= 2;
+    if (!holds) {
+        pc = code + pc->count;
+        goto* handlers[static_cast<int>(pc->op)];
+    }
+    QUORVEL_NEXT();
+MulVariableAddConstant:
+    top = exprMul(top, *pc->address);
+    ++pc;
+    top = exprAdd(top, pc->value);
+    QUORVEL_NEXT();
 End:
     *result = top;
 #undef QUORVEL_NEXT

@@ -103,7 +103,26 @@ const char* const kTexts[] = {
     "x=pow(u/1000000,60)+tanh(-u);y=pow(0,-1);z=mod(7,0);a=pow(2,0.5)+mod(-7,u);",
     "x=atan2(u,-1)+recttopolr(3,4)+recttopola(-1,-0)+poltorectx(2,u)+poltorecty(2,u);",
     "s=0;for(i=0,below(i,20),i=i+1,s=s+pow(u,i)-mod(i,3));x=s;",
+    "x=if(equal(u,0.75),1,2)+if(equal(x,1),3,4);y=if(above(sin(u)+1,max(u,2)),u,-u);",
+    "x=((0.9*u+0.8)*u+0.7)*u+0.6;y=x*u+1;y=u*y+x;",
+    "a=sqrt(-1);b=-a;x=a+b;y=b*a;z=(b+u)+(a*u);c=b*(a+1);",
 };
+
+// Where both operands are NaN the left one's NaN is the result, however the
+// text is evaluated: the sign bit tells -a from a.
+TEST(Program, SumsAndProductsOfTwoNaNsKeepTheLeft) {
+    for (bool compiledForm : {true, false}) {
+        Engine engine("a=sqrt(-1);b=-a;x=a+b;y=b*a;z=(b+u)+(a*u);c=b*(a+1);", compiledForm, 0);
+        double value = 0.0;
+        ASSERT_EQ(exprEvaluate(engine.context, &value), EXPR_OK);
+        const double a = engine.variable("a"), b = engine.variable("b");
+        ASSERT_FALSE(sameBits(a, b));
+        EXPECT_TRUE(sameBits(engine.variable("x"), a)) << compiledForm;
+        EXPECT_TRUE(sameBits(engine.variable("y"), b)) << compiledForm;
+        EXPECT_TRUE(sameBits(engine.variable("z"), b)) << compiledForm;
+        EXPECT_TRUE(sameBits(engine.variable("c"), b)) << compiledForm;
+    }
+}
 
 TEST(Program, MatchesTheWalkWithoutPolls) {
     for (const char* text : kTexts) {
