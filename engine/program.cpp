@@ -60,7 +60,10 @@ enum class Op : int32_t {
 };
 
 struct Instruction {
-    Op op;
+    union {
+        Op op;                // as compiled
+        const void* handler;  // once linked: the address of op's code in the runner
+    };
     int32_t count;  // Tick: evaluations; Jump, JumpIfZero: target index
     union {
         double value;
@@ -361,6 +364,9 @@ private:
     return countdown;
 }
 
+// Runs a linked program for context; with no context, links it.
+int32_t runOrLink(ExprContext* context, Program* program, double* result);
+
 }  // namespace
 
 extern "C" void* exprCompile(ExprNode* root) {
@@ -372,17 +378,27 @@ extern "C" void* exprCompile(ExprNode* root) {
     Compiler emit(program->code);
     emit.compileRoot(root);
     program->length = emit.length();
+    runOrLink(nullptr, program, nullptr);
     return program;
 }
 
 extern "C" void exprFreeProgram(void* program) { exprDealloc(program); }
+
+namespace {
 
 // Threaded dispatch: each instruction jumps straight to the next one's
 // handler through a table of label addresses (a GNU extension that every
 // compiler of this project has). The top of the stack lives in a register
 // (`top`); `below` points at the value under it, so an operator's chain of
 // results never goes through memory.
-extern "C" int32_t exprRunProgram(ExprContext* context, const void* compiled, double* result) {
+// The label addresses are valid only in this one copy of the function, so it
+// is never inlined or cloned: linking and running must see the same code.
+#if defined(__clang__)
+#define QUORVEL_ONE_COPY __attribute__((noinline))
+#else
+#define QUORVEL_ONE_COPY __attribute__((noinline, noclone))
+#endif
+QUORVEL_ONE_COPY int32_t runOrLink(ExprContext* context, Program* program, double* result) {
     static void* const handlers[] = {
         &&Tick,        &&Constant,    &&Load,        &&Store,       &&Add,         &&Sub,
         &&Mul,         &&Div,         &&AddConstant, &&SubConstant, &&MulConstant, &&DivConstant,
@@ -393,7 +409,14 @@ extern "C" int32_t exprRunProgram(ExprContext* context, const void* compiled, do
     };
     static_assert(sizeof handlers / sizeof handlers[0] == static_cast<size_t>(Op::End) + 1);
 
-    const Instruction* const code = static_cast<const Program*>(compiled)->code;
+    if (context == nullptr) {
+        // Linking: each instruction's op becomes its handler's address.
+        for (int32_t i = 0; i < program->length; ++i)
+            program->code[i].handler = handlers[static_cast<int>(program->code[i].op)];
+        return EXPR_OK;
+    }
+
+    const Instruction* const code = program->code;
     const Instruction* pc = code;
     double stack[kStackLimit + 2];
     // The first push stores the empty register into stack[1]; stack[0] is
@@ -406,8 +429,8 @@ extern "C" int32_t exprRunProgram(ExprContext* context, const void* compiled, do
     double divisor;
     bool holds;
 
-#define QUORVEL_NEXT() goto* handlers[static_cast<int>((++pc)->op)]
-    goto* handlers[static_cast<int>(pc->op)];
+#define QUORVEL_NEXT() goto*(++pc)->handler
+    goto* pc->handler;
 
 Tick:
     if (countdown >= pc->count) [[likely]] {
@@ -526,13 +549,13 @@ Call: {
 }
 Jump:
     pc = code + pc->count;
-    goto* handlers[static_cast<int>(pc->op)];
+    goto* pc->handler;
 JumpIfZero: {
     const bool zero = exprTestZero(top);
     top = *below--;
     if (zero) {
         pc = code + pc->count;
-        goto* handlers[static_cast<int>(pc->op)];
+        goto* pc->handler;
     }
     QUORVEL_NEXT();
 }
@@ -549,7 +572,7 @@ branch:
     below -= 2;
     if (!holds) {
         pc = code + pc->count;
-        goto* handlers[static_cast<int>(pc->op)];
+        goto* pc->handler;
     }
     QUORVEL_NEXT();
 MulVariableAddConstant:
@@ -563,4 +586,10 @@ End:
 done:
     context->countdown = countdown;
     return status;
+}
+
+}  // namespace
+
+extern "C" int32_t exprRunProgram(ExprContext* context, const void* program, double* result) {
+    return runOrLink(context, static_cast<Program*>(const_cast<void*>(program)), result);
 }
