@@ -5,6 +5,9 @@
 #ifndef QUORVEL_ENGINE_INTERNAL_H
 #define QUORVEL_ENGINE_INTERNAL_H
 
+#include <errno.h>
+#include <math.h>
+
 #include "expr.h"
 
 #ifdef __cplusplus
@@ -61,12 +64,21 @@ static inline int exprTestEqual(double a, double b) { return a == b || a != a ||
 static inline int exprTestLess(double a, double b) { return !(a >= b); }
 static inline int exprTestGreater(double a, double b) { return a > b; }
 
+/* What the C standard has a routine report for its result: EDOM for a NaN
+ * from arguments that are not NaN, ERANGE for an infinity from finite ones,
+ * otherwise 0. (A one-argument routine passes 0.0 as b.) */
+static inline int exprMathReport(double result, double a, double b) {
+    if (isnan(result) && !isnan(a) && !isnan(b)) return EDOM;
+    if (isinf(result) && isfinite(a) && isfinite(b)) return ERANGE;
+    return 0;
+}
+
 /* The computation behind a built-in of one or two values (sin, tanh, pow,
  * atan2, ...), for an evaluator that runs it in place of the callback: the
- * callback evaluates its arguments in order and returns compute(values);
- * under the math-error rule ("rule" set) it clears errno first and passes
- * the value through exprApplyMathRule. Both computations are null for any
- * other callback. */
+ * callback evaluates its arguments in order and returns compute(values).
+ * Under the math-error rule ("rule" set) compute is the bare routine: the
+ * callback leaves errno at exprMathReport(value, arguments) and passes the
+ * value through exprApplyMathRule. Both are null for any other callback. */
 typedef double (*ExprUnaryCompute)(double);
 typedef double (*ExprBinaryCompute)(double, double);
 typedef struct ExprInPlace {

@@ -30,16 +30,8 @@
  */
 namespace {
 
-int standardReport(double result, double a, double b) {
-    if (std::isnan(result) && !std::isnan(a) && !std::isnan(b))
-        return EDOM;
-    if (std::isinf(result) && std::isfinite(a) && std::isfinite(b))
-        return ERANGE;
-    return 0;
-}
-
 double reported(int before, double result, double a, double b) {
-    int report = standardReport(result, a, b);
+    int report = exprMathReport(result, a, b);
     errno = report != 0 ? report : before;
     return result;
 }
@@ -391,21 +383,21 @@ ExprInPlace exprInPlaceFunction(ExprFunction function) {
         {builtinExp, {directExp, nullptr, 0}},
         {builtinDeg, {directDeg, nullptr, 0}},
         {builtinRad, {directRad, nullptr, 0}},
-        {builtinSinh, {mathSinh, nullptr, 1}},
-        {builtinCosh, {mathCosh, nullptr, 1}},
-        {builtinTanh, {mathTanh, nullptr, 1}},
-        {builtinAsin, {mathAsin, nullptr, 1}},
-        {builtinAcos, {mathAcos, nullptr, 1}},
-        {builtinPow10, {mathPow10, nullptr, 1}},
-        {builtinCeil, {mathCeil, nullptr, 1}},
-        {builtinFloor, {mathFloor, nullptr, 1}},
+        {builtinSinh, {[](double a) { return std::sinh(a); }, nullptr, 1}},
+        {builtinCosh, {[](double a) { return std::cosh(a); }, nullptr, 1}},
+        {builtinTanh, {[](double a) { return std::tanh(a); }, nullptr, 1}},
+        {builtinAsin, {[](double a) { return std::asin(a); }, nullptr, 1}},
+        {builtinAcos, {[](double a) { return std::acos(a); }, nullptr, 1}},
+        {builtinPow10, {[](double a) { return std::pow(10.0, a); }, nullptr, 1}},
+        {builtinCeil, {[](double a) { return std::ceil(a); }, nullptr, 1}},
+        {builtinFloor, {[](double a) { return std::floor(a); }, nullptr, 1}},
         {builtinAtan2, {nullptr, directAtan2, 0}},
         {builtinRecttopolr, {nullptr, directRecttopolr, 0}},
         {builtinRecttopola, {nullptr, directRecttopola, 0}},
         {builtinPoltorectx, {nullptr, directPoltorectx, 0}},
         {builtinPoltorecty, {nullptr, directPoltorecty, 0}},
-        {builtinMod, {nullptr, exprMathFmod, 1}},
-        {builtinPow, {nullptr, exprMathPow, 1}},
+        {builtinMod, {nullptr, [](double a, double b) { return std::fmod(a, b); }, 1}},
+        {builtinPow, {nullptr, [](double a, double b) { return std::pow(a, b); }, 1}},
     };
     for (const auto& row : rows)
         if (row.callback == function)

@@ -16,6 +16,8 @@
 // the walk polls it, with the same assignments done.
 
 #include <cerrno>
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 
 #include "internal.h"
@@ -391,6 +393,19 @@ namespace {
 // compiler of this project has). The top of the stack lives in a register
 // (`top`); `below` points at the value under it, so an operator's chain of
 // results never goes through memory.
+// The math-error rule applied to a bare routine's value and its report, as
+// the callbacks apply it: errno left at the report, a domain error or a
+// range error that is not an underflow is a math error, which gives 0.0
+// when zero-on-math-error is set. False for a math error that stands.
+inline bool passesMathRule(ExprContext* context, double& value, int report) {
+    errno = report;
+    if (report == EDOM || (report == ERANGE && !(std::fabs(value) < DBL_MIN))) {
+        if (!exprZeroOnMathError(context)) return false;
+        value = 0.0;
+    }
+    return true;
+}
+
 // The label addresses are valid only in this one copy of the function, so it
 // is never inlined or cloned: linking and running must see the same code.
 #if defined(__clang__)
@@ -512,9 +527,8 @@ Direct:
     top = pc->compute(top);
     QUORVEL_NEXT();
 Rule:
-    errno = 0;
-    status = exprApplyMathRule(context, pc->compute(top), &value);
-    if (status != EXPR_OK) goto done;
+    value = pc->compute(top);
+    if (!passesMathRule(context, value, exprMathReport(value, top, 0.0))) goto mathError;
     top = value;
     QUORVEL_NEXT();
 Direct2:
@@ -522,9 +536,8 @@ Direct2:
     QUORVEL_NEXT();
 Rule2: {
     const double left = *below--;
-    errno = 0;
-    status = exprApplyMathRule(context, pc->compute2(left, top), &value);
-    if (status != EXPR_OK) goto done;
+    value = pc->compute2(left, top);
+    if (!passesMathRule(context, value, exprMathReport(value, left, top))) goto mathError;
     top = value;
     QUORVEL_NEXT();
 }
@@ -580,6 +593,9 @@ MulVariableAddConstant:
     ++pc;
     top = exprAdd(top, pc->value);
     QUORVEL_NEXT();
+mathError:
+    status = EXPR_ERR_MATH;
+    goto done;
 End:
     *result = top;
 #undef QUORVEL_NEXT
