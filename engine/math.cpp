@@ -108,6 +108,10 @@ double mathPow10(double a) {
 template <typename Compute> double quietly(Compute compute) {
     int before = errno;
     double value = compute();
+    // The compiler takes sin, cos, tan and atan for routines that never set
+    // errno and would drop the restore; glibc's set EDOM for an infinite
+    // argument. The barrier makes the store stay.
+    __asm__ volatile("" ::: "memory");
     errno = before;
     return value;
 }
