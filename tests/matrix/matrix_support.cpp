@@ -51,7 +51,7 @@ std::vector<Patch> corpusPatches() {
         {"shaping", "out1 = clip(u, -3, 3); out2 = clamp(v, -2, 2); out3 = poly(w / 10, 1, 2, 3, 4) + pntchange(0, 1, 2, 3, fpart(x));", ""},
         {"random", "out1 = rand(&s) / 32768; out2 = random(-5, 5, &r); out3 = s / 1000000;", "s = 7; r = 11;"},
         {"loop", "t = 0; for(k = 0, below(k, 8), k = k + 1, t = t + sin(k * u)); out1 = t;", ""},
-        {"choices in calls", "out1 = max(if(u, v, w), for(k = 0, below(k, 3), k = k + 1, k * x));"
+        {"choices in calls", "out1 = max(if(u, v, w), for(k = 0, below(k, 3), k = k + 1, k * x), atan2(x, y));"
                              "out2 = logn(abs(y) + 2, 1) + poly(pow10(200) * z, 1, 0, 0) + 1;"
                              "out3 = min(if(above(u, 0), 1, pntchange(1, 1, 2, 3, u)), 2);", ""},
         {"many", "out1 = many(a = u, b = v, a * b); out2 = many(c = out1 + 1); out3 = c;", ""},
