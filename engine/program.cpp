@@ -53,10 +53,23 @@ enum class Op : int32_t {
     Below,
     Call,        // push the value of node's callback
     Jump,        // to target
-    JumpIfZero,  // pop; to target when the zero test holds
-    JumpUnlessEqual,  // pop two; to target unless equal(below, top)
+    JumpIfZero,     // pop; to target when the zero test holds
+    JumpIfNonZero,  // pop; to target unless the zero test holds
+    // A comparison fused into the branch that tests it: pop two, then to
+    // target unless (or if) equal/above/below(below, top) holds.
+    JumpUnlessEqual,
     JumpUnlessAbove,
     JumpUnlessBelow,
+    JumpIfEqual,
+    JumpIfAbove,
+    JumpIfBelow,
+    // The same with a constant right operand in the instruction: pop one.
+    JumpUnlessEqualConstant,
+    JumpUnlessAboveConstant,
+    JumpUnlessBelowConstant,
+    JumpIfEqualConstant,
+    JumpIfAboveConstant,
+    JumpIfBelowConstant,
     MulVariableAddConstant,  // top = top * *address + (next slot's value), two roundings
     End          // the value of the text is top
 };
@@ -109,6 +122,7 @@ private:
     int32_t depth_ = 0;
     int32_t maxDepth_ = 0;
     Op lastOp_ = Op::Jump;  // the last instruction, or Jump after a branch target: nothing to fuse
+    Op previousOp_ = Op::Jump;  // the one before it, likewise
     int32_t level_ = 0;  // nesting of node() calls
 
     Instruction scratch_{};  // the measuring pass writes here
@@ -117,6 +131,7 @@ private:
         Instruction& slot = code_ ? code_[length_] : scratch_;
         slot = Instruction{};
         slot.op = op;
+        previousOp_ = lastOp_;
         lastOp_ = op;
         ++length_;
         depth_ += stackChange;
@@ -136,7 +151,7 @@ private:
     // A branch target is the next instruction; ticks before it are flushed.
     int32_t label() {
         flush();
-        lastOp_ = Op::Jump;  // a jump lands here: what came before is not fused with what follows
+        lastOp_ = previousOp_ = Op::Jump;  // a jump lands here: what came before is not fused with what follows
         return length_;
     }
     void patch(int32_t at, int32_t target) {
@@ -284,36 +299,42 @@ private:
         emit(Op::Pop, -1);
     }
 
-    // Pops the condition and jumps, to a target patched later, when it is
-    // zero; gives the jump's index. A comparison just computed is fused into
-    // the jump. The pending ticks go before the comparison, which reads only
-    // the stack, so no poll can tell the difference.
-    int32_t branchUnless() {
-        const Op compare = lastOp_;
-        if (compare != Op::Equal && compare != Op::Above && compare != Op::Below) {
+    static bool isComparison(Op op) { return op == Op::Equal || op == Op::Above || op == Op::Below; }
+
+    // The branch a comparison is fused into.
+    static Op fusedBranch(Op comparison, bool jumpWhenTrue, bool constantRight) {
+        const int which = comparison == Op::Equal ? 0 : comparison == Op::Above ? 1 : 2;
+        const Op first = constantRight ? (jumpWhenTrue ? Op::JumpIfEqualConstant : Op::JumpUnlessEqualConstant)
+                                       : (jumpWhenTrue ? Op::JumpIfEqual : Op::JumpUnlessEqual);
+        return static_cast<Op>(static_cast<int>(first) + which);
+    }
+
+    // Pops the condition and jumps when it is zero (or, with jumpWhenTrue,
+    // when it is not), to a target patched later; gives the jump's index.
+    // A comparison just computed is fused into the jump, and so is a
+    // constant it compares with. The pending ticks go before the fused
+    // instruction: what it replaces reads only the stack and the program,
+    // so no poll can tell the difference.
+    int32_t branch(bool jumpWhenTrue) {
+        const Op comparison = lastOp_;
+        if (!isComparison(comparison)) {
             flush();
-            emit(Op::JumpIfZero, -1);
+            emit(jumpWhenTrue ? Op::JumpIfNonZero : Op::JumpIfZero, -1);
             return length_ - 1;
         }
-        if (pendingTicks_ > 0) {
-            --length_;
-            flush();
-            ++length_;
-            if (code_) code_[length_ - 1] = Instruction{};
-        }
-        const Op fused = compare == Op::Equal   ? Op::JumpUnlessEqual
-                         : compare == Op::Above ? Op::JumpUnlessAbove
-                                                : Op::JumpUnlessBelow;
-        if (code_) code_[length_ - 1].op = fused;
-        lastOp_ = fused;
-        depth_ -= 1;
+        const bool constantRight = previousOp_ == Op::Constant;
+        const double right = constantRight && code_ ? code_[length_ - 2].value : 0.0;
+        length_ -= constantRight ? 2 : 1;  // the stack is as the comparison left it
+        flush();
+        Instruction& jump = emit(fusedBranch(comparison, jumpWhenTrue, constantRight), -1);
+        if (constantRight) jump.value = right;
         return length_ - 1;
     }
 
     // if(c, a, b): c; JumpIfZero else; a; Jump end; else: b; end:
     bool choice(ExprNode* n) {
         if (!node(&n->args[0])) return false;
-        const int32_t toElse = branchUnless();
+        const int32_t toElse = branch(false);
         if (!node(&n->args[1])) return false;
         flush();
         const int32_t toEnd = length_;
@@ -325,14 +346,17 @@ private:
     }
 
     // for(init, cond, step, body...): the loop value, 0.0 until a body ran,
-    // stays on the stack under the condition and the step.
+    // stays on the stack under the condition and the step. The condition is
+    // compiled after the body, so a pass takes one branch:
+    //   init; push 0.0; Jump test; body: Pop; bodies; step; test: cond; JumpIf body
     bool loop(ExprNode* n) {
         if (!node(&n->args[0])) return false;
         drop();
         emit(Op::Constant, +1).value = 0.0;
-        const int32_t top = label();
-        if (!node(&n->args[1])) return false;
-        const int32_t toEnd = branchUnless();
+        flush();
+        const int32_t toTest = length_;
+        emit(Op::Jump);
+        const int32_t body = label();
         emit(Op::Pop, -1);
         for (int32_t i = 3; i < n->argCount; ++i) {
             if (i > 3) drop();
@@ -340,9 +364,9 @@ private:
         }
         if (!node(&n->args[2])) return false;
         drop();
-        flush();
-        emit(Op::Jump).count = top;
-        patch(toEnd, label());
+        patch(toTest, label());
+        if (!node(&n->args[1])) return false;
+        patch(branch(true), body);
         return true;
     }
 };
@@ -419,8 +443,11 @@ QUORVEL_ONE_COPY int32_t runOrLink(ExprContext* context, Program* program, doubl
         &&Mul,         &&Div,         &&AddConstant, &&SubConstant, &&MulConstant, &&DivConstant,
         &&AddVariable, &&SubVariable, &&MulVariable, &&DivVariable, &&Neg,         &&Pop,
         &&StorePop,    &&Direct,      &&Rule,        &&Direct2,     &&Rule2,       &&Equal,
-        &&Above,       &&Below,       &&Call,        &&Jump,        &&JumpIfZero,  &&JumpUnlessEqual,
-        &&JumpUnlessAbove, &&JumpUnlessBelow, &&MulVariableAddConstant, &&End,
+        &&Above,       &&Below,       &&Call,        &&Jump,        &&JumpIfZero,  &&JumpIfNonZero,
+        &&JumpUnlessEqual, &&JumpUnlessAbove, &&JumpUnlessBelow, &&JumpIfEqual, &&JumpIfAbove, &&JumpIfBelow,
+        &&JumpUnlessEqualConstant, &&JumpUnlessAboveConstant, &&JumpUnlessBelowConstant,
+        &&JumpIfEqualConstant, &&JumpIfAboveConstant, &&JumpIfBelowConstant,
+        &&MulVariableAddConstant, &&End,
     };
     static_assert(sizeof handlers / sizeof handlers[0] == static_cast<size_t>(Op::End) + 1);
 
@@ -572,18 +599,65 @@ JumpIfZero: {
     }
     QUORVEL_NEXT();
 }
+JumpIfNonZero: {
+    const bool zero = exprTestZero(top);
+    top = *below--;
+    if (!zero) {
+        pc = code + pc->count;
+        goto* pc->handler;
+    }
+    QUORVEL_NEXT();
+}
 JumpUnlessEqual:
     holds = exprTestEqual(below[0], top);
-    goto branch;
+    goto popTwoUnless;
 JumpUnlessAbove:
     holds = exprTestGreater(below[0], top);
-    goto branch;
+    goto popTwoUnless;
 JumpUnlessBelow:
     holds = exprTestLess(below[0], top);
-branch:
-    top = below[-1];
-    below -= 2;
+    goto popTwoUnless;
+JumpIfEqual:
+    holds = exprTestEqual(below[0], top);
+    goto popTwoIf;
+JumpIfAbove:
+    holds = exprTestGreater(below[0], top);
+    goto popTwoIf;
+JumpIfBelow:
+    holds = exprTestLess(below[0], top);
+    goto popTwoIf;
+JumpUnlessEqualConstant:
+    holds = exprTestEqual(top, pc->value);
+    goto popOneUnless;
+JumpUnlessAboveConstant:
+    holds = exprTestGreater(top, pc->value);
+    goto popOneUnless;
+JumpUnlessBelowConstant:
+    holds = exprTestLess(top, pc->value);
+    goto popOneUnless;
+JumpIfEqualConstant:
+    holds = exprTestEqual(top, pc->value);
+    goto popOneIf;
+JumpIfAboveConstant:
+    holds = exprTestGreater(top, pc->value);
+    goto popOneIf;
+JumpIfBelowConstant:
+    holds = exprTestLess(top, pc->value);
+    goto popOneIf;
+popTwoUnless:
+    --below;
+popOneUnless:
+    top = *below--;
     if (!holds) {
+        pc = code + pc->count;
+        goto* pc->handler;
+    }
+    QUORVEL_NEXT();
+popTwoIf:
+    --below;
+popOneIf:
+    top = *below--;
+    if (holds) {
         pc = code + pc->count;
         goto* pc->handler;
     }

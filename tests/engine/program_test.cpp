@@ -107,6 +107,7 @@ const char* const kTexts[] = {
     "x=if(equal(u,0.75),1,2)+if(equal(x,1),3,4);y=if(above(sin(u)+1,max(u,2)),u,-u);",
     "x=((0.9*u+0.8)*u+0.7)*u+0.6;y=x*u+1;y=u*y+x;",
     "a=sqrt(-1);b=-a;x=a+b;y=b*a;z=(b+u)+(a*u);c=b*(a+1);",
+    "y=if(below(x,u),1,2)+if(equal(u,x),3,4);for(i=0,above(u*5,i),i=i+1,x=x+i);z=for(i=0,i,0,1);",
 };
 
 // Where both operands are NaN the left one's NaN is the result, however the
