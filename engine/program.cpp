@@ -127,7 +127,10 @@ private:
 
     Instruction scratch_{};  // the measuring pass writes here
 
-    Instruction& emit(Op op, int32_t stackChange = 0) {
+    // Kept out of line: the compiler recurses, and inlined copies of the
+    // instruction temporaries would add up in every frame (sanitizer builds
+    // give each its own stack slot).
+    [[gnu::noinline]] Instruction& emit(Op op, int32_t stackChange = 0) {
         Instruction& slot = code_ ? code_[length_] : scratch_;
         slot = Instruction{};
         slot.op = op;

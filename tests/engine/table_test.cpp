@@ -347,7 +347,7 @@ TEST(Tables, ManyNamesStayShallowAndKeepTheirAddresses) {
 TEST(Tables, ShallowTablesKeepTheirInsertionShape) {
     NameTable* table = nullptr;
     ASSERT_EQ(exprNewTable(&table), EXPR_OK);
-    char name[8];
+    char name[16];
     for (int i = 0; i < 30; ++i) {
         std::snprintf(name, sizeof name, "a%02d", i);
         ASSERT_EQ(exprSetVariable(table, name, 0.0), EXPR_OK);
