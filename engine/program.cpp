@@ -16,8 +16,6 @@
 // the walk polls it, with the same assignments done.
 
 #include <cerrno>
-#include <cfloat>
-#include <cmath>
 #include <cstdint>
 
 #include "internal.h"
@@ -421,12 +419,12 @@ namespace {
 // (`top`); `below` points at the value under it, so an operator's chain of
 // results never goes through memory.
 // The math-error rule applied to a bare routine's value and its report, as
-// the callbacks apply it: errno left at the report, a domain error or a
-// range error that is not an underflow is a math error, which gives 0.0
-// when zero-on-math-error is set. False for a math error that stands.
+// the callbacks apply it: errno left at the report, and any report is a
+// math error (it never marks an underflow), which gives 0.0 when
+// zero-on-math-error is set. False for a math error that stands.
 inline bool passesMathRule(ExprContext* context, double& value, int report) {
     errno = report;
-    if (report == EDOM || (report == ERANGE && !(std::fabs(value) < DBL_MIN))) {
+    if (report != 0) {
         if (!exprZeroOnMathError(context)) return false;
         value = 0.0;
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -108,6 +109,9 @@ const char* const kTexts[] = {
     "x=((0.9*u+0.8)*u+0.7)*u+0.6;y=x*u+1;y=u*y+x;",
     "a=sqrt(-1);b=-a;x=a+b;y=b*a;z=(b+u)+(a*u);c=b*(a+1);",
     "y=if(below(x,u),1,2)+if(equal(u,x),3,4);for(i=0,above(u*5,i),i=i+1,x=x+i);z=for(i=0,i,0,1);",
+    "y=if(equal(u,x),1,2)+if(above(u,x),1,2)+if(below(u,x),1,2)+if(equal(u,1),1,2)+if(above(u,1),1,2);",
+    "y=3;z=0;for(i=0,below(i,y),i=i+1,x=x+1);for(i=0,above(y,i),i=i+1,x=x+1);for(i=0,equal(i,z),i=i+1,x=x+1);",
+    "for(i=0,equal(i,0),i=i+1,x=x+1);for(i=5,above(i,2),i=i-1,x=x+1);for(i=3,i,i=i-1,x=x+1);",
 };
 
 // Where both operands are NaN the left one's NaN is the result, however the
@@ -235,5 +239,52 @@ TEST(Program, DeepTextsAreWalked) {
     EXPECT_EQ(walked.context->program, nullptr);
     EXPECT_EQ(exprEvaluate(walked.context, &value), EXPR_OK);
     EXPECT_EQ(value, 100.75);
+}
+
+// A part too deep to compile, in any place of any construct the compiler
+// runs in place, leaves the whole text to the walk.
+TEST(Program, ATooDeepPartAnywhereLeavesTheTextWalked) {
+    std::string deep;
+    for (int i = 0; i < 70; ++i) deep += "(1+";
+    deep += "u" + std::string(70, ')');  // 70.75
+    const char* const shapes[] = {
+        "x=D;", "x=D/u;", "x=2-D;", "x=-D;", "x=sin(D);", "x=tanh(D-70);", "x=atan2(D,1);", "x=atan2(1,D);",
+        "x=equal(D,1);", "x=if(D,1,2);", "x=if(1,D,2);", "x=if(0,2,D);", "x=1;y=D;",
+        "x=for(i=D,0,0,0);", "x=for(i=0,below(i,D-70),i=i+1,0);", "x=for(i=0,below(i,1),i=D,0);",
+        "x=for(i=0,below(i,1),i=i+1,D);", "x=for(i=0,below(i,1),i=i+1,1,D);",
+    };
+    for (const char* shape : shapes) {
+        std::string text = shape;
+        text.replace(text.find('D'), 1, deep);
+        Engine walked(text.c_str(), false, 1);
+        ASSERT_EQ(exprClear(walked.context), EXPR_OK);
+        ASSERT_EQ(exprParse(walked.context, text.c_str()), EXPR_OK) << shape;
+        EXPECT_EQ(walked.context->program, nullptr) << shape;
+        double value = 0;
+        EXPECT_EQ(exprEvaluate(walked.context, &value), EXPR_OK) << shape;
+    }
+}
+
+// Trees the parser never builds are left to the walk, which reports them.
+TEST(Program, MalformedTreesAreNotCompiled) {
+    ExprNode unknown{}, variable{}, assignment{}, call{};
+    unknown.kind = 5;
+    variable.kind = NODE_VARIABLE;  // no value address
+    assignment.kind = NODE_ASSIGN;  // no target
+    assignment.child = &variable;
+    call.kind = NODE_CALL;  // no callback
+    for (ExprNode* root : {&unknown, &variable, &assignment, &call}) EXPECT_EQ(exprCompile(root), nullptr);
+}
+
+// A countdown at its lowest stays there in both forms.
+TEST(Program, CountdownSaturatesAsInTheWalk) {
+    for (const char* text : {"x=1+u;", "for(i=0,below(i,3),i=i+1,x=x+1);"}) {
+        Engine compiled(text, true, 1), walked(text, false, 1);
+        compiled.context->checkInterval = walked.context->checkInterval = INT32_MIN;
+        double a = 0, b = 0;
+        ASSERT_EQ(exprEvaluate(compiled.context, &a), exprEvaluate(walked.context, &b)) << text;
+        EXPECT_EQ(compiled.context->countdown, walked.context->countdown) << text;
+        EXPECT_EQ(compiled.log.seen.size(), walked.log.seen.size()) << text;
+    }
 }
 }  // namespace
