@@ -92,13 +92,17 @@ struct Program {
     Instruction code[1];  // length instructions
 };
 
-// Deep enough for any tree the parser accepts; deeper trees stay walked.
-constexpr int32_t kStackLimit = 2 * EXPR_MAX_DEPTH + 8;
-
 // The compiler recurses a few frames per tree level; trees nested deeper
 // than this are walked instead, which keeps compiling within a small thread
 // stack on every build, sanitizers included. Real texts nest far less.
 constexpr int32_t kCompileDepthLimit = 64;
+
+// A tree level leaves at most two values under its children's (a loop's
+// value under a comparison's left operand), so this is enough for every
+// compiled tree; a program that would need more is not made. The runner's
+// stack stays well under a page, which spares 32-bit Windows a stack probe
+// at every evaluation.
+constexpr int32_t kStackLimit = 2 * kCompileDepthLimit + 8;
 
 // Emits into code, or only measures when code is null (the first pass).
 class Compiler {
