@@ -40,60 +40,60 @@ double reported(int before, double result, double a) {
     return reported(before, result, a, 0.0);
 }
 
+/* Ties a value into the order of memory accesses: nothing that reads or
+ * writes memory moves across this point, and the value is taken as written
+ * here. */
+inline void pinInMemoryOrder(double& value) {
+    __asm__ volatile("" : "+m"(value) : : "memory");
+}
+
+/* Calls routine(args...) strictly after errno is read into *before and
+ * strictly before whatever the caller then writes to errno. The compiler
+ * takes some routines (sin, cos, tan, atan, tanh, ...) for ones that touch
+ * no memory, and would otherwise move them across the errno accesses or
+ * drop a restore it thinks changes nothing; glibc's sin sets EDOM for an
+ * infinity and the Windows runtime's tanh for a NaN. */
+template <typename Routine, typename... Args> double callBetween(int* before, Routine routine, Args... args) {
+    *before = errno;
+    (pinInMemoryOrder(args), ...);
+    double value = routine(args...);
+    pinInMemoryOrder(value);
+    return value;
+}
+
+/* A routine under the math-error rule: errno as the C standard has it
+ * report, or as it was. */
+template <typename Routine, typename... Args> double underRule(Routine routine, Args... args) {
+    int before;
+    double value = callBetween(&before, routine, args...);
+    return reported(before, value, args...);
+}
+
 } // namespace
 
 extern "C" double exprMathFmod(double a, double b) {
-    int before = errno;
-    return reported(before, std::fmod(a, b), a, b);
+    return underRule([](double x, double y) { return std::fmod(x, y); }, a, b);
 }
 
 extern "C" double exprMathPow(double a, double b) {
-    int before = errno;
-    return reported(before, std::pow(a, b), a, b);
+    return underRule([](double x, double y) { return std::pow(x, y); }, a, b);
 }
 
 namespace {
 
 double mathModf(double a, double* integral) {
-    int before = errno;
-    double fraction = std::modf(a, integral);
+    int before;
+    double fraction = callBetween(&before, [integral](double x) { return std::modf(x, integral); }, a);
     return reported(before, fraction, a);
 }
 
-double mathSinh(double a) {
-    int before = errno;
-    return reported(before, std::sinh(a), a);
-}
-
-double mathCosh(double a) {
-    int before = errno;
-    return reported(before, std::cosh(a), a);
-}
-
-double mathTanh(double a) {
-    int before = errno;
-    return reported(before, std::tanh(a), a);
-}
-
-double mathAsin(double a) {
-    int before = errno;
-    return reported(before, std::asin(a), a);
-}
-
-double mathAcos(double a) {
-    int before = errno;
-    return reported(before, std::acos(a), a);
-}
-
-double mathCeil(double a) {
-    int before = errno;
-    return reported(before, std::ceil(a), a);
-}
-
-double mathFloor(double a) {
-    int before = errno;
-    return reported(before, std::floor(a), a);
-}
+double mathSinh(double a) { return underRule([](double x) { return std::sinh(x); }, a); }
+double mathCosh(double a) { return underRule([](double x) { return std::cosh(x); }, a); }
+double mathTanh(double a) { return underRule([](double x) { return std::tanh(x); }, a); }
+double mathAsin(double a) { return underRule([](double x) { return std::asin(x); }, a); }
+double mathAcos(double a) { return underRule([](double x) { return std::acos(x); }, a); }
+double mathCeil(double a) { return underRule([](double x) { return std::ceil(x); }, a); }
+double mathFloor(double a) { return underRule([](double x) { return std::floor(x); }, a); }
 
 double mathPow10(double a) {
     return exprMathPow(10.0, a);
@@ -105,26 +105,33 @@ double mathPow10(double a) {
  * exp(1000) and the Windows runtime not always, so each keeps errno as it
  * found it: nothing they compute can leak into a later test of errno. */
 
-template <typename Compute> double quietly(Compute compute) {
-    int before = errno;
-    double value = compute();
-    // The compiler takes sin, cos, tan and atan for routines that never set
-    // errno and would drop the restore; glibc's set EDOM for an infinite
-    // argument. The barrier makes the store stay.
-    __asm__ volatile("" ::: "memory");
+template <typename Routine, typename... Args> double quietly(Routine routine, Args... args) {
+    int before;
+    double value = callBetween(&before, routine, args...);
     errno = before;
     return value;
 }
 
-double directSqrt(double a) { return quietly([a] { return std::sqrt(a); }); }
-double directSin(double a) { return quietly([a] { return std::sin(a); }); }
-double directCos(double a) { return quietly([a] { return std::cos(a); }); }
-double directTan(double a) { return quietly([a] { return std::tan(a); }); }
-double directAtan(double a) { return quietly([a] { return std::atan(a); }); }
-double directLog(double a) { return quietly([a] { return std::log10(a); }); }
-double directLn(double a) { return quietly([a] { return std::log(a); }); }
-double directExp(double a) { return quietly([a] { return std::exp(a); }); }
-double directAtan2(double y, double x) { return quietly([y, x] { return std::atan2(y, x); }); }
+/* glibc's sin, cos and tan set errno only for an infinite argument, so for
+ * any other there is nothing to keep; other runtimes always go through
+ * quietly. */
+template <typename Routine> double quietlyUnlessFinite(Routine routine, double a) {
+#if defined(__GLIBC__)
+    if (std::isfinite(a))
+        return routine(a);
+#endif
+    return quietly(routine, a);
+}
+
+double directSqrt(double a) { return quietly([](double x) { return std::sqrt(x); }, a); }
+double directSin(double a) { return quietlyUnlessFinite([](double x) { return std::sin(x); }, a); }
+double directCos(double a) { return quietlyUnlessFinite([](double x) { return std::cos(x); }, a); }
+double directTan(double a) { return quietlyUnlessFinite([](double x) { return std::tan(x); }, a); }
+double directAtan(double a) { return quietly([](double x) { return std::atan(x); }, a); }
+double directLog(double a) { return quietly([](double x) { return std::log10(x); }, a); }
+double directLn(double a) { return quietly([](double x) { return std::log(x); }, a); }
+double directExp(double a) { return quietly([](double x) { return std::exp(x); }, a); }
+double directAtan2(double y, double x) { return quietly([](double b, double c) { return std::atan2(b, c); }, y, x); }
 
 double directAbs(double a) { return a < 0.0 ? -a : a; }
 
