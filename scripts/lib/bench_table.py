@@ -18,33 +18,55 @@ def medians(path):
     return report["context"], times
 
 
+def middle(values):
+    values = sorted(v for v in values if v == v)
+    if not values:
+        return float("nan")
+    n = len(values)
+    return values[n // 2] if n % 2 else (values[n // 2 - 1] + values[n // 2]) / 2
+
+
+def per_sample(entry):
+    ns, b = entry
+    if b is not None and "samples" in b:
+        return ns / b["samples"]
+    return ns
+
+
 def main():
-    context, t = medians(sys.argv[1])
+    runs = [medians(path) for path in sys.argv[1:]]
+    context = runs[0][0]
+    nan = (float("nan"), None)
+
+    def figure(name, run):
+        return per_sample(run[1].get(name, nan))
+
+    def across(name):
+        return middle(figure(name, run) for run in runs)
+
+    def ratio(a, b):
+        return middle(figure(a, run) / figure(b, run) for run in runs)
+
     print(f"machine: {context.get('num_cpus')} cpus at {context.get('mhz_per_cpu')} MHz, "
-          f"{context.get('host_name')}, {context.get('date')}")
+          f"{context.get('host_name')}, {context.get('date')}; {len(runs)} runs")
     print()
     print(f"{'case':10} {'ours ns':>9} {'muparser':>9} {'native':>8} {'ours/mup':>9} {'ours/nat':>9} {'module':>8} "
           f"{'walk':>8}")
     for case in CASES:
-        ours = t.get(f"ours/{case}", (float("nan"),))[0]
-        peer = t.get(f"peer/{case}", (float("nan"),))[0]
-        native = t.get(f"native/{case}", (float("nan"),))[0]
-        module = t.get(f"module/{case}", (float("nan"), None))
-        module_ns = module[0]
-        if module[1] is not None and "samples" in module[1]:
-            module_ns = module[0] / module[1]["samples"]
-        walk = t.get(f"walk/{case}", (float("nan"),))[0]
-        print(f"{case:10} {ours:9.2f} {peer:9.2f} {native:8.2f} {ours / peer:9.2f} {ours / native:9.1f} "
-              f"{module_ns:8.2f} {walk:8.2f}")
+        print(f"{case:10} {across('ours/' + case):9.2f} {across('peer/' + case):9.2f} "
+              f"{across('native/' + case):8.2f} {ratio('ours/' + case, 'peer/' + case):9.2f} "
+              f"{ratio('ours/' + case, 'native/' + case):9.1f} {across('module/' + case):8.2f} "
+              f"{across('walk/' + case):8.2f}")
     print()
-    print("ns per sample; module: through the process entry in blocks of 256;")
+    print("ns per sample, medians over the runs of each run's median; ratios likewise,")
+    print("each taken within one run. module: through the process entry in blocks of 256;")
     print("walk: the same engine with the tree walked instead of the compiled form")
     print()
     print("parse times (us):")
-    for name, (ns, _) in sorted(t.items()):
+    for name in sorted(runs[0][1]):
         if name.startswith("parse/"):
-            print(f"  {name[6:]:10} {ns / 1e3:10.2f}")
-    for name, (ns, b) in sorted(t.items()):
+            print(f"  {name[6:]:10} {across(name) / 1e3:10.2f}")
+    for name, (ns, b) in sorted(runs[0][1].items()):
         if name.startswith("memory/"):
             print(f"{name}: {b.get('bytes', 0):.0f} bytes held by one instance")
 
