@@ -5,12 +5,13 @@
 //
 // The program is the same evaluation as the walk, node for node. The
 // arithmetic operators, the statement sequence, if, for, the comparisons
-// and the one-argument functions that never fail run in place; every other
-// callback is called with its node's arguments, exactly as the walk calls it,
-// and evaluates them through exprEvalNode. Each node evaluation is counted
-// as one tick of the countdown. Ticks are gathered into one TICK instruction
-// between points where the order could be seen: before an assignment's
-// store, a division (it may fail), a callback, a branch and a branch target.
+// and the built-ins of one or two values that exprInPlaceFunction describes
+// run in place; every other callback is called with its node's arguments,
+// exactly as the walk calls it, and evaluates them through exprEvalNode.
+// Each node evaluation is counted as one tick of the countdown. Ticks are
+// gathered into one TICK instruction between points where the order could
+// be seen: before an assignment's store, a division or a math-error-rule
+// built-in (they may fail), a callback, a branch and a branch target.
 // When a TICK would run the countdown out, its ticks are taken one at a
 // time, so the abort callback is polled at exactly the node evaluation where
 // the walk polls it, with the same assignments done.
