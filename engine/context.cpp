@@ -290,7 +290,10 @@ extern "C" int32_t exprMathError(ExprContext* context, double* result) {
 }
 
 extern "C" int32_t exprApplyMathRule(ExprContext* context, double value, double* result) {
-    const int error = errno;
+    return exprJudgeMathError(context, errno, value, result);
+}
+
+extern "C" int32_t exprJudgeMathError(ExprContext* context, int error, double value, double* result) {
     *result = value;
     if (error == EDOM) return exprMathError(context, result);
     // A range error whose result is zero or subnormal is an underflow.

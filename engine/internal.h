@@ -26,6 +26,8 @@ FuncEntry* exprNewFuncEntry(ExprFunction function, const char* name, int32_t min
  * ERANGE with a zero or subnormal value is an underflow and no error. The
  * caller cleared errno before computing. */
 int32_t exprApplyMathRule(ExprContext* context, double value, double* result);
+/* The same judgement of an error code the caller already holds. */
+int32_t exprJudgeMathError(ExprContext* context, int error, double value, double* result);
 
 /* A math error found by a function's own test rather than by errno. */
 int32_t exprMathError(ExprContext* context, double* result);

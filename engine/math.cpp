@@ -69,15 +69,25 @@ template <typename Routine, typename... Args> double underRule(Routine routine, 
     return reported(before, value, args...);
 }
 
+/* The bare routines behind the math-error-rule built-ins: the wrappers
+ * below judge them for their callbacks, and exprInPlaceFunction hands them
+ * to the compiled evaluator, which judges them itself. */
+double bareFmod(double a, double b) { return std::fmod(a, b); }
+double barePow(double a, double b) { return std::pow(a, b); }
+double bareSinh(double a) { return std::sinh(a); }
+double bareCosh(double a) { return std::cosh(a); }
+double bareTanh(double a) { return std::tanh(a); }
+double bareAsin(double a) { return std::asin(a); }
+double bareAcos(double a) { return std::acos(a); }
+double bareCeil(double a) { return std::ceil(a); }
+double bareFloor(double a) { return std::floor(a); }
+double barePow10(double a) { return std::pow(10.0, a); }
+
 } // namespace
 
-extern "C" double exprMathFmod(double a, double b) {
-    return underRule([](double x, double y) { return std::fmod(x, y); }, a, b);
-}
+extern "C" double exprMathFmod(double a, double b) { return underRule(bareFmod, a, b); }
 
-extern "C" double exprMathPow(double a, double b) {
-    return underRule([](double x, double y) { return std::pow(x, y); }, a, b);
-}
+extern "C" double exprMathPow(double a, double b) { return underRule(barePow, a, b); }
 
 namespace {
 
@@ -87,13 +97,13 @@ double mathModf(double a, double* integral) {
     return reported(before, fraction, a);
 }
 
-double mathSinh(double a) { return underRule([](double x) { return std::sinh(x); }, a); }
-double mathCosh(double a) { return underRule([](double x) { return std::cosh(x); }, a); }
-double mathTanh(double a) { return underRule([](double x) { return std::tanh(x); }, a); }
-double mathAsin(double a) { return underRule([](double x) { return std::asin(x); }, a); }
-double mathAcos(double a) { return underRule([](double x) { return std::acos(x); }, a); }
-double mathCeil(double a) { return underRule([](double x) { return std::ceil(x); }, a); }
-double mathFloor(double a) { return underRule([](double x) { return std::floor(x); }, a); }
+double mathSinh(double a) { return underRule(bareSinh, a); }
+double mathCosh(double a) { return underRule(bareCosh, a); }
+double mathTanh(double a) { return underRule(bareTanh, a); }
+double mathAsin(double a) { return underRule(bareAsin, a); }
+double mathAcos(double a) { return underRule(bareAcos, a); }
+double mathCeil(double a) { return underRule(bareCeil, a); }
+double mathFloor(double a) { return underRule(bareFloor, a); }
 
 double mathPow10(double a) {
     return exprMathPow(10.0, a);
@@ -394,21 +404,21 @@ ExprInPlace exprInPlaceFunction(ExprFunction function) {
         {builtinExp, {directExp, nullptr, 0}},
         {builtinDeg, {directDeg, nullptr, 0}},
         {builtinRad, {directRad, nullptr, 0}},
-        {builtinSinh, {[](double a) { return std::sinh(a); }, nullptr, 1}},
-        {builtinCosh, {[](double a) { return std::cosh(a); }, nullptr, 1}},
-        {builtinTanh, {[](double a) { return std::tanh(a); }, nullptr, 1}},
-        {builtinAsin, {[](double a) { return std::asin(a); }, nullptr, 1}},
-        {builtinAcos, {[](double a) { return std::acos(a); }, nullptr, 1}},
-        {builtinPow10, {[](double a) { return std::pow(10.0, a); }, nullptr, 1}},
-        {builtinCeil, {[](double a) { return std::ceil(a); }, nullptr, 1}},
-        {builtinFloor, {[](double a) { return std::floor(a); }, nullptr, 1}},
+        {builtinSinh, {bareSinh, nullptr, 1}},
+        {builtinCosh, {bareCosh, nullptr, 1}},
+        {builtinTanh, {bareTanh, nullptr, 1}},
+        {builtinAsin, {bareAsin, nullptr, 1}},
+        {builtinAcos, {bareAcos, nullptr, 1}},
+        {builtinPow10, {barePow10, nullptr, 1}},
+        {builtinCeil, {bareCeil, nullptr, 1}},
+        {builtinFloor, {bareFloor, nullptr, 1}},
         {builtinAtan2, {nullptr, directAtan2, 0}},
         {builtinRecttopolr, {nullptr, directRecttopolr, 0}},
         {builtinRecttopola, {nullptr, directRecttopola, 0}},
         {builtinPoltorectx, {nullptr, directPoltorectx, 0}},
         {builtinPoltorecty, {nullptr, directPoltorecty, 0}},
-        {builtinMod, {nullptr, [](double a, double b) { return std::fmod(a, b); }, 1}},
-        {builtinPow, {nullptr, [](double a, double b) { return std::pow(a, b); }, 1}},
+        {builtinMod, {nullptr, bareFmod, 1}},
+        {builtinPow, {nullptr, barePow, 1}},
     };
     for (const auto& row : rows)
         if (row.callback == function)

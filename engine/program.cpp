@@ -423,19 +423,6 @@ namespace {
 // compiler of this project has). The top of the stack lives in a register
 // (`top`); `below` points at the value under it, so an operator's chain of
 // results never goes through memory.
-// The math-error rule applied to a bare routine's value and its report, as
-// the callbacks apply it: errno left at the report, and any report is a
-// math error (it never marks an underflow), which gives 0.0 when
-// zero-on-math-error is set. False for a math error that stands.
-inline bool passesMathRule(ExprContext* context, double& value, int report) {
-    errno = report;
-    if (report != 0) {
-        if (!exprZeroOnMathError(context)) return false;
-        value = 0.0;
-    }
-    return true;
-}
-
 // The label addresses are valid only in this one copy of the function, so it
 // is never inlined or cloned: linking and running must see the same code.
 #if defined(__clang__)
@@ -559,18 +546,24 @@ Neg:
 Direct:
     top = pc->compute(top);
     QUORVEL_NEXT();
-Rule:
+Rule: {
+    // errno is left at the routine's report, as its callback leaves it.
     value = pc->compute(top);
-    if (!passesMathRule(context, value, exprMathReport(value, top, 0.0))) goto mathError;
+    const int report = exprMathReport(value, top, 0.0);
+    errno = report;
+    if (report != 0 && (status = exprJudgeMathError(context, report, value, &value)) != EXPR_OK) goto done;
     top = value;
     QUORVEL_NEXT();
+}
 Direct2:
     top = pc->compute2(*below--, top);
     QUORVEL_NEXT();
 Rule2: {
     const double left = *below--;
     value = pc->compute2(left, top);
-    if (!passesMathRule(context, value, exprMathReport(value, left, top))) goto mathError;
+    const int report = exprMathReport(value, left, top);
+    errno = report;
+    if (report != 0 && (status = exprJudgeMathError(context, report, value, &value)) != EXPR_OK) goto done;
     top = value;
     QUORVEL_NEXT();
 }
@@ -673,9 +666,6 @@ MulVariableAddConstant:
     ++pc;
     top = exprAdd(top, pc->value);
     QUORVEL_NEXT();
-mathError:
-    status = EXPR_ERR_MATH;
-    goto done;
 End:
     *result = top;
 #undef QUORVEL_NEXT
