@@ -50,6 +50,11 @@ def main():
         stream += bytes([9, 64, 0, 16, 10, 17, 3, 0, 8, 9, 64, 0, 255])  # blocks, one via start
         stream += bytes([8, 7, 0, 0, 0, 1, 9, 5, 0, 1, 11])  # update of Expr, block, close
         write("plugin", stream)
+        # The same texts again while a second thread processes blocks.
+        stream = bytes([0, 11, 1, 1, 2, 4, 255, 5]) + expr + b"\0"
+        stream += bytes([4, 1, 3, 6]) + init + b"\0" + bytes([4, 3, 64, 0, 0, 0, 5]) + expr + b"\0"
+        stream += bytes([8, 6, 0, 0, 0, 0, 255, 11])
+        write("plugin", stream)
     for i, text in enumerate(all_texts[:200]):
         body = text.encode("latin-1", "ignore").replace(b"\0", b"")
         stream = bytes([0, 11, 1, 1, i % 8, 4, 5]) + body + b"\0" + bytes([9, 33, 0, 40, 11])

@@ -3,13 +3,18 @@
 // opens, texts on both text pins, pin updates for any index, events,
 // dispatcher calls, blocks of audio and closes. Output blocks sit between
 // guard zones; a write outside them, or an input written, is a finding.
+// The byte 0xFF starts (or stops) a second thread that processes blocks
+// back to back while the host calls that follow arrive on this one, as a
+// host with a separate audio thread sends them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quorvel_host.h"
@@ -23,9 +28,12 @@ using quorvel::host::Library;
 constexpr int32_t kGuard = 16;
 constexpr uint32_t kGuardBits = 0x7FC0DEADu;
 constexpr int32_t kLargestBlock = 64;
-// Runaway texts cost the module's whole budget at every sample, so the
+// A runaway text costs the module's whole budget once per block, so the
 // samples of one input are limited to keep executions fast.
 constexpr int32_t kSamplesPerInput = 160;
+// Blocks the second thread processes at most in one stretch.
+constexpr int32_t kConcurrentBlocks = 24;
+constexpr int32_t kConcurrentBlock = 16;
 
 const Library& plugIn() { return quorvel::host::Library::nextToExecutable(); }
 
@@ -63,10 +71,53 @@ private:
 
 constexpr float kRates[] = {8000.0f, 44100.0f, 48000.0f, 192000.0f, 768000.0f, 1234.5678f, 1.0f, 0.0f};
 
+// Processes blocks of one instance on a thread of its own until stopped. Its
+// buffers are written into the pins before it starts; from then on it only
+// calls the process entry, which may overlap any control call but close.
+class AudioThread {
+public:
+    explicit AudioThread(Instance& instance) {
+        for (auto& buffer : outputs_) buffer.assign(kConcurrentBlock + 2 * kGuard, kGuardBits);
+        input_.assign(kConcurrentBlock, 0.25f);
+        for (int k = 0; k < 6; ++k) instance.writeVariable(k, input_.data());
+        for (int k = 0; k < 3; ++k) instance.writeVariable(8 + k, outputs_[k].data() + kGuard);
+        thread_ = std::thread([this, &instance] {
+            for (int32_t n = 0; n < kConcurrentBlocks && !stop_.load(); ++n) instance.process(0, kConcurrentBlock);
+        });
+    }
+    // Joins the thread; the guard zones must be whole.
+    ~AudioThread() {
+        stop_.store(true);
+        thread_.join();
+        for (const auto& buffer : outputs_)
+            for (int32_t i = 0; i < kGuard; ++i)
+                if (buffer[static_cast<std::size_t>(i)] != kGuardBits ||
+                    buffer[static_cast<std::size_t>(kGuard + kConcurrentBlock + i)] != kGuardBits)
+                    finding();
+    }
+
+private:
+    std::vector<float> input_;
+    std::vector<uint32_t> outputs_[3];
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 struct Player {
     std::unique_ptr<Instance> instance;
+    std::unique_ptr<AudioThread> audio;  // declared after instance: ends first
     std::vector<float> inputs[6];
     int32_t samplesLeft = kSamplesPerInput;
+
+    // Before a call that may end the instance or write the pins' buffers.
+    void stopAudio() {
+        if (!audio) return;
+        audio.reset();
+        const float* none[6] = {};
+        float* noOut[3] = {};
+        for (int k = 0; k < 6; ++k) instance->writeVariable(k, none[k]);
+        for (int k = 0; k < 3; ++k) instance->writeVariable(8 + k, noOut[k]);
+    }
 
     void block(Bytes& bytes, bool viaStart) {
         if (!instance) return;
@@ -113,7 +164,15 @@ struct Player {
             instance = Instance::create(plugIn());
             return;
         }
-        switch (op % 16) {
+        if (op == 0xFF) {
+            if (audio) stopAudio();
+            else audio = std::make_unique<AudioThread>(*instance);
+            return;
+        }
+        // Ending the instance or processing on this thread: the second thread stops first.
+        const uint8_t kind = op % 16;
+        if (kind == 0 || kind == 9 || kind == 10 || kind == 11) stopAudio();
+        switch (kind) {
             case 0: {
                 InstanceOptions options;
                 options.pinCount = bytes.byte() % 20;
@@ -140,6 +199,7 @@ struct Player {
             case 12: {
                 const int32_t opcode = bytes.byte() % 16;
                 if (opcode == DISPATCH_CLOSE) {
+                    stopAudio();
                     instance->close();
                     instance.reset();
                     break;

@@ -19,6 +19,12 @@ namespace {
 
 const char* const kAudioPinNames[9] = {"u", "v", "w", "x", "y", "z", "out1", "out2", "out3"};
 
+bool samePin(const PinProperties& a, const PinProperties& b) {
+    return a.variable == b.variable && a.direction == b.direction && a.datatype == b.datatype &&
+           a.pinName == b.pinName && a.defaultValue == b.defaultValue && a.reserved0 == b.reserved0 &&
+           a.flags == b.flags && a.reserved1 == b.reserved1;
+}
+
 std::string directoryOf(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
@@ -45,6 +51,29 @@ void closeLibrary(void* handle) { dlclose(handle); }
 #endif
 
 }  // namespace
+
+// The caller's floating-point state around one call into the module, when
+// the instance's options ask for one; allocates nothing.
+class CallerFloatScope {
+public:
+    explicit CallerFloatScope(Instance& instance) : instance_(instance), wanted_(instance.options_.callerFloatControl) {
+        if (!wanted_) return;
+        own_ = currentFloatControl();
+        setFloatControl(*wanted_);
+    }
+    ~CallerFloatScope() {
+        if (!wanted_) return;
+        if (!(currentFloatControl() == *wanted_)) instance_.floatControlChanges_.fetch_add(1);
+        setFloatControl(own_);
+    }
+    CallerFloatScope(const CallerFloatScope&) = delete;
+    CallerFloatScope& operator=(const CallerFloatScope&) = delete;
+
+private:
+    Instance& instance_;
+    const FloatControl* wanted_;
+    FloatControl own_;
+};
 
 const Library& Library::nextToExecutable() {
     static const std::unique_ptr<Library> library = [] {
@@ -109,6 +138,7 @@ Instance::Instance(const InstanceOptions& options)
 
 std::unique_ptr<Instance> Instance::create(const Library& library, const InstanceOptions& options) {
     std::unique_ptr<Instance> instance(new Instance(options));
+    CallerFloatScope floatScope(*instance);
     instance->record_ = library.makeModule(options.index, options.kind,
                                            options.withCallback ? &Instance::callback : nullptr, instance.get());
     if (!instance->record_) return nullptr;
@@ -150,6 +180,7 @@ int32_t Instance::dispatch(int32_t opcode, int32_t index, int32_t value, void* p
     if (!record_) return 0;
     InstanceRecord* record = record_;
     if (opcode == DISPATCH_CLOSE) record_ = nullptr;  // the record dies with the call
+    CallerFloatScope floatScope(*this);
     return record->dispatcher(record, opcode, index, value, ptr, opt);
 }
 
@@ -163,14 +194,20 @@ int32_t Instance::pinProperties(int32_t index, PinProperties* props) {
 
 void Instance::open() {
     dispatch(DISPATCH_OPEN);
-    declaredPins_ = 0;
+    // What was learned at an earlier open is written again only where it
+    // changed: an audio thread may be reading it for processBlock meanwhile.
+    int32_t declared = 0;
     for (int32_t i = 0; i < kMaxPins; ++i) {
         PinProperties props{};
         if (!pinProperties(i, &props)) break;
-        pins_[i] = props;
-        declaredPins_ = i + 1;
+        if (!samePin(pins_[i], props)) pins_[i] = props;
+        declared = i + 1;
     }
-    for (int32_t k = 0; k < 9; ++k) audioPins_[k] = findPin(kAudioPinNames[k]);
+    if (declaredPins_ != declared) declaredPins_ = declared;
+    for (int32_t k = 0; k < 9; ++k) {
+        const int32_t found = findPin(kAudioPinNames[k]);
+        if (audioPins_[k] != found) audioPins_[k] = found;
+    }
 }
 
 void Instance::close() {
@@ -213,11 +250,13 @@ void Instance::pinUpdate(intptr_t pin, int32_t status) {
 }
 
 void Instance::sendEvent(HostEvent& event) {
+    CallerFloatScope floatScope(*this);
     if (record_) record_->event(record_->object, &event);
 }
 
 void Instance::process(int32_t start, int32_t count) {
     [[maybe_unused]] RealtimeSection audioThread;
+    CallerFloatScope floatScope(*this);
     if (record_) record_->process(record_->object, start, count);
 }
 

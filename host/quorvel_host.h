@@ -22,6 +22,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "../module/host_interface.h"
+#include "float_control.h"
 
 namespace quorvel::host {
 
@@ -81,6 +83,10 @@ struct InstanceOptions {
     bool withCallback = true;           // false: makeModule gets a null callback
     int32_t pinCount = 11;              // answer to HOST_GET_PIN_COUNT
     int32_t firstStamp = 1000;          // HOST_GET_STAMP answers this, then counts up
+    // Set before every call into the module (and taken back after it), as a
+    // host that runs in another floating-point state would; null keeps the
+    // thread's own state.
+    const FloatControl* callerFloatControl = nullptr;
 };
 
 class Instance {
@@ -136,15 +142,20 @@ public:
     std::vector<int32_t> stampsIssued() const;
     int32_t processChangedCount() const;
     void clearCalls();
+    // Calls after which the floating-point state was not the one the host
+    // set before it (only with callerFloatControl).
+    int32_t floatControlChanges() const { return floatControlChanges_.load(); }
 
 private:
     explicit Instance(const InstanceOptions& options);
     static int32_t QUORVEL_CDECL callback(InstanceRecord* record, int32_t opcode, int32_t index, int32_t value,
                                           void* ptr, float opt);
     int32_t answer(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt);
+    friend class CallerFloatScope;
 
     InstanceOptions options_;
     InstanceRecord* record_ = nullptr;
+    std::atomic<int32_t> floatControlChanges_{0};
     int32_t declaredPins_ = 0;
     std::array<PinProperties, kMaxPins> pins_{};
     std::array<std::string, kMaxPins> texts_{};

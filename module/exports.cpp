@@ -2,6 +2,7 @@
 #include <new>
 
 #include "expression_module.h"
+#include "float_state.h"
 #include "host_interface.h"
 
 #if defined(_WIN32)
@@ -34,6 +35,7 @@ QUORVEL_EXPORT int32_t QUORVEL_CDECL getModuleProperties(int32_t index, ModulePr
 QUORVEL_EXPORT InstanceRecord* QUORVEL_CDECL makeModule(int32_t index, int32_t kind, HostCallback callback,
                                                         void* hostData) noexcept {
     if (index != 0 || kind != MODULE_KIND) return nullptr;
+    EngineFloatState floatState;
     auto* module = new (std::nothrow) ExpressionModule(callback, hostData);
     return module ? module->instanceRecord() : nullptr;
 }

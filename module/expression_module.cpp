@@ -4,6 +4,8 @@
 #include <cmath>
 #include <thread>
 
+#include "float_state.h"
+
 namespace {
 
 // Engine names, also the names of the pins bound to them.
@@ -29,8 +31,15 @@ float narrowToFloat(double value) noexcept {
 }
 
 void QUORVEL_CDECL processSamplesEntry(void* object, int32_t start, int32_t count) noexcept {
+    EngineFloatState floatState;
     if (ModuleBase* module = ModuleBase::fromObject(object))
         static_cast<ExpressionModule*>(module)->processSamples(start, count);
+}
+
+void writeSilence(float* const* out, std::size_t first, std::size_t end) noexcept {
+    for (int32_t k = 0; k < ExpressionModule::kOutputCount; ++k)
+        if (out[k])
+            for (std::size_t i = first; i < end; ++i) out[k][i] = 0.0f;
 }
 
 }  // namespace
@@ -76,8 +85,11 @@ bool ExpressionModule::setUpEngine() noexcept {
 }
 
 ExpressionModule::~ExpressionModule() {
+    closing.store(1);
     ready.store(0);
     suspended.store(1);
+    // A block in flight ends before the engine goes; one that begins from
+    // here on sees `closing` and writes silence only.
     waitForAudio();
     // The contexts first: their trees point into the tables.
     exprFreeContext(exprContext);
@@ -85,6 +97,8 @@ ExpressionModule::~ExpressionModule() {
     exprFreeFunctionTable(functions);
     exprFreeVarTable(variables);
     exprFreeVarTable(constants);
+    // A block that began meanwhile ends before the object's memory goes.
+    waitForAudio();
 }
 
 bool ExpressionModule::getPinProperties(int32_t index, PinProperties* props) noexcept {
@@ -117,17 +131,19 @@ void ExpressionModule::open() noexcept {
     ModuleBase::open();
     setProcessFunction(&processSamplesEntry);
     stopAudio();
-    runningTime = 0.0;
-    sampleCount = 0;
     // A rate the time step cannot be built from leaves time standing still.
     const float rate = getSampleRate();
-    timeStep = rate > 0.0f && std::isfinite(rate) ? 1.0 / static_cast<double>(rate) : 0.0;
+    pendingTimeStep = rate > 0.0f && std::isfinite(rate) ? 1.0 / static_cast<double>(rate) : 0.0;
+    restartPending = true;
     if (ready.load() == 1) *rateValue = static_cast<double>(rate);
     // Without its pins the instance stays silent until a later open succeeds.
     suspended.store(pinBlockFailed() ? 1 : 0);
 }
 
-void ExpressionModule::close() noexcept { suspended.store(1); }
+void ExpressionModule::close() noexcept {
+    closing.store(1);
+    suspended.store(1);
+}
 
 void ExpressionModule::onPinUpdate(ModulePin* pin) noexcept {
     for (int32_t k = 0; k < kOutputCount; ++k) {
@@ -166,32 +182,55 @@ int32_t ExpressionModule::abortCheck(ExprContext* context) noexcept {
     return ++pollsThisEvaluation >= budget ? 1 : 0;
 }
 
+bool ExpressionModule::claimEngine() noexcept {
+    if (suspended.load() != 0) return false;
+    if (restartPending) {
+        restartPending = false;
+        timeStep = pendingTimeStep;
+        runningTime = 0.0;
+        sampleCount = 0;
+    }
+    return ready.load() != 0;
+}
+
 void ExpressionModule::processSamples(int32_t start, int32_t count) noexcept {
     if (count <= 0 || start < 0) return;
-    // Raised before anything else is touched, lowered as the last access:
-    // whoever waits for it to fall may then change or free the engine state.
-    evaluating.store(1);
-    const float* in[kInputCount];
-    float* out[kOutputCount];
-    for (int32_t k = 0; k < kInputCount; ++k) in[k] = inputs[k];
-    for (int32_t k = 0; k < kOutputCount; ++k) out[k] = outputs[k];
-
     const std::size_t first = static_cast<std::size_t>(start);
     const std::size_t end = first + static_cast<std::size_t>(count);
+    // Raised before anything else is touched, lowered as the last access:
+    // whoever raised `suspended` and then saw this fall may change or free
+    // the engine state. Both are sequentially consistent, so a block cannot
+    // miss `suspended` while its raiser misses `evaluating`.
+    evaluating.store(1);
+    float* out[kOutputCount];
+    for (int32_t k = 0; k < kOutputCount; ++k) out[k] = outputs[k];
+    if (closing.load() != 0) {
+        // The instance is going away: nothing but silence is written.
+        writeSilence(out, first, end);
+        evaluating.store(0);
+        return;
+    }
+    const float* in[kInputCount];
+    for (int32_t k = 0; k < kInputCount; ++k) in[k] = inputs[k];
+    bool mayEvaluate = claimEngine();
     for (std::size_t i = first; i < end; ++i) {
-        if (running()) {
-            evaluateSample(in, out, i);
-        } else {
-            for (float* buffer : out)
-                if (buffer) buffer[i] = 0.0f;
-        }
-        runningTime += timeStep;
-        ++sampleCount;
+        mayEvaluate = mayEvaluate && running();
+        // An Expr stopped by its budget has spent a whole sample's worth of
+        // real time and more: the rest of the block is silent rather than
+        // paying that again at every sample. The next block tries anew.
+        if (mayEvaluate) mayEvaluate = evaluateSample(in, out, i) != EXPR_ERR_ABORTED;
+        else writeSilence(out, i, i + 1);
+        advanceClock();
     }
     evaluating.store(0);
 }
 
-void ExpressionModule::evaluateSample(const float* const* in, float* const* out, std::size_t i) noexcept {
+void ExpressionModule::advanceClock() noexcept {
+    runningTime += timeStep;
+    ++sampleCount;
+}
+
+int32_t ExpressionModule::evaluateSample(const float* const* in, float* const* out, std::size_t i) noexcept {
     for (int32_t k = 0; k < kInputCount; ++k)
         *inputValues[k] = (in[k] ? static_cast<double>(in[k][i]) : 0.0) * 10.0;
     *timeValue = runningTime;
@@ -202,10 +241,11 @@ void ExpressionModule::evaluateSample(const float* const* in, float* const* out,
         exprEvaluate(initContext, &value);
     }
     pollsThisEvaluation = 0;
-    const bool ok = exprEvaluate(exprContext, &value) == EXPR_OK;
+    const int32_t code = exprEvaluate(exprContext, &value);
     for (int32_t k = 0; k < kOutputCount; ++k) {
         // 0.1 is the double nearest one tenth; multiplying by it is not the
         // same as dividing by 10.
-        if (out[k]) out[k][i] = ok ? narrowToFloat(*outputValues[k] * 0.1) : 0.0f;
+        if (out[k]) out[k][i] = code == EXPR_OK ? narrowToFloat(*outputValues[k] * 0.1) : 0.0f;
     }
+    return code;
 }

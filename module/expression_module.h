@@ -5,12 +5,21 @@
 //
 // Threads. processSamples runs on the audio thread; pin updates, open and
 // close may arrive on another thread while a block is processing. The audio
-// side never waits and allocates nothing: it raises `evaluating` for the
-// whole block and checks `ready` and `suspended` before every sample. The
-// side that changes a context or destroys the module first clears `ready` /
-// sets `suspended`, then waits for `evaluating` to fall, which happens at the
-// end of the block; once suspended, an evaluation stops at its next abort
-// poll and the rest of the block is silent, so that wait is short.
+// side never waits, takes no lock and allocates nothing.
+//
+// The exclusion is a handshake of two sequentially consistent words. The
+// audio side raises `evaluating` for the whole block and then reads
+// `suspended`; the control side (pin update, open, close) raises `suspended`
+// and then waits for `evaluating` to fall. So either the block sees
+// `suspended` and leaves the engine alone, or the control side waits until
+// the block has ended. A block decides at its start whether it may evaluate;
+// one that began without the engine stays silent to its end, one that loses
+// it midway (and an evaluation in progress, at its next abort poll) goes
+// silent for the rest of the block, which is what the control side waits for.
+//
+// Time, counter and time step belong to the audio side alone: open leaves a
+// restart for the next block that may evaluate, so the first sample evaluated
+// after every open has counter 0 and runs Init, whatever overlapped the open.
 #pragma once
 
 #include <atomic>
@@ -29,8 +38,9 @@ public:
 
     // Node budget of one evaluation, in abort polls (one poll per
     // EXPR_CHECK_INTERVAL + 1 node evaluations). Expr runs at every sample,
-    // so its first poll is already far past what real time allows; Init runs
-    // once per open and may take longer.
+    // so its first poll is already far past what real time allows, and once
+    // it has been stopped the rest of its block is silent without trying
+    // again; Init runs once per open and may take longer.
     static constexpr int32_t kExprPollBudget = 1;
     static constexpr int32_t kInitPollBudget = 100;
 
@@ -49,7 +59,12 @@ public:
 private:
     bool setUpEngine() noexcept;
     bool running() const noexcept;
-    void evaluateSample(const float* const* in, float* const* out, std::size_t i) noexcept;
+    // Evaluates one sample and writes its outputs; the result code of Expr.
+    int32_t evaluateSample(const float* const* in, float* const* out, std::size_t i) noexcept;
+    // At the start of a block, with `evaluating` raised: true when the block
+    // may evaluate; applies a restart left by open.
+    bool claimEngine() noexcept;
+    void advanceClock() noexcept;
     // Stops the audio side from touching the engine and waits until it has.
     void stopAudio() noexcept;
     void waitForAudio() const noexcept;
@@ -76,10 +91,16 @@ private:
 
     std::atomic<int32_t> ready{0};
     std::atomic<int32_t> suspended{0};
+    std::atomic<int32_t> closing{0};     // set by close: blocks touch nothing but their outputs
     std::atomic<int32_t> evaluating{0};  // raised by the audio side for a whole block
     static_assert(std::atomic<int32_t>::is_always_lock_free);
 
-    // Audio side only (and open, after stopAudio).
+    // Written by open while the audio side is held off, read by the next
+    // block that may evaluate.
+    bool restartPending = false;
+    double pendingTimeStep = 0.0;
+
+    // Audio side only.
     double runningTime = 0.0;
     double timeStep = 0.0;
     uint32_t sampleCount = 0;

@@ -6,9 +6,29 @@
 // at compile time; in 64-bit builds the words that hold addresses widen to
 // pointer size and every other word stays 32-bit.
 //
-// Threads: the library starts none. Each entry runs on the thread the host
-// calls it on; the process entry is the audio thread's, the dispatcher and
-// event entries may come from any one other thread (see ExpressionModule).
+// Threads: the library starts none and takes no lock. Each entry runs on the
+// thread the host calls it on. The process entry is the audio thread's; the
+// dispatcher and the event entry are the control side and may come from any
+// thread, one call at a time per instance. Which calls may overlap which:
+//
+//   process  with process:            never (one audio thread per instance)
+//   control  with control:            never (the host serialises them)
+//   process  with event (pin update), DISPATCH_OPEN, DISPATCH_SET_SAMPLE_RATE,
+//            DISPATCH_SET_BLOCK_SIZE, DISPATCH_GET_PIN_PROPERTIES and the
+//            other opcodes:           allowed; the control call waits for the
+//                                     block in flight only when it must change
+//                                     what the block reads, and the block goes
+//                                     silent to let it (see ExpressionModule)
+//   process  with DISPATCH_CLOSE:     allowed while close runs; a block in
+//                                     flight ends before anything is freed,
+//                                     and one that begins during close writes
+//                                     silence and touches nothing else
+//   anything after DISPATCH_CLOSE has returned: forbidden, the instance and
+//                                     its record are gone
+//
+// Every entry runs the engine in its own floating-point state (round to
+// nearest, exceptions masked, subnormals kept, x87 at double precision) and
+// gives the caller's state back on return.
 #pragma once
 
 #include <cstddef>
@@ -91,9 +111,20 @@ typedef int32_t(QUORVEL_CDECL* HostCallback)(InstanceRecord* record, int32_t opc
 // Entries the host calls through an InstanceRecord.
 typedef int32_t(QUORVEL_CDECL* DispatcherEntry)(InstanceRecord* record, int32_t opcode, int32_t index,
                                                 int32_t value, void* ptr, float opt);
+// Thread: the dispatcher may be called from any thread but not concurrently
+// with itself or the event entry. DISPATCH_CLOSE ends the instance: the record
+// and every address the module handed out (pin variables, the record's words)
+// are invalid once it returns.
+//
+// The process entry: audio thread only, never two at once for one instance.
 // object is the record's object word; start and count select samples of the
-// buffers the host has written into the module's variables.
+// buffers the host has written into the module's variables, which the host
+// owns and keeps valid for the call. It allocates nothing, takes no lock and
+// never waits. It may overlap any control call of the same instance; it must
+// not begin after DISPATCH_CLOSE has returned.
 typedef void(QUORVEL_CDECL* ProcessEntry)(void* object, int32_t start, int32_t count);
+// The event entry: control side, like the dispatcher. The event is the
+// host's and is read only during the call.
 typedef void(QUORVEL_CDECL* EventEntry)(void* object, HostEvent* event);
 
 // An operation of the module carried by EVENT_CALL: run with the object word.

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "float_state.h"
+
 namespace {
 
 // The pin block: pinCount in front, then the pins, aligned for them.
@@ -15,11 +17,13 @@ unsigned char* blockOf(ModulePin* pins) noexcept { return reinterpret_cast<unsig
 
 int32_t QUORVEL_CDECL dispatcherEntry(InstanceRecord* record, int32_t opcode, int32_t index, int32_t value,
                                       void* ptr, float opt) noexcept {
+    EngineFloatState floatState;
     ModuleBase* module = ModuleBase::fromRecord(record);
     return module ? module->dispatch(opcode, index, value, ptr, opt) : 0;
 }
 
 void QUORVEL_CDECL eventEntry(void* object, HostEvent* event) noexcept {
+    EngineFloatState floatState;
     ModuleBase* module = ModuleBase::fromObject(object);
     if (module && event) module->handleEvent(event);
 }

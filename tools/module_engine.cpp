@@ -111,8 +111,8 @@ int32_t ModuleEngine::abortCheck(ExprContext* context) {
 }
 
 int32_t ModuleEngine::processSample(const float* in, float* out) {
-    int32_t code = EXPR_ERR_NOT_READY;
-    if (ready_) {
+    int32_t code = stoppedThisBlock_ ? EXPR_ERR_ABORTED : EXPR_ERR_NOT_READY;
+    if (ready_ && !stoppedThisBlock_) {
         for (int32_t k = 0; k < kInputCount; ++k) *inputValues_[k] = static_cast<double>(in[k]) * 10.0;
         *timeValue_ = runningTime_;
         *sampleValue_ = static_cast<double>(sampleCount_);
@@ -123,6 +123,7 @@ int32_t ModuleEngine::processSample(const float* in, float* out) {
         }
         pollsThisEvaluation_ = 0;
         code = exprEvaluate(exprContext_, &value);
+        stoppedThisBlock_ = code == EXPR_ERR_ABORTED;
     }
     for (int32_t k = 0; k < kOutputCount; ++k)
         out[k] = code == EXPR_OK ? narrowToFloat(*outputValues_[k] * 0.1) : 0.0f;

@@ -37,6 +37,10 @@ public:
     // As the module's open: time and counter restart, rate takes the value.
     void open(float rate);
 
+    // A new block: an Expr stopped by its budget silences the rest of its
+    // block, as in the module, and the next block tries again.
+    void beginBlock() { stoppedThisBlock_ = false; }
+
     // One sample of the module's loop. Returns the Expr result code
     // (EXPR_ERR_NOT_READY before a text parsed); out receives the samples the
     // module writes: the outputs times 0.1 on EXPR_OK, 0.0 otherwise.
@@ -67,6 +71,7 @@ private:
     double timeStep_ = 0.0;
     uint32_t sampleCount_ = 0;
     int32_t pollsThisEvaluation_ = 0;
+    bool stoppedThisBlock_ = false;
 };
 
 // The names and value addresses of a variable table, in name order.

@@ -168,6 +168,7 @@ RenderSummary renderThrough(PlugIn& plugIn, const RenderOptions& options, const 
         for (int k = 0; k < 6; ++k)
             for (int32_t i = 0; i < count; ++i) inputs[k][i] = sources[k].at(done + i);
         plugIn.instance->processBlock(in, out, count);
+        shadow.beginBlock();
 
         for (int32_t i = 0; i < count; ++i) {
             const float sampleIn[6] = {inputs[0][i], inputs[1][i], inputs[2][i],

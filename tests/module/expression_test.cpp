@@ -438,6 +438,41 @@ TEST(Budget, RunawayInitDoesNotStopExpr) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(rig.out(0, i), 0.1f);
 }
 
+// Runs forever at the samples the condition picks, counting every evaluation in n.
+std::string runawayWhen(const std::string& condition) {
+    return "n = n + 1; out1 = n; for(i = 0, and(" + condition + ", 1), i = i + 1, k = i);";
+}
+
+TEST(Budget, AStoppedExprSilencesTheRestOfItsBlockWithoutEvaluating) {
+    Rig rig;
+    rig.expr(runawayWhen("equal(sample, 3)"));
+    rig.run(8);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.out(0, i), scaled(i + 1.0)) << i;
+    for (int i = 3; i < 8; ++i) EXPECT_EQ(rig.out(0, i), 0.0f) << i;
+    // The next block tries again: n counts the four evaluations of the first
+    // block, none after the stop.
+    rig.run(4);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(rig.out(0, i), scaled(5.0 + i)) << i;
+}
+
+TEST(Budget, TimeAndCounterRunOnThroughTheSilencedSamples) {
+    Rig rig(1000.0f);
+    rig.expr(runawayWhen("equal(sample, 1)") + " out2 = sample; out3 = time * 1000;");
+    rig.run(6);
+    rig.run(2);
+    EXPECT_EQ(rig.out(1, 0), scaled(6.0));
+    EXPECT_EQ(rig.out(2, 0), scaled(6.0));
+}
+
+TEST(Budget, AStoppedInitDoesNotSilenceTheBlock) {
+    Rig rig;
+    rig.init("for(i = 0, 1, i = i + 1, k = i);");
+    rig.expr("n = n + 1; out1 = n;");
+    rig.host().open();
+    rig.run(4);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(rig.out(0, i), scaled(i + 1.0)) << i;
+}
+
 TEST(Budget, EachEvaluationStartsAFreshBudget) {
     Rig rig;
     // About 90 000 node evaluations: fits once per sample, every sample.

@@ -1,7 +1,15 @@
-// Pin updates and close arriving on another thread while blocks process.
+// Pin updates, opens, rate changes and close arriving on another thread
+// while blocks process.
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <thread>
+
+#if !defined(_WIN32)
+#include <pthread.h>
+#include <time.h>
+#endif
 
 #include "module_support.h"
 
@@ -86,6 +94,213 @@ TEST(Threads, CloseWhileProcessing) {
         EXPECT_TRUE(rig.host().closed());
     }
 }
+
+// Processes blocks back to back on another thread, handing each to a check.
+class AudioThread {
+public:
+    AudioThread(Rig& rig, int32_t blockSize, std::function<void(const Rig&)> check)
+        : rig_(rig), thread_([this, blockSize, check] {
+              while (!stop_.load()) {
+                  rig_.run(blockSize);
+                  check(rig_);
+                  blocks_.fetch_add(1);
+              }
+          }) {}
+    ~AudioThread() { join(); }
+    void join() {
+        stop_.store(true);
+        if (thread_.joinable()) thread_.join();
+    }
+    // Returns once `count` more blocks have begun and ended.
+    void awaitBlocks(int64_t count) const {
+        // The block in flight now may have begun before the caller's change.
+        const int64_t target = blocks_.load() + count + 1;
+        while (blocks_.load() < target) std::this_thread::yield();
+    }
+
+private:
+    Rig& rig_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int64_t> blocks_{0};
+    std::thread thread_;
+};
+
+constexpr int32_t kBlock = 64;
+constexpr float kRates[2] = {44100.0f, 48000.0f};
+constexpr const char* kCountingInit = "opens = opens + 1;";
+// out1 is never 0 where the text runs: silence is told apart from sample 0.
+constexpr const char* kCountingExpr = "out1 = sample + 1; out2 = opens; out3 = time * 1000 + rate / 1000;";
+
+std::vector<float> firstBlockOfAFreshInstance(float rate) {
+    Rig fresh(rate);
+    fresh.init(kCountingInit);
+    fresh.expr(kCountingExpr);
+    fresh.run(kBlock);
+    std::vector<float> block(fresh.outputs[2].begin(), fresh.outputs[2].begin() + kBlock);
+    return block;
+}
+
+bool sameBits(const float* a, const float* b, int32_t count) { return std::memcmp(a, b, count * sizeof(float)) == 0; }
+
+// Follows the counter through the blocks: every sample either continues it,
+// is silent (the counter still advances), or, first in a block, restarts it
+// at 0 after an open, with Init run exactly once and the block equal to a
+// fresh instance's.
+struct RestartWatch {
+    std::vector<float> reference[2];
+    int64_t next = -1;  // counter of the next sample; unknown before the first restart
+    int64_t restarts = 0;
+    int64_t faults = 0;
+
+    void check(const Rig& rig) {
+        for (int32_t i = 0; i < kBlock; ++i) {
+            const float value = rig.out(0, i);
+            if (value == 0.0f) {
+                if (next >= 0) ++next;
+                continue;
+            }
+            if (i == 0 && value == scaled(1.0)) {
+                ++restarts;
+                if (rig.out(1, 0) != scaled(static_cast<double>(restarts))) ++faults;  // Init ran once per open
+                const auto& expected = reference[(restarts - 1) % 2];
+                if (!sameBits(&rig.outputs[2][0], expected.data(), kBlock)) ++faults;
+                next = 1;
+                continue;
+            }
+            if (next < 0 || value != scaled(static_cast<double>(next + 1))) ++faults;
+            ++next;
+        }
+    }
+};
+
+TEST(Threads, OpenAndRateChangesWhileProcessing) {
+    Rig rig(kRates[0], {}, kBlock);
+    rig.init(kCountingInit);
+    rig.expr(kCountingExpr);
+    RestartWatch watch;
+    for (int k = 0; k < 2; ++k) watch.reference[k] = firstBlockOfAFreshInstance(kRates[k]);
+    constexpr int kOpens = 2000;
+    {
+        AudioThread audio(rig, kBlock, [&](const Rig& r) { watch.check(r); });
+        audio.awaitBlocks(1);
+        for (int n = 1; n <= kOpens; ++n) {
+            // Rate and block size changes between opens change nothing until the next open.
+            for (int k = 0; k < 3; ++k) {
+                rig.host().setSampleRate(kRates[(n + k) % 2]);
+                rig.host().setBlockSize(32 << k);
+            }
+            rig.host().setSampleRate(kRates[n % 2]);
+            rig.host().open();
+            audio.awaitBlocks(2);
+        }
+    }
+    EXPECT_EQ(watch.faults, 0);
+    EXPECT_EQ(watch.restarts, kOpens + 1);
+}
+
+TEST(Threads, InitUpdatesWhileProcessingNeverRunInitOutsideAnOpen) {
+    Rig rig(kRates[1], {}, kBlock);
+    rig.init(kCountingInit);
+    rig.expr(kCountingExpr);
+    RestartWatch watch;
+    watch.reference[0] = watch.reference[1] = firstBlockOfAFreshInstance(kRates[1]);
+    {
+        AudioThread audio(rig, kBlock, [&](const Rig& r) { watch.check(r); });
+        audio.awaitBlocks(1);  // Init has run: later texts are parsed, never run
+        for (int n = 0; n < 3000; ++n) {
+            rig.init(n % 2 ? kCountingInit : "opens = opens + 100;");
+            if (n % 3 == 0) rig.expr(kCountingExpr);
+        }
+        rig.init(kCountingInit);
+        audio.awaitBlocks(1);
+    }
+    EXPECT_EQ(watch.faults, 0);
+    EXPECT_EQ(watch.restarts, 1);
+}
+
+#if !defined(_WIN32)
+int64_t threadCpuNanoseconds(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Close begins while the block runs: the block goes silent, close waits for
+// it, and nothing it touches is freed under it (the sanitizers watch).
+TEST(Threads, CloseAndDestroyWhileABlockIsInFlight) {
+    constexpr int32_t kLong = 2048;
+    constexpr int kRounds = 300;
+    // What the audio thread needs of an instance, taken before it starts: it
+    // calls the module directly, not through our host's bookkeeping.
+    struct Job {
+        ProcessEntry process = nullptr;
+        void* object = nullptr;
+        void* variables[9] = {};  // u ... z, out1 ... out3
+    };
+    Job job;
+    std::atomic<int64_t> jobNumber{0}, begun{0}, ended{0};
+    std::atomic<int64_t> cpuAtBegin{0};
+    std::atomic<bool> stop{false};
+    std::vector<float> in(kLong, 0.25f), out[3];
+    for (auto& buffer : out) buffer.assign(kLong, kUntouched);
+    clockid_t audioClock{};
+
+    std::thread audio([&] {
+        clockid_t own{};
+        pthread_getcpuclockid(pthread_self(), &own);
+        int64_t done = 0;
+        while (!stop.load()) {
+            if (jobNumber.load() == done) {
+                std::this_thread::yield();
+                continue;
+            }
+            ++done;
+            const void* buffers[9] = {in.data(), in.data(), nullptr, nullptr, nullptr, nullptr,
+                                      out[0].data(), out[1].data(), out[2].data()};
+            for (int k = 0; k < 9; ++k) std::memcpy(job.variables[k], &buffers[k], sizeof(void*));
+            cpuAtBegin.store(threadCpuNanoseconds(own));
+            begun.store(done);
+            job.process(job.object, 0, kLong);
+            ended.store(done);
+        }
+    });
+    pthread_getcpuclockid(audio.native_handle(), &audioClock);
+
+    int overlapped = 0, silencedTails = 0, faults = 0;
+    for (int64_t round = 1; round <= kRounds; ++round) {
+        for (auto& buffer : out) std::fill(buffer.begin(), buffer.end(), kUntouched);
+        auto instance = Instance::create(moduleLibrary());
+        instance->open();
+        // About a microsecond a sample natively: the block lasts some milliseconds.
+        instance->setText(kExprPin, "out1 = 1; for(i = 0, below(i, 40), i = i + 1, out2 = sin(u * i)); out3 = 3;");
+        job.process = instance->record()->process;
+        job.object = instance->record()->object;
+        for (int k = 0; k < 9; ++k) job.variables[k] = instance->pin(k < 6 ? k : k + 2)->variable;
+        jobNumber.store(round);
+        while (begun.load() < round) std::this_thread::yield();
+        // 20 microseconds of the audio thread's own running past its start:
+        // the block is inside the module.
+        const int64_t inside = cpuAtBegin.load() + 20000;
+        while (ended.load() < round && threadCpuNanoseconds(audioClock) < inside) std::this_thread::yield();
+        if (ended.load() < round) ++overlapped;
+        instance->close();
+        while (ended.load() < round) std::this_thread::yield();
+        // Every sample is the text's or silence; once silent, silent to the end.
+        bool silent = false;
+        for (int32_t i = 0; i < kLong; ++i) {
+            const float value = out[0][i];
+            if (value == 0.0f) silent = true;
+            else if (silent || value != 0.1f || out[2][i] != scaled(3.0)) ++faults;
+        }
+        if (silent) ++silencedTails;
+    }
+    stop.store(true);
+    audio.join();
+    EXPECT_EQ(faults, 0);
+    EXPECT_GT(overlapped, 0) << "close should begin while the block runs";
+    EXPECT_GT(silencedTails, 0);
+}
+#endif
 
 }  // namespace
 }  // namespace quorvel_test

@@ -210,6 +210,7 @@ SideBySide runSideBySide(const std::string& expr, const std::string* init, int32
     const float* in[6] = {input.data(), input.data(), input.data(), input.data(), input.data(), input.data()};
     float* outs[3] = {out[0].data(), out[1].data(), out[2].data()};
     instance->processBlock(in, outs, samples);
+    shadow.beginBlock();
     result.firstOut1 = out[0][0];
     for (int32_t i = 0; i < samples; ++i) {
         const float sampleIn[6] = {0.25f, 0.25f, 0.25f, 0.25f, 0.25f, 0.25f};
@@ -240,7 +241,8 @@ TEST(ShadowEngine, SilencesTheSamplesThePlugInSilences) {
         // The Expr budget: 9090 passes fit, 9091 do not.
         {"for(i = 0, below(i, 9090), i = i + 1, s = s + i); out1 = 1;", 0},
         {"for(i = 0, below(i, 9091), i = i + 1, s = s + i); out1 = 1;", 64},
-        {"out1 = 1 + if(equal(sample, 3), for(i = 0, 1, 0, 0), 0);", 1},
+        // Stopped at sample 3: the rest of the block is silent.
+        {"out1 = 1 + if(equal(sample, 3), for(i = 0, 1, 0, 0), 0);", 61},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expr);
