@@ -17,7 +17,11 @@ namespace quorvel::host {
 
 namespace {
 
-const char* const kAudioPinNames[9] = {"u", "v", "w", "x", "y", "z", "out1", "out2", "out3"};
+// The audio pins in the order processBlock takes buffers: inputs, then outputs.
+const char* audioPinName(int32_t k) {
+    return k < kInputCount ? kPins[pinIndex(PinRole::Input, k)].name
+                           : kPins[pinIndex(PinRole::Output, k - kInputCount)].name;
+}
 
 bool samePin(const PinProperties& a, const PinProperties& b) {
     return a.variable == b.variable && a.direction == b.direction && a.datatype == b.datatype &&
@@ -204,8 +208,8 @@ void Instance::open() {
         declared = i + 1;
     }
     if (declaredPins_ != declared) declaredPins_ = declared;
-    for (int32_t k = 0; k < 9; ++k) {
-        const int32_t found = findPin(kAudioPinNames[k]);
+    for (int32_t k = 0; k < kAudioPins; ++k) {
+        const int32_t found = findPin(audioPinName(k));
         if (audioPins_[k] != found) audioPins_[k] = found;
     }
 }
@@ -261,8 +265,9 @@ void Instance::process(int32_t start, int32_t count) {
 }
 
 void Instance::processBlock(const float* const* inputs, float* const* outputs, int32_t count) {
-    for (int32_t k = 0; k < 6; ++k) writeVariable(audioPins_[k], inputs ? inputs[k] : nullptr);
-    for (int32_t k = 0; k < 3; ++k) writeVariable(audioPins_[6 + k], outputs ? outputs[k] : nullptr);
+    for (int32_t k = 0; k < kInputCount; ++k) writeVariable(audioPins_[k], inputs ? inputs[k] : nullptr);
+    for (int32_t k = 0; k < kOutputCount; ++k)
+        writeVariable(audioPins_[kInputCount + k], outputs ? outputs[k] : nullptr);
     process(0, count);
 }
 

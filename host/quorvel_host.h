@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "../module/host_interface.h"
+#include "../module/pins.h"
 #include "float_control.h"
 
 namespace quorvel::host {
@@ -159,7 +160,8 @@ private:
     int32_t declaredPins_ = 0;
     std::array<PinProperties, kMaxPins> pins_{};
     std::array<std::string, kMaxPins> texts_{};
-    std::array<int32_t, 9> audioPins_{};  // u ... z, out1 ... out3; -1 when absent
+    static constexpr int32_t kAudioPins = kInputCount + kOutputCount;
+    std::array<int32_t, kAudioPins> audioPins_{};  // the inputs, then the outputs; -1 when absent
 
     mutable std::mutex mutex_;  // guards everything below
     int32_t pinCount_;

@@ -14,6 +14,7 @@
 
 #include "expr.h"
 #include "module_engine.h"
+#include "pins.h"
 #include "progress.h"
 #include "quorvel_host.h"
 #include "result_codes.h"
@@ -23,8 +24,8 @@ namespace quorvel::tools {
 
 namespace {
 
-constexpr const char* kInputNames[6] = {"u", "v", "w", "x", "y", "z"};
-constexpr const char* kOutputNames[3] = {"out1", "out2", "out3"};
+const char* inputName(int32_t k) { return kPins[pinIndex(PinRole::Input, k)].name; }
+const char* outputName(int32_t k) { return kPins[pinIndex(PinRole::Output, k)].name; }
 
 struct Failure {
     std::string message;
@@ -75,13 +76,13 @@ void loadInputs(const RenderOptions& options, InputSource (&sources)[6]) {
         WavChannel channel;
         std::string error;
         if (!readWavChannel(request.path, request.channel, channel, &error))
-            throw Failure{std::string("input ") + kInputNames[request.input] + ": " + error};
+            throw Failure{std::string("input ") + inputName(request.input) + ": " + error};
         if (channel.rate != options.rate)
-            throw Failure{std::string("input ") + kInputNames[request.input] + ": " + request.path + " has a sample rate of " +
+            throw Failure{std::string("input ") + inputName(request.input) + ": " + request.path + " has a sample rate of " +
                           std::to_string(channel.rate) + " Hz, but the render runs at " + std::to_string(options.rate) +
                           " Hz (give --rate " + std::to_string(channel.rate) + ", or resample the file)"};
         if (channel.samples.empty())
-            throw Failure{std::string("input ") + kInputNames[request.input] + ": " + request.path + " holds no samples"};
+            throw Failure{std::string("input ") + inputName(request.input) + ": " + request.path + " holds no samples"};
         source.constant = false;
         source.samples = std::move(channel.samples);
     }
@@ -114,10 +115,11 @@ PlugIn loadPlugIn(const RenderOptions& options, const Texts& texts) {
     instance.setSampleRate(static_cast<float>(options.rate));
     instance.setBlockSize(options.block);
     instance.open();
-    for (const char* name : {"u", "v", "w", "x", "y", "z", "Init", "Expr", "out1", "out2", "out3"})
-        if (instance.findPin(name) < 0) throw Failure{path + " is not the Quorvel module: it has no pin " + name};
-    if (texts.init) instance.setText(instance.findPin("Init"), *texts.init);
-    instance.setText(instance.findPin("Expr"), texts.expr);
+    for (const PinRow& row : kPins)
+        if (instance.findPin(row.name) < 0)
+            throw Failure{path + " is not the Quorvel module: it has no pin " + row.name};
+    if (texts.init) instance.setText(kInitPin, *texts.init);
+    instance.setText(kExprPin, texts.expr);
     return plugIn;
 }
 
@@ -147,19 +149,23 @@ RenderSummary renderThrough(PlugIn& plugIn, const RenderOptions& options, const 
 
     // The engine beside the plug-in, only to learn why a sample was silent.
     ModuleEngine shadow;
-    shadow.open(static_cast<float>(options.rate));
-    if (texts.init) summary.initParse = shadow.parseInit(*texts.init);
-    summary.exprParse = shadow.parseExpr(texts.expr);
+    shadow.restart(static_cast<float>(options.rate));
+    if (texts.init) summary.initParse = shadow.parseInit(texts.init->c_str());
+    summary.exprParse = shadow.parseExpr(texts.expr.c_str());
 
     const std::size_t block = static_cast<std::size_t>(options.block);
-    std::vector<float> inputs[6], outputs[3];
+    std::vector<float> inputs[kInputCount], outputs[kOutputCount], expected[kOutputCount];
+    std::vector<int32_t> codes(block);
     for (auto& buffer : inputs) buffer.assign(block, 0.0f);
     for (auto& buffer : outputs) buffer.assign(block, 0.0f);
+    for (auto& buffer : expected) buffer.assign(block, 0.0f);
     std::vector<float> interleaved(block * 3);
-    const float* in[6];
-    float* out[3];
-    for (int k = 0; k < 6; ++k) in[k] = inputs[k].data();
-    for (int k = 0; k < 3; ++k) out[k] = outputs[k].data();
+    const float* in[kInputCount];
+    float* out[kOutputCount];
+    float* shadowOut[kOutputCount];
+    for (int k = 0; k < kInputCount; ++k) in[k] = inputs[k].data();
+    for (int k = 0; k < kOutputCount; ++k) out[k] = outputs[k].data();
+    for (int k = 0; k < kOutputCount; ++k) shadowOut[k] = expected[k].data();
 
     ProgressBar progress(err, total);
     std::string error;
@@ -168,13 +174,10 @@ RenderSummary renderThrough(PlugIn& plugIn, const RenderOptions& options, const 
         for (int k = 0; k < 6; ++k)
             for (int32_t i = 0; i < count; ++i) inputs[k][i] = sources[k].at(done + i);
         plugIn.instance->processBlock(in, out, count);
-        shadow.beginBlock();
+        shadow.process(in, shadowOut, 0, static_cast<std::size_t>(count), true, codes.data());
 
         for (int32_t i = 0; i < count; ++i) {
-            const float sampleIn[6] = {inputs[0][i], inputs[1][i], inputs[2][i],
-                                       inputs[3][i], inputs[4][i], inputs[5][i]};
-            float expected[3];
-            const int32_t code = shadow.processSample(sampleIn, expected);
+            const int32_t code = codes[static_cast<std::size_t>(i)];
             if (code != EXPR_OK) {
                 ++summary.silenced;
                 ++summary.silencedBy[code];
@@ -184,7 +187,7 @@ RenderSummary renderThrough(PlugIn& plugIn, const RenderOptions& options, const 
             for (int k = 0; k < 3; ++k) {
                 summary.outputs[k].add(actual[k]);
                 interleaved[static_cast<std::size_t>(i) * 3 + k] = actual[k];
-                agrees &= sameSample(actual[k], expected[k]);
+                agrees &= sameSample(actual[k], expected[k][i]);
             }
             if (!agrees) ++summary.disagreements;
             if (csv) printCsvRow(csv, done + i, options.rate, actual);
@@ -213,7 +216,7 @@ void printSummary(std::FILE* out, const RenderOptions& options, const RenderSumm
     std::fprintf(out, "%-6s %-22s %-22s %9s %9s\n", "output", "peak", "RMS", "NaN/inf", "silenced");
     for (int k = 0; k < 3; ++k) {
         const OutputFigures& figures = summary.outputs[k];
-        std::fprintf(out, "%-6s %-22s %-22s %9lld %9lld\n", kOutputNames[k], levelText(figures.peak).c_str(),
+        std::fprintf(out, "%-6s %-22s %-22s %9lld %9lld\n", outputName(k), levelText(figures.peak).c_str(),
                      levelText(figures.rms()).c_str(), static_cast<long long>(figures.nonFinite),
                      static_cast<long long>(summary.silenced));
     }

@@ -30,6 +30,31 @@ std::string asModuleSeesIt(const std::string& text) { return text.substr(0, text
 
 bool isContinuationByte(unsigned char c) { return (c & 0xC0) == 0x80; }
 
+// The names and value addresses of a variable table, in name order.
+struct NamedValue {
+    std::string name;
+    const double* value;
+};
+
+std::vector<NamedValue> tableEntries(NameTable* table) {
+    std::vector<NamedValue> entries;
+    if (!table) return entries;
+    // In-order walk without recursion: a table filled in name order is a list.
+    std::vector<VarEntry*> pending;
+    VarEntry* entry = static_cast<VarEntry*>(table->root);
+    while (entry || !pending.empty()) {
+        while (entry) {
+            pending.push_back(entry);
+            entry = entry->left;
+        }
+        entry = pending.back();
+        pending.pop_back();
+        entries.push_back({entry->name, &entry->value});
+        entry = entry->right;
+    }
+    return entries;
+}
+
 // ---- Which variables a parsed tree touches -----------------------------------
 
 class UsageWalk {
@@ -97,7 +122,7 @@ void describeUsage(const std::string& text, ParseReport& report) {
     for (const NamedValue& entry : tableEntries(fresh.variables())) bound.insert(entry.name);
 
     ModuleEngine engine;
-    if (engine.parseExpr(text) != EXPR_OK) return;
+    if (engine.parseExpr(text.c_str()) != EXPR_OK) return;
     UsageWalk walk(engine.variables(), engine.constants());
     walk.walk(engine.exprContext()->root);
     walk.finish();
@@ -230,7 +255,7 @@ ParseReport analyseText(const std::string& text) {
     ParseReport report;
     {
         ModuleEngine engine;
-        report.code = engine.parseExpr(text);
+        report.code = engine.parseExpr(text.c_str());
     }
 
     PreparedText prepared;
@@ -273,7 +298,7 @@ ParseReport analyseText(const std::string& text) {
     for (std::size_t k = 0; k < spans.size(); ++k) {
         ModuleEngine engine;
         const StatementSpan& span = spans[k];
-        const int32_t code = engine.parseExpr(prepared.text.substr(span.first, span.last - span.first + 1));
+        const int32_t code = engine.parseExpr(prepared.text.substr(span.first, span.last - span.first + 1).c_str());
         if (code == EXPR_OK) continue;
         if (code == report.code) {
             report.failedStatement = static_cast<int32_t>(k + 1);

@@ -8,6 +8,7 @@
 #include "cli_options.h"
 #include "expr.h"
 #include "module_engine.h"
+#include "pins.h"
 #include "quorvel_host.h"
 #include "text_analysis.h"
 
@@ -198,27 +199,29 @@ SideBySide runSideBySide(const std::string& expr, const std::string* init, int32
     instance->setSampleRate(48000.0f);
     instance->open();
     ModuleEngine shadow;
-    shadow.open(48000.0f);
+    shadow.restart(48000.0f);
     if (init) {
-        instance->setText(instance->findPin("Init"), *init);
-        shadow.parseInit(*init);
+        instance->setText(kInitPin, *init);
+        shadow.parseInit(init->c_str());
     }
-    instance->setText(instance->findPin("Expr"), expr);
-    shadow.parseExpr(expr);
-    std::vector<float> input(static_cast<std::size_t>(samples), 0.25f), out[3];
-    for (auto& channel : out) channel.assign(static_cast<std::size_t>(samples), -1.0f);
+    instance->setText(kExprPin, expr);
+    shadow.parseExpr(expr.c_str());
+    const std::size_t count = static_cast<std::size_t>(samples);
+    std::vector<float> input(count, 0.25f), out[3], expected[3];
+    for (auto& channel : out) channel.assign(count, -1.0f);
+    for (auto& channel : expected) channel.assign(count, -1.0f);
+    std::vector<int32_t> codes(count);
     const float* in[6] = {input.data(), input.data(), input.data(), input.data(), input.data(), input.data()};
     float* outs[3] = {out[0].data(), out[1].data(), out[2].data()};
+    float* expectedOuts[3] = {expected[0].data(), expected[1].data(), expected[2].data()};
     instance->processBlock(in, outs, samples);
-    shadow.beginBlock();
+    shadow.process(in, expectedOuts, 0, count, true, codes.data());
     result.firstOut1 = out[0][0];
-    for (int32_t i = 0; i < samples; ++i) {
-        const float sampleIn[6] = {0.25f, 0.25f, 0.25f, 0.25f, 0.25f, 0.25f};
-        float expected[3];
-        if (shadow.processSample(sampleIn, expected) != EXPR_OK) ++result.failed;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (codes[i] != EXPR_OK) ++result.failed;
         if (out[0][i] == 0.0f && out[1][i] == 0.0f && out[2][i] == 0.0f) ++result.silentInPlugIn;
         for (int k = 0; k < 3; ++k)
-            if (expected[k] != out[k][i]) {
+            if (expected[k][i] != out[k][i]) {
                 ++result.disagreements;
                 break;
             }
