@@ -33,8 +33,8 @@ struct Rig {
         for (auto& buffer : out) buffer.assign(kBlock, 0.0f);
         instance->setSampleRate(kRate);
         instance->open();
-        instance->setText(instance->findPin("Init"), init);
-        instance->setText(instance->findPin("Expr"), expr);
+        instance->setText(kInitPin, init);
+        instance->setText(kExprPin, expr);
     }
     void block() {
         const float* inputs[6] = {in.data(), in.data(), in.data(), nullptr, nullptr, nullptr};

@@ -39,7 +39,7 @@ void moduleCase(benchmark::State& state, const Case& c) {
     auto instance = quorvel::host::Instance::create(library());
     instance->setSampleRate(48000.0f);
     instance->open();
-    instance->setText(instance->findPin("Expr"), c.ours);
+    instance->setText(kExprPin, c.ours);
     auto in = inputBlocks();
     std::array<std::vector<float>, 3> out;
     for (auto& block : out) block.assign(kBlock, 0.0f);
@@ -61,7 +61,7 @@ void instanceMemory(benchmark::State& state, const Case& c) {
         const size_t before = mallinfo2().uordblks;
         auto instance = quorvel::host::Instance::create(library());
         instance->open();
-        instance->setText(instance->findPin("Expr"), c.ours);
+        instance->setText(kExprPin, c.ours);
         bytes = mallinfo2().uordblks - before;
         instance->close();
     }

@@ -51,8 +51,8 @@ Sound render(const std::string& expr, const std::string* init, int64_t samples, 
     instance->setSampleRate(rate);
     instance->setBlockSize(256);
     instance->open();
-    if (init) instance->setText(instance->findPin("Init"), *init);
-    instance->setText(instance->findPin("Expr"), expr);
+    if (init) instance->setText(kInitPin, *init);
+    instance->setText(kExprPin, expr);
     for (auto& channel : sound.out) channel.assign(static_cast<std::size_t>(samples), 0.0f);
     std::vector<float> inputU(256, 0.0f), silence(256, 0.0f);
     for (int64_t done = 0; done < samples; done += 256) {

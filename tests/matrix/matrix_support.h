@@ -22,8 +22,6 @@ using quorvel::host::Library;
 
 const Library& plugIn();
 
-inline constexpr int32_t kInitPin = 6;
-inline constexpr int32_t kExprPin = 7;
 inline constexpr int32_t kGuard = 64;              // floats on each side of every output block
 inline constexpr uint32_t kGuardBits = 0x7FC0DEADu;  // a quiet NaN no narrowing produces
 

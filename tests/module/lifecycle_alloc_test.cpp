@@ -53,10 +53,10 @@ Played lifecycle() {
     writePin(record, 0, input);
     update(record, kInitPin, "k = 2; unused_name_to_allocate = 1;");
     update(record, kExprPin, "out1 = k * 3; out2 = u; out3 = 0;");
-    for (int k = 0; k < 3; ++k) writePin(record, 8 + k, played.first[k]);
+    for (int k = 0; k < 3; ++k) writePin(record, kFirstOutputPin + k, played.first[k]);
     record->process(record->object, 0, kBlock);
     update(record, kExprPin, "out1 = 7; out3 = max(k, 1) + 0 * random(1, 2, &seed); created_late = out1;");
-    for (int k = 0; k < 3; ++k) writePin(record, 8 + k, played.second[k]);
+    for (int k = 0; k < 3; ++k) writePin(record, kFirstOutputPin + k, played.second[k]);
     record->process(record->object, 0, kBlock);
     record->dispatcher(record, DISPATCH_CLOSE, 0, 0, nullptr, 0.0f);
     return played;

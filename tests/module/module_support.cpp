@@ -33,7 +33,7 @@ void Rig::writeBuffers() {
     for (int k = 0; k < 6; ++k) in[k] = inputs[k].data();
     for (int k = 0; k < 3; ++k) out[k] = outputs[k].data();
     for (int k = 0; k < 6; ++k) instance->writeVariable(k, in[k]);
-    for (int k = 0; k < 3; ++k) instance->writeVariable(8 + k, out[k]);
+    for (int k = 0; k < 3; ++k) instance->writeVariable(kFirstOutputPin + k, out[k]);
 }
 
 void Rig::run(int32_t count) {

@@ -21,8 +21,8 @@ using quorvel::host::Library;
 // quorvel.sem from next to the test program, loaded for the whole run.
 const Library& moduleLibrary();
 
-inline constexpr int32_t kInitPin = 6;
-inline constexpr int32_t kExprPin = 7;
+// The pin table (kInitPin, kExprPin, pinIndex, ...) comes with our host.
+inline constexpr int32_t kFirstOutputPin = pinIndex(PinRole::Output);
 inline constexpr float kUntouched = -12345.0f;  // written before a block, must survive where nothing is output
 
 // The output a module gives for an engine value: times the double nearest 0.1, narrowed.

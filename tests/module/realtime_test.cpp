@@ -105,7 +105,7 @@ TEST(AllocationFailure, DuringSetupLeavesASilentInstance) {
         }
         record->dispatcher(record, DISPATCH_OPEN, 0, 0, nullptr, 0.0f);
         float out[3][16];
-        for (int k = 0; k < 3; ++k) writePinVariable(record, 8 + k, out[k]);
+        for (int k = 0; k < 3; ++k) writePinVariable(record, kFirstOutputPin + k, out[k]);
         const char* text = "out1 = 1; out2 = 2; out3 = 3;";
         writePinVariable(record, 7, text);
         HostEvent event{};

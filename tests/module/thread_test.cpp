@@ -275,7 +275,9 @@ TEST(Threads, CloseAndDestroyWhileABlockIsInFlight) {
         instance->setText(kExprPin, "out1 = 1; for(i = 0, below(i, 40), i = i + 1, out2 = sin(u * i)); out3 = 3;");
         job.process = instance->record()->process;
         job.object = instance->record()->object;
-        for (int k = 0; k < 9; ++k) job.variables[k] = instance->pin(k < 6 ? k : k + 2)->variable;
+        for (int k = 0; k < 9; ++k)
+            job.variables[k] = instance->pin(k < kInputCount ? pinIndex(PinRole::Input, k)
+                                                             : pinIndex(PinRole::Output, k - kInputCount))->variable;
         jobNumber.store(round);
         while (begun.load() < round) std::this_thread::yield();
         // 20 microseconds of the audio thread's own running past its start:
