@@ -8,13 +8,16 @@
 // and the built-ins of one or two values that exprInPlaceFunction describes
 // run in place; every other callback is called with its node's arguments,
 // exactly as the walk calls it, and evaluates them through exprEvalNode.
-// Each node evaluation is counted as one tick of the countdown. Ticks are
-// gathered into one TICK instruction between points where the order could
-// be seen: before an assignment's store, a division or a math-error-rule
-// built-in (they may fail), a callback, a branch and a branch target.
-// When a TICK would run the countdown out, its ticks are taken one at a
-// time, so the abort callback is polled at exactly the node evaluation where
-// the walk polls it, with the same assignments done.
+// Each node evaluation is counted as one tick of the countdown. The ticks of
+// a segment, the instructions between two points where the order could be
+// seen (an assignment's store, a division or a math-error-rule built-in,
+// which may fail, a callback, a branch, a branch target), are gathered into
+// one TICK at the segment's start. When a TICK would run the countdown out,
+// its ticks are taken one at a time; if the segment reads a variable between
+// two of its ticks, it runs instead from an exact copy kept after the
+// program, with a TICK before each such read. So the abort callback is
+// polled at exactly the node evaluation where the walk polls it, with the
+// same assignments done and the same values read.
 
 #include <cerrno>
 #include <cstdint>
@@ -78,13 +81,16 @@ struct Instruction {
         Op op;                // as compiled
         const void* handler;  // once linked: the address of op's code in the runner
     };
-    int32_t count;  // Tick: evaluations; Jump, JumpIfZero: target index
+    // Tick: evaluations; a jump: target index; inside a segment, while
+    // compiling: the evaluations counted in the segment before it.
+    int32_t count;
     union {
         double value;
         double* address;
         ExprNode* node;
         ExprUnaryCompute compute;
         ExprBinaryCompute compute2;
+        int32_t exactCopy;  // Tick: index of the segment's exact copy, or 0
     };
 };
 
@@ -105,30 +111,54 @@ constexpr int32_t kCompileDepthLimit = 64;
 // at every evaluation.
 constexpr int32_t kStackLimit = 2 * kCompileDepthLimit + 8;
 
-// Emits into code, or only measures when code is null (the first pass).
+// Emits into code, or only measures when code is null (the first pass). The
+// exact copies of segments go after the program, from copyBase on.
 class Compiler {
 public:
-    explicit Compiler(Instruction* code) : code_(code) {}
+    Compiler(Instruction* code, int32_t copyBase) : code_(code), copyCursor_(copyBase) {}
 
     bool compileRoot(ExprNode* root) {
         if (!node(root)) return false;
-        flush();
-        emit(Op::End);
+        boundary(Op::End);
         return depth_ == 1 && maxDepth_ <= kStackLimit;
     }
-    int32_t length() const { return length_; }
+    int32_t length() const { return length_; }            // the program, up to its End
+    int32_t copiesLength() const { return copiesLength_; }  // the exact copies after it
 
 private:
     Instruction* code_;
     int32_t length_ = 0;
-    int32_t pendingTicks_ = 0;
+    int32_t copiesLength_ = 0;
+    int32_t copyCursor_;
     int32_t depth_ = 0;
     int32_t maxDepth_ = 0;
     Op lastOp_ = Op::Jump;  // the last instruction, or Jump after a branch target: nothing to fuse
     Op previousOp_ = Op::Jump;  // the one before it, likewise
     int32_t level_ = 0;  // nesting of node() calls
 
+    // The open segment: where it starts, the ticks counted in it, the ticks
+    // counted before its first read (-1: no read yet), and for its exact
+    // copy, the ticks placed before reads so far and the TICKs that takes.
+    int32_t segmentStart_ = 0;
+    int32_t pendingTicks_ = 0;
+    int32_t ticksAtFirstRead_ = -1;
+    int32_t ticksPlaced_ = 0;
+    int32_t copyTicks_ = 0;
+
     Instruction scratch_{};  // the measuring pass writes here
+
+    static bool readsVariable(Op op) {
+        return op == Op::Load || op == Op::AddVariable || op == Op::SubVariable || op == Op::MulVariable ||
+               op == Op::DivVariable || op == Op::MulVariableAddConstant;
+    }
+
+    static Instruction tickInstruction(int32_t count, int32_t exactCopy) {
+        Instruction tick{};
+        tick.op = Op::Tick;
+        tick.count = count;
+        tick.exactCopy = exactCopy;
+        return tick;
+    }
 
     // Kept out of line: the compiler recurses, and inlined copies of the
     // instruction temporaries would add up in every frame (sanitizer builds
@@ -137,6 +167,8 @@ private:
         Instruction& slot = code_ ? code_[length_] : scratch_;
         slot = Instruction{};
         slot.op = op;
+        slot.count = pendingTicks_;
+        if (readsVariable(op)) noteRead();
         previousOp_ = lastOp_;
         lastOp_ = op;
         ++length_;
@@ -144,17 +176,78 @@ private:
         if (depth_ > maxDepth_) maxDepth_ = depth_;
         return slot;
     }
-    void flush() {
-        if (pendingTicks_ == 0) return;
-        emit(Op::Tick).count = pendingTicks_;
-        pendingTicks_ = 0;
+    void noteRead() {
+        if (ticksAtFirstRead_ < 0) ticksAtFirstRead_ = pendingTicks_;
+        if (pendingTicks_ > ticksPlaced_) {
+            ++copyTicks_;
+            ticksPlaced_ = pendingTicks_;
+        }
     }
     bool tick() {
         if (pendingTicks_ == INT32_MAX) return false;
         ++pendingTicks_;
         return true;
     }
-    // A branch target is the next instruction; ticks before it are flushed.
+    void startSegment() {
+        segmentStart_ = length_;
+        pendingTicks_ = 0;
+        ticksAtFirstRead_ = -1;
+        ticksPlaced_ = 0;
+        copyTicks_ = 0;
+    }
+    // Closes the open segment: its ticks go into a TICK at its start, and
+    // when a read falls between two of them, an exact copy is made.
+    void flush() {
+        const int32_t ticks = pendingTicks_;
+        if (ticks > 0) {
+            const bool exact = ticksAtFirstRead_ >= 0 && ticksAtFirstRead_ < ticks;
+            int32_t copyAt = 0;
+            if (exact) {
+                const int32_t copyLength = (length_ - segmentStart_) + copyTicks_ + (ticks > ticksPlaced_ ? 1 : 0) + 1;
+                copyAt = copyCursor_;
+                copyCursor_ += copyLength;
+                copiesLength_ += copyLength;
+            }
+            insertTick(ticks, copyAt);
+            if (exact && code_) writeExactCopy(copyAt, ticks);
+        }
+        startSegment();
+    }
+    void insertTick(int32_t ticks, int32_t exactCopy) {
+        if (code_) {
+            for (int32_t i = length_; i > segmentStart_; --i) code_[i] = code_[i - 1];
+            code_[segmentStart_] = tickInstruction(ticks, exactCopy);
+        }
+        ++length_;
+    }
+    // The segment after its TICK, with a TICK before each read that follows
+    // a tick, the rest of the ticks at its end, and a jump back to where the
+    // segment ends.
+    void writeExactCopy(int32_t at, int32_t ticks) {
+        int32_t placed = 0;
+        for (int32_t i = segmentStart_ + 1; i < length_; ++i) {
+            const Instruction& instruction = code_[i];
+            if (readsVariable(instruction.op) && instruction.count > placed) {
+                code_[at++] = tickInstruction(instruction.count - placed, 0);
+                placed = instruction.count;
+            }
+            code_[at++] = instruction;
+        }
+        if (ticks > placed) code_[at++] = tickInstruction(ticks - placed, 0);
+        Instruction back{};
+        back.op = Op::Jump;
+        back.count = length_;
+        code_[at] = back;
+    }
+    // An instruction whose order the walk could show: the open segment's
+    // ticks come before it, and a new segment starts after it.
+    Instruction& boundary(Op op, int32_t stackChange = 0) {
+        flush();
+        Instruction& slot = emit(op, stackChange);
+        startSegment();
+        return slot;
+    }
+    // A branch target is the next instruction; it starts a segment.
     int32_t label() {
         flush();
         lastOp_ = previousOp_ = Op::Jump;  // a jump lands here: what came before is not fused with what follows
@@ -184,8 +277,7 @@ private:
                 return true;
             case NODE_ASSIGN:
                 if (n->target == nullptr || !node(n->child)) return false;
-                flush();
-                emit(Op::Store).address = n->target;
+                boundary(Op::Store).address = n->target;
                 return true;
             case NODE_CALL:
                 return call(n);
@@ -207,8 +299,8 @@ private:
             return binaryWithLeaf(n, op, right);
         }
         if (!arguments(n, 2)) return false;
-        if (op == Op::Div) flush();
-        emit(op, -1);
+        if (op == Op::Div) boundary(op, -1);  // it may fail
+        else emit(op, -1);
         return true;
     }
 
@@ -222,8 +314,7 @@ private:
             const bool safeDivisor = right->value < 0.0 || right->value > 0.0;
             if (op == Op::Div && !safeDivisor) {
                 emit(Op::Constant, +1).value = right->value;
-                flush();
-                emit(Op::Div, -1);
+                boundary(Op::Div, -1);
                 return true;
             }
             const Op op2 = static_cast<Op>(static_cast<int>(Op::AddConstant) + index);
@@ -236,8 +327,8 @@ private:
             return true;
         }
         if (right->valuePtr == nullptr) return false;
-        if (op == Op::Div) flush();
-        emit(static_cast<Op>(static_cast<int>(Op::AddVariable) + index)).address = right->valuePtr;
+        const Op op2 = static_cast<Op>(static_cast<int>(Op::AddVariable) + index);
+        (op == Op::Div ? boundary(op2) : emit(op2)).address = right->valuePtr;
         return true;
     }
 
@@ -265,23 +356,20 @@ private:
             if (f == builtinIf && n->argCount == 3) return choice(n);
             if (f == builtinFor && n->argCount >= 4) return loop(n);
         }
-        flush();
-        emit(Op::Call, +1).node = n;
+        boundary(Op::Call, +1).node = n;
         return true;
     }
 
     bool unary(ExprNode* n, Op op, ExprUnaryCompute compute) {
         if (!arguments(n, 1)) return false;
-        if (op == Op::Rule) flush();  // it may fail
-        Instruction& instruction = emit(op);
+        Instruction& instruction = op == Op::Rule ? boundary(op) : emit(op);  // a rule may fail
         if (compute) instruction.compute = compute;
         return true;
     }
 
     bool binaryCompute(ExprNode* n, ExprInPlace inPlace) {
         if (!arguments(n, 2)) return false;
-        if (inPlace.rule) flush();
-        emit(inPlace.rule ? Op::Rule2 : Op::Direct2, -1).compute2 = inPlace.binary;
+        (inPlace.rule ? boundary(Op::Rule2, -1) : emit(Op::Direct2, -1)).compute2 = inPlace.binary;
         return true;
     }
 
@@ -324,15 +412,13 @@ private:
     int32_t branch(bool jumpWhenTrue) {
         const Op comparison = lastOp_;
         if (!isComparison(comparison)) {
-            flush();
-            emit(jumpWhenTrue ? Op::JumpIfNonZero : Op::JumpIfZero, -1);
+            boundary(jumpWhenTrue ? Op::JumpIfNonZero : Op::JumpIfZero, -1);
             return length_ - 1;
         }
         const bool constantRight = previousOp_ == Op::Constant;
         const double right = constantRight && code_ ? code_[length_ - 2].value : 0.0;
         length_ -= constantRight ? 2 : 1;  // the stack is as the comparison left it
-        flush();
-        Instruction& jump = emit(fusedBranch(comparison, jumpWhenTrue, constantRight), -1);
+        Instruction& jump = boundary(fusedBranch(comparison, jumpWhenTrue, constantRight), -1);
         if (constantRight) jump.value = right;
         return length_ - 1;
     }
@@ -342,9 +428,8 @@ private:
         if (!node(&n->args[0])) return false;
         const int32_t toElse = branch(false);
         if (!node(&n->args[1])) return false;
-        flush();
-        const int32_t toEnd = length_;
-        emit(Op::Jump, -1);  // the other branch pushes the value instead
+        boundary(Op::Jump, -1);  // the other branch pushes the value instead
+        const int32_t toEnd = length_ - 1;
         patch(toElse, label());
         if (!node(&n->args[2])) return false;
         patch(toEnd, label());
@@ -359,9 +444,8 @@ private:
         if (!node(&n->args[0])) return false;
         drop();
         emit(Op::Constant, +1).value = 0.0;
-        flush();
-        const int32_t toTest = length_;
-        emit(Op::Jump);
+        boundary(Op::Jump);
+        const int32_t toTest = length_ - 1;
         const int32_t body = label();
         emit(Op::Pop, -1);
         for (int32_t i = 3; i < n->argCount; ++i) {
@@ -402,14 +486,15 @@ int32_t runOrLink(ExprContext* context, Program* program, double* result);
 }  // namespace
 
 extern "C" void* exprCompile(ExprNode* root) {
-    Compiler measure(nullptr);
+    Compiler measure(nullptr, 0);
     if (!measure.compileRoot(root)) return nullptr;
-    const size_t size = sizeof(Program) + sizeof(Instruction) * static_cast<size_t>(measure.length());
+    const int32_t length = measure.length() + measure.copiesLength();
+    const size_t size = sizeof(Program) + sizeof(Instruction) * static_cast<size_t>(length);
     Program* program = static_cast<Program*>(exprAlloc(size));
     if (program == nullptr) return nullptr;
-    Compiler emit(program->code);
+    Compiler emit(program->code, measure.length());
     emit.compileRoot(root);
-    program->length = emit.length();
+    program->length = length;
     runOrLink(nullptr, program, nullptr);
     return program;
 }
@@ -470,10 +555,14 @@ QUORVEL_ONE_COPY int32_t runOrLink(ExprContext* context, Program* program, doubl
 Tick:
     if (countdown >= pc->count) [[likely]] {
         countdown -= pc->count;
-    } else {
-        countdown = tickSlowly(context, countdown, pc->count, &status);
-        if (status != EXPR_OK) goto done;
+        QUORVEL_NEXT();
     }
+    if (pc->exactCopy != 0) {  // a poll falls between the segment's reads
+        pc = code + pc->exactCopy;
+        goto* pc->handler;
+    }
+    countdown = tickSlowly(context, countdown, pc->count, &status);
+    if (status != EXPR_OK) goto done;
     QUORVEL_NEXT();
 Constant:
     *++below = top;

@@ -21,9 +21,12 @@ struct PollLog {
     double* x = nullptr;
 };
 
+// Logs x, then sets it to the number of polls so far: a read of x tells
+// whether it came before or after the poll.
 int32_t logPoll(ExprContext* context) {
     PollLog* log = static_cast<PollLog*>(exprUserData(context));
     log->seen.push_back(*log->x);
+    *log->x = static_cast<double>(log->seen.size());
     return log->stopAt > 0 && static_cast<int32_t>(log->seen.size()) >= log->stopAt ? 1 : 0;
 }
 
@@ -112,6 +115,9 @@ const char* const kTexts[] = {
     "y=if(equal(u,x),1,2)+if(above(u,x),1,2)+if(below(u,x),1,2)+if(equal(u,1),1,2)+if(above(u,1),1,2);",
     "y=3;z=0;for(i=0,below(i,y),i=i+1,x=x+1);for(i=0,above(y,i),i=i+1,x=x+1);for(i=0,equal(i,z),i=i+1,x=x+1);",
     "for(i=0,equal(i,0),i=i+1,x=x+1);for(i=5,above(i,2),i=i-1,x=x+1);for(i=3,i,i=i-1,x=x+1);",
+    "s=0;for(i=0,below(i,20000),i=i+1,s=s+x);",
+    "s=0;for(i=0,below(i,20000),i=i+1,s=s+u*x+2-x/u);y=x*x+u;",
+    "y=x+x*2+(x-1)*x+u;z=sin(x)+x;a=if(below(x,1),x,u);",
 };
 
 // Where both operands are NaN the left one's NaN is the result, however the
@@ -171,6 +177,9 @@ TEST(Program, PollsAtTheSameNodeEvaluations) {
                 const int32_t codeA = exprEvaluate(compiled.context, &a);
                 const int32_t codeB = exprEvaluate(walked.context, &b);
                 ASSERT_EQ(codeA, codeB) << text << " interval " << interval << " stop " << stopAt;
+                if (codeA == EXPR_OK) {
+                    EXPECT_TRUE(sameBits(a, b)) << text << " interval " << interval;
+                }
                 ASSERT_TRUE(sameSeen(compiled.log.seen, walked.log.seen)) << text << " interval " << interval;
                 EXPECT_EQ(compiled.context->countdown, walked.context->countdown) << text;
                 for (const char* name : {"x", "y", "s", "i", "a", "b", "c"})
