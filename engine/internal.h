@@ -41,7 +41,8 @@ double exprMathPow(double a, double b);
 /* a + b and a * b with a in the destination register. Where both are NaN,
  * x86 keeps the left operand's NaN; a compiler may swap the operands of a
  * commutative operation, which would make the NaN bits depend on how a text
- * is evaluated. Every evaluator adds and multiplies through these. */
+ * is evaluated and on the build. Every evaluator and built-in adds and
+ * multiplies two values that may both be NaN through these. */
 static inline double exprAdd(double a, double b) {
 #if defined(__GNUC__) && defined(__SSE2_MATH__)
     __asm__("addsd %1, %0" : "+x"(a) : "xm"(b));
@@ -58,6 +59,11 @@ static inline double exprMul(double a, double b) {
     return a * b;
 #endif
 }
+
+/* abs: -a when a < 0, otherwise a itself, a signalling NaN included. Kept
+ * inline in every evaluator: on 32-bit x86 a double returned from a call
+ * passes the x87 stack, which would make a signalling NaN quiet. */
+__attribute__((always_inline)) static inline double exprAbs(double a) { return a < 0.0 ? -a : a; }
 
 /* The truth tests of the logic built-ins. A NaN operand makes "zero",
  * "equal" and "less than" true and "greater than" false. */

@@ -150,7 +150,7 @@ QUORVEL_CALLBACK(builtinAvg) {
         int32_t code = evalArg(context, args, i, &value);
         if (code != EXPR_OK)
             return code;
-        sum = value + sum;
+        sum = exprAdd(value, sum);
     }
     *result = sum / static_cast<double>(argCount);
     return EXPR_OK;
@@ -180,7 +180,7 @@ QUORVEL_CALLBACK(builtinClamp) {
         return code;
     errno = 0;
     double wrapped = exprMathFmod(v[0] - v[1], v[2] - v[1]);
-    return exprApplyMathRule(context, isLess(wrapped, 0.0) ? wrapped + v[2] : wrapped + v[1], result);
+    return exprApplyMathRule(context, exprAdd(wrapped, isLess(wrapped, 0.0) ? v[2] : v[1]), result);
 }
 
 /* pntchange (x1, x2, y1, y2, x): the line through (x1, y1) and (x2, y2) at
@@ -193,7 +193,7 @@ QUORVEL_CALLBACK(builtinPntchange) {
     double run = v[1] - v[0];
     if (isZero(run))
         return EXPR_ERR_MATH;
-    *result = ((v[4] - v[0]) / run) * (v[3] - v[2]) + v[2];
+    *result = exprAdd(exprMul((v[4] - v[0]) / run, v[3] - v[2]), v[2]);
     return EXPR_OK;
 }
 
@@ -214,7 +214,7 @@ QUORVEL_CALLBACK(builtinPoly) {
         code = evalArg(context, args, i, &coefficient);
         if (code != EXPR_OK)
             return code;
-        sum = exprMathPow(x, power) * coefficient + sum;
+        sum = exprAdd(exprMul(exprMathPow(x, power), coefficient), sum);
         power = power - 1.0;
         if (isMathError(errno))
             return exprMathError(context, result);

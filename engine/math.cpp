@@ -69,19 +69,95 @@ template <typename Routine, typename... Args> double underRule(Routine routine, 
     return reported(before, value, args...);
 }
 
+/* ---- What the runtimes leave open ---------------------------------------
+ *
+ * The runtimes disagree on the NaN a routine returns (its sign, its payload,
+ * whether a signalling one is made quiet) and on the sign of some zeros: the
+ * Windows runtime's modf (under wine) gives +0 as the fraction of -3, and
+ * glibc's log10(-1) is +NaN where its log(-1) is -NaN. So the engine answers
+ * those arguments itself: a NaN argument gives that NaN made quiet (the
+ * first of two), as x86 arithmetic does; an argument outside the domain
+ * gives the default NaN; zeros and the ends of the domain give their exact
+ * values. The routines see only arguments whose results are nonzero numbers
+ * or infinities, which every runtime signs alike, or have their result's
+ * sign settled after. So every build gives the same bits, and the common
+ * argument pays a comparison or two. */
+
+constexpr uint64_t kQuietBit = 0x0008000000000000;
+constexpr uint64_t kInfinityBits = 0x7FF0000000000000;
+/* The NaN of x86 arithmetic for an invalid operation such as 0 * inf. */
+constexpr uint64_t kDefaultNaN = 0xFFF8000000000000;
+
+double quieted(double nan) { return std::bit_cast<double>(std::bit_cast<uint64_t>(nan) | kQuietBit); }
+double defaultNaN() { return std::bit_cast<double>(kDefaultNaN); }
+
+/* The NaN of a routine's result: the first NaN argument made quiet, or the
+ * default NaN when the arguments had none. */
+double nanResult(double a) { return std::isnan(a) ? quieted(a) : defaultNaN(); }
+double nanResult(double a, double b) { return std::isnan(a) ? quieted(a) : nanResult(b); }
+
+/* ±0 or NaN, where an odd function gives its argument (made quiet). */
+bool isZeroOrNaN(double a) { return !(a < 0.0 || a > 0.0); }
+double oddAtZeroOrNaN(double a) { return std::isnan(a) ? quieted(a) : a; }
+
+bool isOddInteger(double b) {
+    if (!(std::fabs(b) < 0x1p53)) return false;  /* beyond it every double is even */
+    const int64_t whole = static_cast<int64_t>(b);
+    return static_cast<double>(whole) == b && (whole & 1) != 0;
+}
+
 /* The bare routines behind the math-error-rule built-ins: the wrappers
  * below judge them for their callbacks, and exprInPlaceFunction hands them
  * to the compiled evaluator, which judges them itself. */
-double bareFmod(double a, double b) { return std::fmod(a, b); }
-double barePow(double a, double b) { return std::pow(a, b); }
-double bareSinh(double a) { return std::sinh(a); }
-double bareCosh(double a) { return std::cosh(a); }
-double bareTanh(double a) { return std::tanh(a); }
-double bareAsin(double a) { return std::asin(a); }
-double bareAcos(double a) { return std::acos(a); }
-double bareCeil(double a) { return std::ceil(a); }
-double bareFloor(double a) { return std::floor(a); }
-double barePow10(double a) { return std::pow(10.0, a); }
+double bareFmod(double a, double b) {
+    if (std::isnan(a) || std::isnan(b)) return nanResult(a, b);
+    if (std::isinf(a) || b == 0.0) return defaultNaN();
+    return std::copysign(std::fmod(a, b), a);  /* the sign of a, zero included */
+}
+/* pow decides NaN arguments itself (pow(NaN, 0) is 1); a zero or infinite
+ * power is negative exactly when a negative base, -0 included, has an odd
+ * integral exponent. */
+double barePow(double a, double b) {
+    const double value = std::pow(a, b);
+    if (std::isnan(value)) return nanResult(a, b);
+    if (value != 0.0 && !std::isinf(value)) return value;
+    return std::signbit(a) && isOddInteger(b) ? -std::fabs(value) : std::fabs(value);
+}
+double bareSinh(double a) { return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::sinh(a); }
+double bareCosh(double a) { return std::isnan(a) ? quieted(a) : std::cosh(a); }
+double bareTanh(double a) { return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::tanh(a); }
+double bareAsin(double a) {
+    if (isZeroOrNaN(a)) return oddAtZeroOrNaN(a);
+    return std::fabs(a) <= 1.0 ? std::asin(a) : defaultNaN();
+}
+double bareAcos(double a) {
+    if (std::isnan(a)) return quieted(a);
+    if (a == 1.0) return 0.0;
+    return std::fabs(a) <= 1.0 ? std::acos(a) : defaultNaN();
+}
+/* Strictly between -1 and 1 the result is 1, -1 or a zero with the sign of a. */
+double bareCeil(double a) {
+    if (std::isnan(a)) return quieted(a);
+    if (std::fabs(a) < 1.0) return a > 0.0 ? 1.0 : std::copysign(0.0, a);
+    return std::ceil(a);
+}
+double bareFloor(double a) {
+    if (std::isnan(a)) return quieted(a);
+    if (std::fabs(a) < 1.0) return a < 0.0 ? -1.0 : std::copysign(0.0, a);
+    return std::floor(a);
+}
+double barePow10(double a) { return barePow(10.0, a); }
+
+/* Both halves keep the sign of a: ipart(-0.5) and fpart(-3) are -0. */
+double bareModf(double a, double* integral) {
+    if (std::isnan(a)) {
+        *integral = quieted(a);
+        return quieted(a);
+    }
+    const double fraction = std::modf(a, integral);
+    *integral = std::copysign(*integral, a);
+    return std::copysign(fraction, a);
+}
 
 } // namespace
 
@@ -93,7 +169,7 @@ namespace {
 
 double mathModf(double a, double* integral) {
     int before;
-    double fraction = callBetween(&before, [integral](double x) { return std::modf(x, integral); }, a);
+    double fraction = callBetween(&before, [integral](double x) { return bareModf(x, integral); }, a);
     return reported(before, fraction, a);
 }
 
@@ -111,9 +187,9 @@ double mathPow10(double a) {
 
 /* ---- Functions computed directly ----------------------------------------
  *
- * These never report a math error. glibc sets errno for sqrt(-1), log(0) or
- * exp(1000) and the Windows runtime not always, so each keeps errno as it
- * found it: nothing they compute can leak into a later test of errno. */
+ * These never report a math error. glibc sets errno for exp(1000) and the
+ * Windows runtime not always, so each keeps errno as it found it: nothing
+ * they compute can leak into a later test of errno. */
 
 template <typename Routine, typename... Args> double quietly(Routine routine, Args... args) {
     int before;
@@ -122,28 +198,60 @@ template <typename Routine, typename... Args> double quietly(Routine routine, Ar
     return value;
 }
 
-/* glibc's sin, cos and tan set errno only for an infinite argument, so for
- * any other there is nothing to keep; other runtimes always go through
- * quietly. */
-template <typename Routine> double quietlyUnlessFinite(Routine routine, double a) {
+/* sin, cos and tan: an infinity or NaN gives NaN here, so the routine sees
+ * finite arguments only, for which glibc never sets errno; other runtimes
+ * go through quietly. */
+template <typename Routine> double ofFinite(Routine routine, double a) {
 #if defined(__GLIBC__)
-    if (std::isfinite(a))
-        return routine(a);
+    return routine(a);
+#else
+    return quietly(routine, a);
 #endif
+}
+
+/* Finite and not zero, in one test: the sign shifted out, zero wraps to
+ * the top and infinities and NaNs lie at or above the limit. */
+bool isFiniteNonzero(double a) {
+    const uint64_t magnitude = std::bit_cast<uint64_t>(a) << 1;
+    return magnitude - 1 < (kInfinityBits << 1) - 1;
+}
+
+/* sin and tan: of ±0 that zero; of any other finite argument a nonzero value. */
+template <typename Routine> double oddPeriodic(Routine routine, double a) {
+    if (isFiniteNonzero(a)) [[likely]]
+        return ofFinite(routine, a);
+    return a == 0.0 ? a : nanResult(a);
+}
+
+/* log10 and ln: minus infinity at both zeros, +0 at 1, the default NaN
+ * below zero. */
+template <typename Routine> double logarithm(Routine routine, double a) {
+    if (!(a > 0.0)) return std::isnan(a) ? quieted(a) : a == 0.0 ? -HUGE_VAL : defaultNaN();
+    if (a == 1.0) return 0.0;
     return quietly(routine, a);
 }
 
-double directSqrt(double a) { return quietly([](double x) { return std::sqrt(x); }, a); }
-double directSin(double a) { return quietlyUnlessFinite([](double x) { return std::sin(x); }, a); }
-double directCos(double a) { return quietlyUnlessFinite([](double x) { return std::cos(x); }, a); }
-double directTan(double a) { return quietlyUnlessFinite([](double x) { return std::tan(x); }, a); }
-double directAtan(double a) { return quietly([](double x) { return std::atan(x); }, a); }
-double directLog(double a) { return quietly([](double x) { return std::log10(x); }, a); }
-double directLn(double a) { return quietly([](double x) { return std::log(x); }, a); }
-double directExp(double a) { return quietly([](double x) { return std::exp(x); }, a); }
-double directAtan2(double y, double x) { return quietly([](double b, double c) { return std::atan2(b, c); }, y, x); }
-
-double directAbs(double a) { return a < 0.0 ? -a : a; }
+double directSin(double a) { return oddPeriodic([](double x) { return std::sin(x); }, a); }
+double directCos(double a) { return std::isfinite(a) ? ofFinite([](double x) { return std::cos(x); }, a) : nanResult(a); }
+double directTan(double a) { return oddPeriodic([](double x) { return std::tan(x); }, a); }
+/* The hardware's root, exact, -0 for -0; below zero the default NaN. */
+double directSqrt(double a) { return a >= 0.0 ? std::sqrt(a) : nanResult(a); }
+double directAtan(double a) {
+    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : quietly([](double x) { return std::atan(x); }, a);
+}
+double directLog(double a) { return logarithm([](double x) { return std::log10(x); }, a); }
+double directLn(double a) { return logarithm([](double x) { return std::log(x); }, a); }
+/* An underflow is +0. */
+double directExp(double a) {
+    if (std::isnan(a)) return quieted(a);
+    const double value = quietly([](double x) { return std::exp(x); }, a);
+    return value == 0.0 ? 0.0 : value;
+}
+/* The angle has the sign of y, ±0 and ±pi included. */
+double directAtan2(double y, double x) {
+    if (std::isnan(y) || std::isnan(x)) return nanResult(y, x);
+    return std::copysign(quietly([](double b, double c) { return std::atan2(b, c); }, y, x), y);
+}
 
 /* 180/pi and pi/180, the doubles nearest them; multiplied, never divided,
  * so that deg(M_PI) is exactly 180 and rad(180) exactly M_PI. */
@@ -153,9 +261,9 @@ constexpr double kTwoPi = 0x1.921fb54442d18p+2;
 
 double directDeg(double a) { return a * kDegreesPerRadian; }
 double directRad(double a) { return a * kRadiansPerDegree; }
-double directRecttopolr(double x, double y) { return directSqrt(x * x + y * y); }
-double directPoltorectx(double r, double angle) { return r * directCos(angle); }
-double directPoltorecty(double r, double angle) { return r * directSin(angle); }
+double directRecttopolr(double x, double y) { return directSqrt(exprAdd(x * x, y * y)); }
+double directPoltorectx(double r, double angle) { return exprMul(r, directCos(angle)); }
+double directPoltorecty(double r, double angle) { return exprMul(r, directSin(angle)); }
 
 /* The angle of (x, y) in [0, 2 pi); a negative zero stays negative zero. */
 double directRecttopola(double x, double y) {
@@ -213,7 +321,14 @@ int32_t binaryRule(ExprContext* context, ExprNode* args, double* result, double 
 #define QUORVEL_CALLBACK(name) \
     int32_t name(ExprContext* context, ExprNode* args, int32_t, double**, int32_t, double* result)
 
-QUORVEL_CALLBACK(builtinAbs) { return unaryDirect(context, args, result, directAbs); }
+QUORVEL_CALLBACK(builtinAbs) {
+    double a;
+    int32_t code = exprEvalNode(context, &args[0], &a);
+    if (code != EXPR_OK)
+        return code;
+    *result = exprAbs(a);
+    return EXPR_OK;
+}
 QUORVEL_CALLBACK(builtinMod) { return binaryRule(context, args, result, exprMathFmod); }
 QUORVEL_CALLBACK(builtinPow) { return binaryRule(context, args, result, exprMathPow); }
 QUORVEL_CALLBACK(builtinSqrt) { return unaryDirect(context, args, result, directSqrt); }
@@ -393,7 +508,6 @@ ExprInPlace exprInPlaceFunction(ExprFunction function) {
         ExprFunction callback;
         ExprInPlace compute;
     } rows[] = {
-        {builtinAbs, {directAbs, nullptr, 0}},
         {builtinSqrt, {directSqrt, nullptr, 0}},
         {builtinSin, {directSin, nullptr, 0}},
         {builtinCos, {directCos, nullptr, 0}},

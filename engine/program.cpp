@@ -4,10 +4,11 @@
 // abort countdown in a register.
 //
 // The program is the same evaluation as the walk, node for node. The
-// arithmetic operators, the statement sequence, if, for, the comparisons
-// and the built-ins of one or two values that exprInPlaceFunction describes
-// run in place; every other callback is called with its node's arguments,
-// exactly as the walk calls it, and evaluates them through exprEvalNode.
+// arithmetic operators, the statement sequence, if, for, the comparisons,
+// abs and the built-ins of one or two values that exprInPlaceFunction
+// describes run in place; every other callback is called with its node's
+// arguments, exactly as the walk calls it, and evaluates them through
+// exprEvalNode.
 // Each node evaluation is counted as one tick of the countdown. The ticks of
 // a segment, the instructions between two points where the order could be
 // seen (an assignment's store, a division or a math-error-rule built-in,
@@ -44,6 +45,7 @@ enum class Op : int32_t {
     MulVariable,
     DivVariable,
     Neg,
+    Abs,
     Pop,
     StorePop,    // a statement's assignment whose value is not needed
     Direct,      // top = compute(top)
@@ -345,7 +347,10 @@ private:
             if (f == builtinAbove) return binary(n, Op::Above);
             if (f == builtinBelow) return binary(n, Op::Below);
         }
-        if (valuesOnly && n->argCount == 1 && n->args != nullptr && f == opNeg) return unary(n, Op::Neg, nullptr);
+        if (valuesOnly && n->argCount == 1 && n->args != nullptr) {
+            if (f == opNeg) return unary(n, Op::Neg, nullptr);
+            if (f == builtinAbs) return unary(n, Op::Abs, nullptr);  // inline: it may give back a signalling NaN
+        }
         if (valuesOnly && n->args != nullptr) {
             const ExprInPlace inPlace = exprInPlaceFunction(f);
             if (inPlace.unary && n->argCount == 1) return unary(n, inPlace.rule ? Op::Rule : Op::Direct, inPlace.unary);
@@ -519,7 +524,7 @@ QUORVEL_ONE_COPY int32_t runOrLink(ExprContext* context, Program* program, doubl
     static void* const handlers[] = {
         &&Tick,        &&Constant,    &&Load,        &&Store,       &&Add,         &&Sub,
         &&Mul,         &&Div,         &&AddConstant, &&SubConstant, &&MulConstant, &&DivConstant,
-        &&AddVariable, &&SubVariable, &&MulVariable, &&DivVariable, &&Neg,         &&Pop,
+        &&AddVariable, &&SubVariable, &&MulVariable, &&DivVariable, &&Neg,         &&Abs,         &&Pop,
         &&StorePop,    &&Direct,      &&Rule,        &&Direct2,     &&Rule2,       &&Equal,
         &&Above,       &&Below,       &&Call,        &&Jump,        &&JumpIfZero,  &&JumpIfNonZero,
         &&JumpUnlessEqual, &&JumpUnlessAbove, &&JumpUnlessBelow, &&JumpIfEqual, &&JumpIfAbove, &&JumpIfBelow,
@@ -631,6 +636,9 @@ divide:
     QUORVEL_NEXT();
 Neg:
     top = -top;
+    QUORVEL_NEXT();
+Abs:
+    top = exprAbs(top);
     QUORVEL_NEXT();
 Direct:
     top = pc->compute(top);

@@ -61,7 +61,7 @@ int32_t builtinRandom(ExprContext* context, ExprNode* args, int32_t, double** re
     if (code != EXPR_OK)
         return code;
     double span = hi - lo;
-    *result = ((nextRandom(refs[0]) * kUnitSpan) * span) + lo;
+    *result = exprAdd((nextRandom(refs[0]) * kUnitSpan) * span, lo);
     return EXPR_OK;
 }
 
