@@ -106,6 +106,11 @@ void exprFreeProgram(void* program);
 /* Compiles the context's freshly parsed tree; called by exprParse on success. */
 void exprAttachProgram(ExprContext* context);
 
+/* The value of a number literal that exprIsNumber accepts, of at most
+ * EXPR_MAX_TOKEN characters, correctly rounded; "." is its point whatever
+ * the process locale. */
+double exprDecimalValue(const char* literal);
+
 /* Text preparation and the statement list. */
 int32_t exprStripText(char* text);
 int32_t exprCheckCharacters(const char* text);

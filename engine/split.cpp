@@ -26,7 +26,6 @@
 // its parts are looked at, so its depth error comes before any other error
 // inside it.
 
-#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -122,17 +121,6 @@ EXPR_LEAF int32_t lookupFunction(ExprContext* context, const char* text, int32_t
     if (code == EXPR_ERR_NOT_FOUND || (code == EXPR_OK && info->function == nullptr))
         return EXPR_ERR_UNKNOWN_FUNCTION;
     return code;
-}
-
-// strtod reads the decimal point of the current C locale; the language's
-// point is ".", whatever locale the host process may have set.
-double convertNumber(char* literal) {
-    const char* point = std::localeconv()->decimal_point;
-    if (point != nullptr && point[0] != '\0' && point[0] != '.' && point[1] == '\0') {
-        char* dot = std::strchr(literal, '.');
-        if (dot != nullptr) *dot = point[0];
-    }
-    return std::strtod(literal, nullptr);
 }
 
 // ---- The scan ---------------------------------------------------------------------
@@ -633,7 +621,7 @@ EXPR_LEAF int32_t exprParseAtom(ExprContext* context, ExprNode* node, const char
     }
     if (exprIsNumber(token)) {
         node->kind = NODE_CONSTANT;
-        node->value = convertNumber(token);
+        node->value = exprDecimalValue(token);
         return EXPR_OK;
     }
     return EXPR_ERR_TOKEN;

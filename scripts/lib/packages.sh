@@ -3,7 +3,7 @@
 
 QUORVEL_TEST_PACKAGES=(
     cmake ninja-build g++ g++-multilib g++-mingw-w64-i686 googletest libmuparser-dev libsndfile1-dev pkg-config
-    wine wine32:i386 clang-19 libclang-rt-19-dev
+    wine wine32:i386 clang-19 libclang-rt-19-dev locales
 )
 
 package_installed() {
