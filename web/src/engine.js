@@ -1,0 +1,194 @@
+// The module's engine, compiled to WebAssembly (web/wasm/playground.cpp),
+// seen from JavaScript. The page, its audio worklet, the tests and the
+// benchmark all reach the engine through this file; none computes a sample
+// itself.
+import { decodeUtf8, encodeUtf8, utf16Index } from './utf8.js';
+import { wasiImports } from './wasi.js';
+
+export const PinRole = Object.freeze({ Input: 0, Init: 1, Expr: 2, Output: 3 });
+
+export class Engine {
+  // From the .wasm bytes or a compiled module, synchronously: the audio
+  // worklet cannot wait for a promise before its first block.
+  static fromBytes(source) {
+    const module = source instanceof WebAssembly.Module ? source : new WebAssembly.Module(source);
+    let exports = null;
+    const instance = new WebAssembly.Instance(module, wasiImports(module, () => exports.memory));
+    exports = instance.exports;
+    return new Engine(exports);
+  }
+
+  static async load(bytes) {
+    return Engine.fromBytes(await WebAssembly.compile(bytes));
+  }
+
+  constructor(exports) {
+    this.exports = exports;
+    exports._initialize();
+    this.pins = this.#readPins();
+    this.inputs = this.pins.filter((pin) => pin.role === PinRole.Input);
+    this.outputs = this.pins.filter((pin) => pin.role === PinRole.Output);
+    this.exprPin = this.pins.findIndex((pin) => pin.role === PinRole.Expr);
+    this.initPin = this.pins.findIndex((pin) => pin.role === PinRole.Init);
+    this.maxFrames = Number(exports.pg_max_frames());
+  }
+
+  newSession() {
+    const handle = this.exports.pg_session_new();
+    if (!handle) throw new Error('the engine ran out of memory setting up');
+    return new Session(this, handle);
+  }
+
+  codeName(code) {
+    return this.string(this.exports.pg_code_name(code));
+  }
+
+  codeMessage(code) {
+    return this.string(this.exports.pg_code_message(code));
+  }
+
+  // The language's names as the module's tables hold them.
+  names(session) {
+    return {
+      functions: this.stringList(this.exports.pg_names(session.handle, 0)),
+      constants: this.stringList(this.exports.pg_names(session.handle, 1)),
+    };
+  }
+
+  bytes() {
+    return new Uint8Array(this.exports.memory.buffer);
+  }
+
+  string(pointer) {
+    const bytes = this.bytes();
+    let end = pointer;
+    while (bytes[end] !== 0) end++;
+    return decodeUtf8(bytes, pointer, end);
+  }
+
+  // NUL-separated names, ended by an empty one.
+  stringList(pointer) {
+    const bytes = this.bytes();
+    const names = [];
+    for (let at = pointer; bytes[at] !== 0; ) {
+      let end = at;
+      while (bytes[end] !== 0) end++;
+      names.push(decodeUtf8(bytes, at, end));
+      at = end + 1;
+    }
+    return names;
+  }
+
+  #readPins() {
+    const pins = [];
+    const count = this.exports.pg_pin_count();
+    for (let index = 0; index < count; index++)
+      pins.push({ index, name: this.string(this.exports.pg_pin_name(index)), role: this.exports.pg_pin_role(index) });
+    return pins;
+  }
+}
+
+// One module instance: its texts, its clock, its variables.
+export class Session {
+  constructor(engine, handle) {
+    this.engine = engine;
+    this.handle = handle;
+    this.lastWatchVersion = -1;
+    this.watchNames = [];
+  }
+
+  free() {
+    this.engine.exports.pg_session_free(this.handle);
+    this.handle = 0;
+  }
+
+  restart(rate) {
+    this.engine.exports.pg_restart(this.handle, rate);
+  }
+
+  parseExpr(text) {
+    return this.parse(this.engine.exprPin, text);
+  }
+
+  parseInit(text) {
+    return this.parse(this.engine.initPin, text);
+  }
+
+  // Parses the text into the pin's context, as a pin update does, and
+  // reports the outcome; `from` and `to` are UTF-16 indices into text.
+  parse(pin, text) {
+    const { exports } = this.engine;
+    const bytes = encodeUtf8(text);
+    const buffer = exports.pg_text_buffer(bytes.length);
+    this.engine.bytes().set(bytes, buffer);
+    const code = exports.pg_parse(this.handle, pin, bytes.length);
+    const offset = exports.pg_report_offset();
+    const report = {
+      code,
+      ok: code === 0,
+      name: this.engine.codeName(code),
+      message: this.engine.codeMessage(code),
+      hint: this.engine.string(exports.pg_report_hint()),
+      statement: exports.pg_report_statement(),
+      offset,
+      length: exports.pg_report_length(),
+      from: -1,
+      to: -1,
+    };
+    if (offset >= 0) {
+      report.from = utf16Index(text, offset);
+      report.to = Math.max(report.from + 1, utf16Index(text, offset + Math.max(report.length, 1)));
+      report.to = Math.min(report.to, Math.max(text.length, report.from));
+    }
+    return report;
+  }
+
+  // The engine's block buffers as views, made anew when the memory has
+  // grown (which detaches the old ones) or the block length changes, so
+  // the audio thread does not build nine arrays for every block.
+  input(k, frames) {
+    return this.#views(frames).inputs[k];
+  }
+
+  output(k, frames) {
+    return this.#views(frames).outputs[k];
+  }
+
+  codes(frames) {
+    return this.#views(frames).codes;
+  }
+
+  #views(frames) {
+    const { exports } = this.engine;
+    const buffer = exports.memory.buffer;
+    if (this.cache?.buffer === buffer && this.cache.frames === frames) return this.cache;
+    const floats = (pointer) => new Float32Array(buffer, pointer, frames);
+    this.cache = {
+      buffer,
+      frames,
+      inputs: this.engine.inputs.map((_, k) => floats(exports.pg_input(this.handle, k))),
+      outputs: this.engine.outputs.map((_, k) => floats(exports.pg_output(this.handle, k))),
+      codes: new Int32Array(buffer, exports.pg_codes(this.handle), frames),
+    };
+    return this.cache;
+  }
+
+  // One block through the module's per-sample step; the number of samples
+  // a failure silenced.
+  process(frames) {
+    return this.engine.exports.pg_process(this.handle, frames);
+  }
+
+  // Every variable with its value now, in name order.
+  watch() {
+    const { exports } = this.engine;
+    const version = exports.pg_watch_version(this.handle);
+    if (version !== this.lastWatchVersion) {
+      this.watchNames = this.engine.stringList(exports.pg_watch_names(this.handle));
+      this.lastWatchVersion = version;
+    }
+    const count = this.watchNames.length;
+    const values = new Float64Array(exports.memory.buffer, exports.pg_watch_values(this.handle), count);
+    return { version, names: this.watchNames, values: Float64Array.from(values) };
+  }
+}

@@ -1,0 +1,536 @@
+// The playground page: two editors checked by the engine at every edit, the
+// live worklet, the scope and spectrum, the inputs, the variables, the
+// gallery, links and offline renders. Every sample and every verdict on a
+// text comes from the module's engine in WebAssembly; this file only wires.
+import './style.css';
+import { createEditor } from './editor.js';
+import { Engine } from './engine.js';
+import { renderOffline } from './render.js';
+import { COLORS, Scope, Spectrum } from './scope.js';
+import { decodePatch, encodePatch } from './share.js';
+import { defaultInput, FREQ_RANGE, KINDS, LEVEL_RANGE, normalizeInput, PERIODIC } from './sources.js';
+import { utf8Length } from './utf8.js';
+import { encodeWav } from './wav.js';
+
+// Longest text the page hands the engine: longer ones would make every
+// keystroke's parse, and the worklet's, too slow to stay live.
+export const MAX_TEXT_BYTES = 256 * 1024;
+const WORKLET_URL = 'worklet.js';
+const RENDER_RATE = 48000;
+const RENDER_SECONDS = [0.1, 60];
+const TIMEBASES_MS = [1, 2, 5, 10, 20, 50, 100, 200, 500];
+const SCOPE_FFT = 32768;
+const SPECTRUM_FFT = 8192;
+const DEFAULT_PATCH = 'example:sine';
+
+const $ = (id) => document.getElementById(id);
+
+const page = {
+  engine: null,
+  parser: null, // a session of the page's own, which judges every edit
+  wasm: null, // the .wasm bytes, handed to each worklet
+  names: null,
+  editors: {},
+  playing: { expr: '', init: '' }, // the texts the worklet plays: the last that parsed
+  checked: { expr: null, init: null },
+  reports: { expr: null, init: null },
+  inputs: [],
+  gallery: [],
+  audio: null,
+  status: null,
+  scope: null,
+  spectrum: null,
+};
+
+// ---- Messages ----------------------------------------------------------------
+
+function showBanner(text) {
+  const banner = $('banner');
+  banner.textContent = text;
+  banner.hidden = !text;
+}
+
+function setState(text) {
+  $('state').textContent = text;
+}
+
+// ---- Checking texts ------------------------------------------------------------
+
+// What the editor shows for a failed parse: the engine's name and message
+// for the code, its hint when it has one, and where.
+function describeFailure(report) {
+  const where = report.statement >= 0 ? ` (statement ${report.statement + 1})` : '';
+  const hint = report.hint ? ` — ${report.hint}` : '';
+  return `${report.name}${where}: ${report.message}${hint}.`;
+}
+
+// An Init of only blanks and comments is no mistake: the module then runs
+// nothing at open, which is what an empty Init means.
+function isEmptyInit(which, report) {
+  return which === 'init' && page.engine.codeName(report.code) === 'EXPR_ERR_EMPTY';
+}
+
+function tooLong(text) {
+  // Three bytes per UTF-16 unit at most: only a long text needs counting.
+  return text.length * 3 > MAX_TEXT_BYTES && utf8Length(text) > MAX_TEXT_BYTES;
+}
+
+// Parses an edit; a text that parses goes to the worklet at once, one that
+// fails is underlined and the worklet keeps the last one that parsed.
+function check(which, text) {
+  if (page.checked[which] === text) return page.reports[which];
+  page.checked[which] = text;
+  const editor = page.editors[which];
+  const status = $(`${which}-status`);
+  let report;
+  if (tooLong(text)) {
+    const kib = (utf8Length(text) / 1024).toFixed(0);
+    report = { ok: false, from: -1, message: `This text is ${kib} KiB; the playground takes texts of up to ${MAX_TEXT_BYTES / 1024} KiB.` };
+  } else {
+    report = which === 'expr' ? page.parser.parseExpr(text) : page.parser.parseInit(text);
+    if (!report.ok) report.message = describeFailure(report);
+  }
+  page.reports[which] = report;
+  if (report.ok || isEmptyInit(which, report)) {
+    page.playing[which] = text;
+    post({ type: which, text });
+    editor.showFailure(null);
+    status.textContent = !report.ok
+      ? 'No Init: nothing runs at a restart.'
+      : which === 'init'
+        ? 'Parses. Init runs at the next restart.'
+        : 'Parses: playing this text.';
+    status.className = report.ok ? 'status ok' : 'status';
+  } else {
+    if (report.from >= 0) editor.showFailure({ from: report.from, to: report.to, message: report.message, source: 'engine' });
+    else editor.showFailure(null);
+    status.textContent = `${report.message} Still playing the last text that parsed.`;
+    status.className = 'status error';
+  }
+  return report;
+}
+
+// ---- The worklet ----------------------------------------------------------------
+
+function post(message) {
+  page.audio?.node.port.postMessage(message);
+}
+
+function workletOptions(extra = {}) {
+  return {
+    numberOfInputs: 0,
+    numberOfOutputs: 1,
+    outputChannelCount: [page.engine.outputs.length],
+    processorOptions: { wasm: page.wasm, expr: page.playing.expr, init: page.playing.init, inputs: page.inputs, ...extra },
+  };
+}
+
+async function startAudio() {
+  const context = new AudioContext({ latencyHint: 'interactive' });
+  await context.audioWorklet.addModule(WORKLET_URL);
+  const node = new AudioWorkletNode(context, 'quorvel', workletOptions());
+  node.port.onmessage = (event) => receive(event.data);
+  node.onprocessorerror = () => showBanner('The engine stopped with an error. Reload the page.');
+  const outputs = page.engine.outputs.length;
+  const taps = context.createChannelSplitter(outputs);
+  const ears = context.createChannelSplitter(outputs);
+  const merger = context.createChannelMerger(2);
+  const gain = context.createGain();
+  const analysers = page.engine.outputs.map(() => {
+    const analyser = context.createAnalyser();
+    analyser.fftSize = SCOPE_FFT;
+    return analyser;
+  });
+  const spectrum = context.createAnalyser();
+  spectrum.fftSize = SPECTRUM_FFT;
+  spectrum.smoothingTimeConstant = 0.6;
+  node.connect(taps);
+  node.connect(ears);
+  analysers.forEach((analyser, k) => taps.connect(analyser, k));
+  merger.connect(gain).connect(context.destination);
+  page.audio = {
+    context,
+    node,
+    taps,
+    ears,
+    merger,
+    gain,
+    analysers,
+    spectrum,
+    signals: analysers.map(() => new Float32Array(SCOPE_FFT)),
+    decibels: new Float32Array(SPECTRUM_FFT / 2),
+  };
+  route();
+  applyLevel();
+}
+
+// Which outputs the speakers get: one on both sides, or two side by side.
+function route() {
+  const audio = page.audio;
+  if (!audio) return;
+  audio.ears.disconnect();
+  const choice = $('listen').value.split(',').map(Number);
+  const [left, right] = choice.length === 2 ? choice : [choice[0], choice[0]];
+  audio.ears.connect(audio.merger, left, 0);
+  audio.ears.connect(audio.merger, right, 1);
+  audio.taps.disconnect();
+  audio.analysers.forEach((analyser, k) => audio.taps.connect(analyser, k));
+  audio.taps.connect(audio.spectrum, Number($('spectrum-output').value));
+}
+
+function applyLevel() {
+  if (page.audio) page.audio.gain.gain.value = Number($('level').value);
+}
+
+async function togglePlay() {
+  const button = $('play');
+  button.disabled = true;
+  try {
+    if (!page.audio) await startAudio();
+    else if (page.audio.context.state === 'running') await page.audio.context.suspend();
+    else await page.audio.context.resume();
+    const running = page.audio.context.state === 'running';
+    button.textContent = running ? 'Stop' : 'Start';
+    setState(running ? `playing at ${page.audio.context.sampleRate} Hz` : 'stopped');
+  } catch (error) {
+    showBanner(`Sound could not start: ${error.message}`);
+  } finally {
+    button.disabled = false;
+  }
+}
+
+// A fresh module with the texts that play: variables at 0, time and sample
+// from 0, Init at the first sample.
+function restart() {
+  post({ type: 'restart', expr: page.playing.expr, init: page.playing.init });
+  if (page.reports.init?.ok) $('init-status').textContent = 'Parses. Init ran at the restart.';
+}
+
+// ---- What the worklet reports ----------------------------------------------------
+
+function receive(message) {
+  if (message?.type === 'status') {
+    page.status = message;
+    showRun(message);
+    showWatch(message);
+  } else if (message?.type === 'error') {
+    showBanner(`The engine reported: ${message.message}`);
+  }
+}
+
+function showRun({ frames, silenced, code }) {
+  const line = $('run-status');
+  if (silenced === 0) {
+    line.textContent = 'Expr runs at every sample.';
+    line.className = 'status run ok';
+    return;
+  }
+  const share = Math.round((100 * silenced) / frames);
+  const name = page.engine.codeName(code);
+  const what = name === 'EXPR_ERR_ABORTED' ? 'Expr exceeded its evaluation budget and was stopped' : `Expr failed (${name})`;
+  line.textContent = `${what}: ${page.engine.codeMessage(code)}. ${share} % of the samples are silent.`;
+  line.className = 'status run error';
+}
+
+function formatValue(value) {
+  if (Number.isNaN(value)) return 'NaN';
+  if (!Number.isFinite(value)) return value > 0 ? 'inf' : '-inf';
+  if (value !== 0 && (Math.abs(value) >= 1e7 || Math.abs(value) < 1e-4)) return value.toExponential(6);
+  return String(Number(value.toPrecision(9)));
+}
+
+function showWatch({ names, values }) {
+  const table = $('watch');
+  if (names) {
+    const pins = new Set(page.engine.pins.map((pin) => pin.name));
+    table.replaceChildren(
+      ...names.map((name) => {
+        const row = document.createElement('tr');
+        row.className = pins.has(name) ? 'pin' : '';
+        row.innerHTML = '<th></th><td></td>';
+        row.firstChild.textContent = name;
+        return row;
+      }),
+    );
+  }
+  const rows = table.rows;
+  for (let i = 0; i < rows.length && i < values.length; i++) rows[i].cells[1].textContent = formatValue(values[i]);
+}
+
+// ---- Scope and spectrum ------------------------------------------------------------
+
+function drawViews() {
+  const audio = page.audio;
+  if (audio && audio.context.state === 'running') {
+    audio.analysers.forEach((analyser, k) => analyser.getFloatTimeDomainData(audio.signals[k]));
+    const triggered = page.scope.draw(audio.signals, audio.context.sampleRate, {
+      windowMs: Number($('timebase').value),
+      trigger: Number($('trigger').value),
+      level: Number($('trigger-level').value) || 0,
+    });
+    $('trigger-state').textContent = triggered ? 'triggered' : 'free running';
+    audio.spectrum.getFloatFrequencyData(audio.decibels);
+    page.spectrum.draw(audio.decibels, audio.context.sampleRate, SPECTRUM_FFT);
+  }
+  requestAnimationFrame(drawViews);
+}
+
+// ---- Inputs ---------------------------------------------------------------------
+
+function inputRow(pin, k) {
+  const row = document.createElement('tr');
+  row.dataset.input = pin.name;
+  row.innerHTML = `<th>${pin.name}</th>
+    <td><select class="kind" aria-label="${pin.name} source">${KINDS.map((kind) => `<option>${kind}</option>`).join('')}</select></td>
+    <td><input class="level" type="range" min="${LEVEL_RANGE[0]}" max="${LEVEL_RANGE[1]}" step="0.01" aria-label="${pin.name} level"></td>
+    <td class="reads"></td>
+    <td><label class="freq-label"><span></span> <input class="freq" type="number" min="${FREQ_RANGE[0]}" max="${FREQ_RANGE[1]}" step="any" aria-label="${pin.name} frequency"> Hz</label></td>`;
+  row.addEventListener('input', () => changeInput(k, row));
+  return row;
+}
+
+function readInput(row) {
+  return normalizeInput({
+    kind: row.querySelector('.kind').value,
+    level: Number(row.querySelector('.level').value),
+    freq: Number(row.querySelector('.freq').value),
+  });
+}
+
+function showInput(row, setting, name) {
+  row.querySelector('.kind').value = setting.kind;
+  row.querySelector('.level').value = String(setting.level);
+  row.querySelector('.freq').value = String(setting.freq);
+  const levelText = setting.level.toFixed(2);
+  const reads = formatValue(setting.level * 10);
+  row.querySelector('.reads').textContent =
+    setting.kind === 'constant' ? `${levelText} × 10: ${name} reads ${reads}` : `level ${levelText} (${name} up to ±${formatValue(Math.abs(setting.level) * 10)})`;
+  const periodic = PERIODIC.includes(setting.kind);
+  row.querySelector('.freq-label').hidden = !periodic;
+  row.querySelector('.freq-label span').textContent = setting.kind === 'gate' || setting.kind === 'clock' ? 'rate' : 'frequency';
+}
+
+function changeInput(k, row) {
+  const setting = readInput(row) ?? defaultInput();
+  page.inputs[k] = setting;
+  showInput(row, setting, page.engine.inputs[k].name);
+  post({ type: 'inputs', inputs: page.inputs });
+}
+
+function showInputs() {
+  const rows = $('inputs').rows;
+  page.inputs.forEach((setting, k) => showInput(rows[k], setting, page.engine.inputs[k].name));
+  post({ type: 'inputs', inputs: page.inputs });
+}
+
+// ---- Patches: gallery and links --------------------------------------------------
+
+// Puts a patch into the editors and starts a fresh module with it.
+function loadPatch({ expr, init, inputs }) {
+  page.editors.expr.setText(expr);
+  page.editors.init.setText(init);
+  check('expr', expr);
+  check('init', init);
+  if (inputs) {
+    page.inputs = inputs.map((setting) => ({ ...setting }));
+    showInputs();
+  }
+  restart();
+}
+
+function buildGallery() {
+  const box = $('gallery');
+  for (const group of ['examples', 'recipes']) {
+    const patches = page.gallery.filter((patch) => patch.group === group);
+    if (patches.length === 0) continue;
+    const heading = document.createElement('h3');
+    heading.textContent = group === 'examples' ? 'Examples' : 'Recipes from the language reference';
+    const list = document.createElement('div');
+    list.className = 'entries';
+    for (const patch of patches) {
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = patch.title;
+      button.dataset.patch = patch.id;
+      button.addEventListener('click', () => loadPatch(patch));
+      list.append(button);
+    }
+    box.append(heading, list);
+  }
+}
+
+function currentPatch() {
+  return { expr: page.editors.expr.text(), init: page.editors.init.text(), inputs: page.inputs };
+}
+
+function makeLink() {
+  const hash = encodePatch(currentPatch());
+  history.replaceState(null, '', hash);
+  $('link').value = location.href;
+  $('link').select();
+  navigator.clipboard?.writeText(location.href).catch(() => {});
+}
+
+// The patch a link carries, or null; what went wrong shows in the banner.
+function patchFromLink() {
+  const { patch, error, warning } = decodePatch(location.hash, page.engine.inputs.length);
+  showBanner(error ?? warning ?? '');
+  return patch ?? null;
+}
+
+// ---- Offline render ------------------------------------------------------------
+
+async function render(seconds, patch = { ...page.playing, inputs: page.inputs }) {
+  const frames = Math.round(Math.min(RENDER_SECONDS[1], Math.max(RENDER_SECONDS[0], seconds)) * RENDER_RATE);
+  return renderOffline({
+    wasm: page.wasm,
+    workletUrl: WORKLET_URL,
+    outputCount: page.engine.outputs.length,
+    ...patch,
+    rate: RENDER_RATE,
+    frames,
+  });
+}
+
+async function renderToFile() {
+  const button = $('render');
+  const status = $('render-status');
+  button.disabled = true;
+  status.textContent = 'rendering…';
+  try {
+    const seconds = Number($('seconds').value) || 2;
+    const { outputs } = await render(seconds);
+    const link = $('download');
+    URL.revokeObjectURL(link.href);
+    link.href = URL.createObjectURL(new Blob([encodeWav(outputs, RENDER_RATE)], { type: 'audio/wav' }));
+    link.download = 'quorvel.wav';
+    link.textContent = `Download quorvel.wav (${(outputs[0].length / RENDER_RATE).toFixed(2)} s, ${outputs.length} channels)`;
+    link.hidden = false;
+    status.textContent = '';
+    link.click();
+  } catch (error) {
+    status.textContent = `The render failed: ${error.message}`;
+  } finally {
+    button.disabled = false;
+  }
+}
+
+// ---- Setting up --------------------------------------------------------------------
+
+function fillSelect(select, options) {
+  select.replaceChildren(
+    ...options.map(([value, label]) => {
+      const option = document.createElement('option');
+      option.value = value;
+      option.textContent = label;
+      return option;
+    }),
+  );
+}
+
+function buildControls() {
+  const outputs = page.engine.outputs.map((pin, k) => [String(k), pin.name]);
+  fillSelect($('listen'), [...outputs, ['0,1', `${outputs[0][1]} left, ${outputs[1][1]} right`]]);
+  fillSelect($('trigger'), outputs);
+  fillSelect($('spectrum-output'), outputs);
+  fillSelect($('timebase'), TIMEBASES_MS.map((ms) => [String(ms), `${ms} ms`]));
+  $('timebase').value = '10';
+  $('inputs').replaceChildren(...page.engine.inputs.map(inputRow));
+  $('play').addEventListener('click', togglePlay);
+  $('level').addEventListener('input', applyLevel);
+  $('listen').addEventListener('change', route);
+  $('spectrum-output').addEventListener('change', route);
+  $('restart').addEventListener('click', restart);
+  $('share').addEventListener('click', makeLink);
+  $('render').addEventListener('click', renderToFile);
+  window.addEventListener('hashchange', () => {
+    const patch = patchFromLink();
+    if (patch) loadPatch(patch);
+  });
+}
+
+function buildEditors(expr, init) {
+  const names = {
+    functions: new Set(page.names.functions),
+    constants: new Set(page.names.constants),
+    pins: new Set(page.engine.pins.map((pin) => pin.name)),
+  };
+  for (const [which, doc] of [['expr', expr], ['init', init]])
+    page.editors[which] = createEditor({
+      parent: $(which),
+      doc,
+      names,
+      label: `${which === 'expr' ? 'Expr' : 'Init'} text`,
+      onChange: (text) => check(which, text),
+    });
+}
+
+async function fetchBytes(url) {
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(`${url}: ${response.status} ${response.statusText}`);
+  return response.arrayBuffer();
+}
+
+async function start() {
+  const [wasm, gallery] = await Promise.all([fetchBytes('quorvel.wasm'), fetch('gallery.json').then((r) => r.json())]);
+  page.wasm = wasm;
+  page.engine = await Engine.load(wasm);
+  page.parser = page.engine.newSession();
+  page.names = page.engine.names(page.parser);
+  page.gallery = gallery;
+  page.inputs = page.engine.inputs.map(() => defaultInput());
+  page.inputs[0] = { kind: 'saw', level: 0.5, freq: 110 };
+  buildControls();
+  const first = patchFromLink() ?? gallery.find((patch) => patch.id === DEFAULT_PATCH) ?? gallery[0] ?? { expr: '', init: '' };
+  if (first.inputs) page.inputs = first.inputs;
+  // Until a text parses, the one given plays, as the module would play it.
+  page.playing = { expr: first.expr, init: first.init };
+  buildEditors(first.expr, first.init);
+  check('init', first.init);
+  check('expr', first.expr);
+  showInputs();
+  buildGallery();
+  page.scope = new Scope($('scope'), page.engine.outputs.map((pin) => pin.name));
+  page.spectrum = new Spectrum($('spectrum'));
+  $('play').disabled = false;
+  $('render').disabled = false;
+  setState('stopped');
+  requestAnimationFrame(drawViews);
+}
+
+// A file's bytes as base64, for handing renders to the tests.
+function base64Of(buffer) {
+  return new Promise((resolve, reject) => {
+    const reader = new FileReader();
+    reader.onload = () => resolve(String(reader.result).slice(String(reader.result).indexOf(',') + 1));
+    reader.onerror = () => reject(reader.error);
+    reader.readAsDataURL(new Blob([buffer]));
+  });
+}
+
+// An offline render as two WAV files in base64: what the engine played,
+// and the inputs the worklet fed it.
+async function renderFiles(seconds, patch) {
+  const { outputs, inputs } = await render(seconds, patch);
+  return { outputs: await base64Of(encodeWav(outputs, RENDER_RATE)), inputs: await base64Of(encodeWav(inputs, RENDER_RATE)) };
+}
+
+// Hooks for the tests in web/tests, which drive the page as a person would
+// and read back what it drew and played.
+window.quorvel = {
+  ready: start().then(
+    () => true,
+    (error) => {
+      setState('failed');
+      showBanner(`The playground could not start: ${error.message}`);
+      return false;
+    },
+  ),
+  page,
+  render,
+  renderFiles,
+  scopeFrame: () => page.scope?.frame ?? null,
+  spectrumFrame: () => page.spectrum?.frame ?? null,
+  runStatus: () => page.status,
+  colors: COLORS,
+};

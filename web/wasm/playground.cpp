@@ -1,0 +1,242 @@
+// The playground's entry into the module's engine, compiled to WebAssembly.
+// The page, its audio worklet, the tests and the benchmark all call these
+// exports; what sounds comes from ModuleEngine, exactly as the plug-in runs
+// it. This file only moves texts, sample blocks and names across the
+// boundary, and reports where a text fails.
+//
+// Each wasm instance has its own memory, so the one text buffer below is
+// per caller (the page's parser, the worklet, a test).
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "expr.h"
+#include "module_engine.h"
+#include "pins.h"
+#include "result_codes.h"
+
+#define PLAYGROUND_EXPORT(name) extern "C" __attribute__((export_name(#name)))
+
+namespace {
+
+// The most frames one process call takes. The audio worklet hands 128 at a
+// time; the offline render and the benchmark may hand more.
+constexpr std::size_t kMaxFrames = 4096;
+
+// Where a parse failed, in the text given: the code, the culprit's byte
+// offset and length (offset -1: no place), the 0-based statement (-1: none).
+struct Place {
+    int32_t code = EXPR_OK;
+    int32_t offset = -1;
+    int32_t length = 0;
+    int32_t statement = -1;
+};
+
+// The last parse's outcome, with advice.
+struct Report {
+    Place parse;
+    std::string hint;
+};
+
+// The engine's parse with where it fails. The engine's own report of the
+// place is on its way; until it lands a failure has no place, and the page
+// shows the code's message without an underline.
+int32_t parseWithReport(ExprContext* context, const char* text, Place* place) {
+    *place = Place{exprParse(context, text)};
+    return place->code;
+}
+
+// Advice for a habit brought from another language ("^" where pow is
+// meant, a misspelt function). The diagnosis will come from tools/ and plug
+// in here; until then the page shows the result code's own message.
+std::string hintFor(const char* /*text*/, const Place& /*place*/) { return {}; }
+
+// A name table's entries in name order. The table is an unbalanced search
+// tree, as deep as it has entries at worst, so the walk keeps its own stack
+// rather than recursing.
+template <typename Entry, typename Visit>
+void walkTable(const NameTable* table, Visit visit) {
+    std::vector<const Entry*> pending;
+    const Entry* entry = table ? static_cast<const Entry*>(table->root) : nullptr;
+    while (entry || !pending.empty()) {
+        for (; entry; entry = entry->left) pending.push_back(entry);
+        entry = pending.back();
+        pending.pop_back();
+        visit(*entry);
+        entry = entry->right;
+    }
+}
+
+// Names joined by NUL bytes, with one more NUL at the end.
+void appendName(std::string& list, const char* name) {
+    list += name;
+    list += '\0';
+}
+
+std::vector<char> gText;  // the text the caller is handing over
+std::string gNames;       // the last name list asked for
+Report gReport;           // the last parse's report
+
+}  // namespace
+
+// One module instance with its block buffers, and the variables the watch shows.
+struct Session {
+    ModuleEngine engine;
+    float inputs[kInputCount][kMaxFrames] = {};
+    float outputs[kOutputCount][kMaxFrames] = {};
+    int32_t codes[kMaxFrames] = {};
+    const float* inputPointers[kInputCount] = {};
+    float* outputPointers[kOutputCount] = {};
+
+    // The variable table only grows, and only by parsing, so the watch's
+    // list is renewed after each parse and read between them.
+    std::string watchNames;
+    std::vector<const double*> watchValues;
+    std::vector<double> watchSnapshot;
+    int32_t watchVersion = 0;
+
+    Session() {
+        for (int32_t k = 0; k < kInputCount; ++k) inputPointers[k] = inputs[k];
+        for (int32_t k = 0; k < kOutputCount; ++k) outputPointers[k] = outputs[k];
+        renewWatch();
+    }
+
+    void renewWatch() {
+        watchNames.clear();
+        watchValues.clear();
+        walkTable<VarEntry>(engine.variables(), [this](const VarEntry& entry) {
+            appendName(watchNames, entry.name);
+            watchValues.push_back(&entry.value);
+        });
+        watchSnapshot.assign(watchValues.size(), 0.0);
+        ++watchVersion;
+    }
+};
+
+// ---- Sessions ---------------------------------------------------------------
+
+// A new instance, as the host makes one; null without memory.
+PLAYGROUND_EXPORT(pg_session_new) Session* pgSessionNew() {
+    auto* session = new (std::nothrow) Session;
+    if (session && !session->engine.ready()) {
+        delete session;
+        return nullptr;
+    }
+    return session;
+}
+
+PLAYGROUND_EXPORT(pg_session_free) void pgSessionFree(Session* session) { delete session; }
+
+// As the host opens the module: time and counter start again at the next
+// block, Init runs at its first sample, `rate` reads the new rate.
+PLAYGROUND_EXPORT(pg_restart) void pgRestart(Session* session, float rate) { session->engine.restart(rate); }
+
+// ---- Texts ------------------------------------------------------------------
+
+// Room for a text of `bytes` bytes, to be filled by the caller before
+// pg_parse. The page caps the length of what it hands over.
+PLAYGROUND_EXPORT(pg_text_buffer) char* pgTextBuffer(std::size_t bytes) {
+    gText.resize(bytes + 1);
+    return gText.data();
+}
+
+// Parses the text in the buffer (its first `bytes` bytes) into Expr (pin
+// kExprPin) or Init (kInitPin), clearing that text first as a pin update
+// does; the result code, with the report in pg_report_*.
+PLAYGROUND_EXPORT(pg_parse) int32_t pgParse(Session* session, int32_t pin, std::size_t bytes) {
+    gReport = Report{};
+    ExprContext* context = pin == kExprPin   ? session->engine.exprContext()
+                           : pin == kInitPin ? session->engine.initContext()
+                                             : nullptr;
+    if (!context || bytes >= gText.size()) {
+        gReport.parse.code = EXPR_ERR_ARGUMENT;
+        return gReport.parse.code;
+    }
+    // A host hands the module a zero-terminated text, which cannot hold a
+    // NUL; the page refuses one where it stands instead of cutting the text.
+    if (const void* nul = std::memchr(gText.data(), 0, bytes)) {
+        const auto at = static_cast<int32_t>(static_cast<const char*>(nul) - gText.data());
+        gReport.parse = {EXPR_ERR_CHARACTER, at, 1, -1};
+        gReport.hint = "a NUL character cannot reach the module: remove it";
+        return gReport.parse.code;
+    }
+    gText[bytes] = '\0';
+    exprClear(context);
+    parseWithReport(context, gText.data(), &gReport.parse);
+    gReport.hint = hintFor(gText.data(), gReport.parse);
+    session->renewWatch();
+    return gReport.parse.code;
+}
+
+PLAYGROUND_EXPORT(pg_report_code) int32_t pgReportCode() { return gReport.parse.code; }
+PLAYGROUND_EXPORT(pg_report_offset) int32_t pgReportOffset() { return gReport.parse.offset; }
+PLAYGROUND_EXPORT(pg_report_length) int32_t pgReportLength() { return gReport.parse.length; }
+PLAYGROUND_EXPORT(pg_report_statement) int32_t pgReportStatement() { return gReport.parse.statement; }
+PLAYGROUND_EXPORT(pg_report_hint) const char* pgReportHint() { return gReport.hint.c_str(); }
+
+PLAYGROUND_EXPORT(pg_code_name) const char* pgCodeName(int32_t code) {
+    return quorvel::tools::resultCodeName(code);
+}
+PLAYGROUND_EXPORT(pg_code_message) const char* pgCodeMessage(int32_t code) {
+    return quorvel::tools::resultCodeMessage(code);
+}
+
+// ---- Processing -------------------------------------------------------------
+
+PLAYGROUND_EXPORT(pg_max_frames) std::size_t pgMaxFrames() { return kMaxFrames; }
+PLAYGROUND_EXPORT(pg_input) float* pgInput(Session* session, int32_t k) { return session->inputs[k]; }
+PLAYGROUND_EXPORT(pg_output) float* pgOutput(Session* session, int32_t k) { return session->outputs[k]; }
+PLAYGROUND_EXPORT(pg_codes) int32_t* pgCodes(Session* session) { return session->codes; }
+
+// One block of `frames` samples from the input buffers into the output
+// buffers, with each sample's code in pg_codes; the number of samples that
+// were silenced by a failure.
+PLAYGROUND_EXPORT(pg_process) int32_t pgProcess(Session* session, std::size_t frames) {
+    if (frames > kMaxFrames) frames = kMaxFrames;
+    session->engine.process(session->inputPointers, session->outputPointers, 0, frames, true, session->codes);
+    int32_t silenced = 0;
+    for (std::size_t i = 0; i < frames; ++i) silenced += session->codes[i] != EXPR_OK ? 1 : 0;
+    return silenced;
+}
+
+// ---- The watch --------------------------------------------------------------
+
+// Bumped whenever the variables' names may have changed.
+PLAYGROUND_EXPORT(pg_watch_version) int32_t pgWatchVersion(Session* session) { return session->watchVersion; }
+PLAYGROUND_EXPORT(pg_watch_count) std::size_t pgWatchCount(Session* session) { return session->watchValues.size(); }
+// Every variable's name, in name order, joined by NUL bytes.
+PLAYGROUND_EXPORT(pg_watch_names) const char* pgWatchNames(Session* session) { return session->watchNames.data(); }
+
+// The variables' values now, in the order of their names.
+PLAYGROUND_EXPORT(pg_watch_values) const double* pgWatchValues(Session* session) {
+    for (std::size_t i = 0; i < session->watchValues.size(); ++i) session->watchSnapshot[i] = *session->watchValues[i];
+    return session->watchSnapshot.data();
+}
+
+// ---- The language's names, for highlighting ---------------------------------
+
+// The built-in functions (kind 0) or the constants, time, sample and rate
+// included (kind 1), as the module's tables hold them: NUL-separated.
+PLAYGROUND_EXPORT(pg_names) const char* pgNames(Session* session, int32_t kind) {
+    gNames.clear();
+    if (kind == 0)
+        walkTable<FuncEntry>(session->engine.functions(),
+                             [](const FuncEntry& entry) { appendName(gNames, entry.name); });
+    else
+        walkTable<VarEntry>(session->engine.constants(), [](const VarEntry& entry) { appendName(gNames, entry.name); });
+    gNames += '\0';
+    return gNames.data();
+}
+
+// The pins, from the module's own table.
+PLAYGROUND_EXPORT(pg_pin_count) int32_t pgPinCount() { return kPinCount; }
+PLAYGROUND_EXPORT(pg_pin_name) const char* pgPinName(int32_t index) {
+    return index >= 0 && index < kPinCount ? kPins[index].name : "";
+}
+// 0 input, 1 Init, 2 Expr, 3 output (PinRole).
+PLAYGROUND_EXPORT(pg_pin_role) int32_t pgPinRole(int32_t index) {
+    return index >= 0 && index < kPinCount ? static_cast<int32_t>(kPins[index].role) : -1;
+}
