@@ -35,6 +35,8 @@ float narrowToFloat(double value) noexcept {
     // rounds to infinity (the tie goes to the even neighbour, infinity).
     constexpr double kOverflow = 0x1.ffffffp127;
     static_assert(kOverflow > kMax && kOverflow - kMax == 0x1p103);
+    if (std::fabs(value) <= kMax) [[likely]]
+        return static_cast<float>(value);
     if (value >= kOverflow) return INFINITY;
     if (value <= -kOverflow) return -INFINITY;
     if (value > kMax) return FLT_MAX;
@@ -86,16 +88,23 @@ ModuleEngine::~ModuleEngine() {
     exprFreeVarTable(constants_);
 }
 
-int32_t ModuleEngine::parseExpr(const char* text) noexcept {
-    if (!ready_) return EXPR_ERR_MEMORY;
-    exprClear(exprContext_);
-    return exprParse(exprContext_, text);
+namespace {
+int32_t parseInto(bool ready, ExprContext* context, const char* text, ExprParseReport* report) noexcept {
+    if (!ready) {
+        if (report) *report = ExprParseReport{EXPR_ERR_MEMORY, -1, 0, -1};
+        return EXPR_ERR_MEMORY;
+    }
+    exprClear(context);
+    return report ? exprParseWithReport(context, text, report) : exprParse(context, text);
+}
+}  // namespace
+
+int32_t ModuleEngine::parseExpr(const char* text, ExprParseReport* report) noexcept {
+    return parseInto(ready_, exprContext_, text, report);
 }
 
-int32_t ModuleEngine::parseInit(const char* text) noexcept {
-    if (!ready_) return EXPR_ERR_MEMORY;
-    exprClear(initContext_);
-    return exprParse(initContext_, text);
+int32_t ModuleEngine::parseInit(const char* text, ExprParseReport* report) noexcept {
+    return parseInto(ready_, initContext_, text, report);
 }
 
 void ModuleEngine::restart(float rate) noexcept {
@@ -120,7 +129,7 @@ void ModuleEngine::process(const float* const* in, float* const* out, std::size_
         sampleCount_ = 0;
     }
     bool mayEvaluate = evaluate && ready_;
-    int32_t silentCode = ready_ ? EXPR_ERR_ABORTED : EXPR_ERR_NOT_READY;
+    const int32_t silentCode = ready_ ? EXPR_ERR_ABORTED : EXPR_ERR_NOT_READY;
     for (std::size_t i = first; i < end; ++i) {
         mayEvaluate = mayEvaluate && !stopped();
         int32_t code = silentCode;
@@ -145,16 +154,19 @@ int32_t ModuleEngine::evaluateSample(const float* const* in, float* const* out, 
     *timeValue_ = runningTime_;
     *sampleValue_ = static_cast<double>(sampleCount_);
     double value;
-    if (sampleCount_ == 0) {
+    if (sampleCount_ == 0) [[unlikely]] {
         pollsThisEvaluation_ = 0;
         exprEvaluate(initContext_, &value);
     }
     pollsThisEvaluation_ = 0;
     const int32_t code = exprEvaluate(exprContext_, &value);
-    for (int32_t k = 0; k < kOutputCount; ++k) {
-        // 0.1 is the double nearest one tenth; multiplying by it is not the
-        // same as dividing by 10.
-        if (out[k]) out[k][i] = code == EXPR_OK ? narrowToFloat(*outputValues_[k] * 0.1) : 0.0f;
+    if (code != EXPR_OK) {
+        writeSilence(out, i);
+        return code;
     }
+    // 0.1 is the double nearest one tenth; multiplying by it is not the same
+    // as dividing by 10.
+    for (int32_t k = 0; k < kOutputCount; ++k)
+        if (out[k]) out[k][i] = narrowToFloat(*outputValues_[k] * 0.1);
     return code;
 }

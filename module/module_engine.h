@@ -37,10 +37,11 @@ public:
     // False when setting up ran out of memory: the engine then stays silent.
     bool ready() const noexcept { return ready_; }
 
-    // Clear the context and parse the text, as a pin update does; a null
-    // text parses as the empty text would (EXPR_ERR_ARGUMENT).
-    int32_t parseExpr(const char* text) noexcept;
-    int32_t parseInit(const char* text) noexcept;
+    // Clear the context and parse the text, as a pin update does (a null
+    // text gives EXPR_ERR_ARGUMENT); report, when given, says where a
+    // failure stands.
+    int32_t parseExpr(const char* text, ExprParseReport* report = nullptr) noexcept;
+    int32_t parseInit(const char* text, ExprParseReport* report = nullptr) noexcept;
 
     // As open: the next block that evaluates starts time and counter at 0
     // with the new step; `rate` reads the rate from now on.
@@ -67,6 +68,7 @@ public:
 private:
     bool setUp() noexcept;
     bool stopped() const noexcept { return stop_ != nullptr && stop_->load() != 0; }
+
     int32_t evaluateSample(const float* const* in, float* const* out, std::size_t i) noexcept;
 
     const std::atomic<int32_t>* stop_;

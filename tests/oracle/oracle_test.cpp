@@ -8,7 +8,8 @@
 // generating the case away: muparser's "/" and "pow" are replaced by
 // callbacks that give 0.0 where our zero-on-math-error rule does, and note
 // that the rule fired, so that our strict mode must then fail; "min" and
-// "max" follow our rule for NaN operands. Assignments
+// "max" follow our rule for NaN operands; the functions give our NaN (the
+// first NaN argument made quiet, else the default NaN). Assignments
 // are our statements; muparser evaluates each statement's value and the
 // oracle assigns it.
 //
@@ -43,6 +44,19 @@ double ruleDivide(double a, double b) {
     return a / b;
 }
 
+// Our NaN for a function's NaN result: the first NaN argument made quiet,
+// or x86's default NaN where the arguments had none. glibc's routines pick
+// other signs (pow of a NaN gives +NaN, log10(-1) +NaN).
+double nanByRule(double a, double b = 0.0) {
+    const double nan = std::isnan(a) ? a : std::isnan(b) ? b : std::bit_cast<double>(0xFFF8000000000000ull);
+    return std::bit_cast<double>(std::bit_cast<uint64_t>(nan) | 0x0008000000000000ull);
+}
+
+template <double (*routine)(double)> double ruleNaN(double a) {
+    const double r = routine(a);
+    return std::isnan(r) ? nanByRule(a) : r;
+}
+
 // A NaN from arguments that are not NaN, or an infinity from finite ones.
 double rulePow(double a, double b) {
     const double r = std::pow(a, b);
@@ -52,7 +66,7 @@ double rulePow(double a, double b) {
         ruleFired = true;
         return 0.0;
     }
-    return r;
+    return std::isnan(r) ? nanByRule(a, b) : r;
 }
 
 // min and max by our comparison rule: a NaN operand makes "less than" true
@@ -303,6 +317,12 @@ public:
         parser_.DefineOprt("*", multiply, mu::prMUL_DIV);
         parser_.DefineOprt("/", ruleDivide, mu::prMUL_DIV);
         parser_.DefineFun("pow", rulePow, false);
+        parser_.DefineFun("sin", ruleNaN<static_cast<double (*)(double)>(std::sin)>, false);
+        parser_.DefineFun("cos", ruleNaN<static_cast<double (*)(double)>(std::cos)>, false);
+        parser_.DefineFun("tan", ruleNaN<static_cast<double (*)(double)>(std::tan)>, false);
+        parser_.DefineFun("sqrt", ruleNaN<static_cast<double (*)(double)>(std::sqrt)>, false);
+        parser_.DefineFun("exp", ruleNaN<static_cast<double (*)(double)>(std::exp)>, false);
+        parser_.DefineFun("ln", ruleNaN<static_cast<double (*)(double)>(std::log)>, false);
         parser_.DefineFun("min", ruleMin, false);
         parser_.DefineFun("max", ruleMax, false);
         for (int i = 0; i < kVariableCount; ++i) parser_.DefineVar(kVariables[i], &values[i]);
