@@ -3,8 +3,8 @@
 #include <string>
 
 #include "expr.h"
-#include "render.h"
 #include "text_analysis.h"
+#include "text_file.h"
 
 namespace quorvel::tools {
 
@@ -12,10 +12,13 @@ int runCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
     std::string text;
     if (options.file) {
         std::string error;
-        if (!readTextFile(*options.file, text, &error)) {
+        PinText pin;
+        if (!readPinText(*options.file, pin, &error)) {
             std::fprintf(err, "quorvel check: %s\n", error.c_str());
             return kExitUsage;
         }
+        for (const std::string& note : pin.notes) std::fprintf(err, "%s\n", note.c_str());
+        text = std::move(pin.text);
     } else {
         text = *options.text;
     }

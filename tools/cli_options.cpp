@@ -1,67 +1,26 @@
 #include "cli_options.h"
 
+#include <CLI/CLI.hpp>
+
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+
+#include "pin_names.h"
 
 namespace quorvel::tools {
 
 namespace {
 
-constexpr const char* kInputNames = "uvwxyz";
-
-// Walks the arguments; options take their value as the next argument or
-// after "=" (--rate=44100).
-class ArgumentReader {
-public:
-    explicit ArgumentReader(const std::vector<std::string>& args) : args_(args) {}
-
-    bool done() const { return next_ >= args_.size(); }
-
-    // The next argument; splits "--name=value" into the name and a pending value.
-    std::string take() {
-        std::string arg = args_[next_++];
-        pending_.reset();
-        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            const std::size_t equals = arg.find('=');
-            if (equals != std::string::npos) {
-                pending_ = arg.substr(equals + 1);
-                arg.resize(equals);
-            }
-        }
-        return arg;
-    }
-
-    // The value of the option just taken; false when there is none.
-    bool value(std::string& out) {
-        if (pending_) {
-            out = *pending_;
-            pending_.reset();
-            return true;
-        }
-        if (done()) return false;
-        out = args_[next_++];
-        return true;
-    }
-
-    bool hasPendingValue() const { return pending_.has_value(); }
-
-private:
-    const std::vector<std::string>& args_;
-    std::size_t next_ = 0;
-    std::optional<std::string> pending_;
-};
-
-bool parseInteger(const std::string& text, int64_t& out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') return false;
-    out = value;
-    return true;
+// The number of the input pin called `name`, or -1.
+int32_t inputNumber(const std::string& name) {
+    for (int32_t k = 0; k < kInputCount; ++k)
+        if (name == inputName(k)) return k;
+    return -1;
 }
 
+// The whole text as a finite number.
 bool parseReal(const std::string& text, double& out) {
     if (text.empty()) return false;
     errno = 0;
@@ -72,188 +31,301 @@ bool parseReal(const std::string& text, double& out) {
     return true;
 }
 
-// "u=0.25", "u=FILE.wav" or "u=FILE.wav:2".
-std::string parseInput(const std::string& text, InputSpec& request) {
-    const std::size_t equals = text.find('=');
-    if (equals != 1 || std::string(kInputNames).find(text[0]) == std::string::npos)
-        return "--in takes INPUT=FILE.wav, INPUT=FILE.wav:CHANNEL or INPUT=NUMBER, with INPUT one of u v w x y z (got \"" +
-               text + "\")";
-    request.input = static_cast<int32_t>(std::string(kInputNames).find(text[0]));
-    const std::string source = text.substr(2);
-    if (source.empty()) return "--in " + text + ": a file or a number is missing after \"=\"";
-    double value = 0.0;
-    if (parseReal(source, value)) {
-        if (std::fabs(value) > 3.0e38) return "--in " + text + ": the value does not fit an audio sample";
-        request.constant = true;
-        request.value = static_cast<float>(value);
-        return {};
-    }
+// "FILE.wav" or "FILE.wav:2"; a colon not followed by digits alone stays in
+// the name ("C:/x.wav").
+std::string parseInputFile(const std::string& text, const std::string& source, InputSpec& request) {
     request.path = source;
     const std::size_t colon = source.rfind(':');
     if (colon != std::string::npos && colon + 1 < source.size() &&
         source.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
-        int64_t channel = 0;
-        if (!parseInteger(source.substr(colon + 1), channel) || channel < 1 || channel > 65535)
-            return "--in " + text + ": the channel must be 1 or more";
+        const std::string digits = source.substr(colon + 1);
+        const long channel = digits.size() > 5 ? 0 : std::strtol(digits.c_str(), nullptr, 10);
+        if (channel < 1 || channel > 65535) return text + ": the channel must be from 1 to 65535";
         request.path = source.substr(0, colon);
         request.channel = static_cast<int32_t>(channel);
     }
-    if (request.path.empty()) return "--in " + text + ": the file name is missing";
+    if (request.path.empty()) return text + ": the file name is missing";
     return {};
 }
 
-std::string missingValue(const std::string& option) { return option + " needs a value"; }
+// "u=0.25", "u=FILE.wav" or "u=FILE.wav:2"; empty on success, else what is wrong.
+std::string parseInput(const std::string& text, InputSpec& request) {
+    const std::size_t equals = text.find('=');
+    request.input = equals == std::string::npos ? -1 : inputNumber(text.substr(0, equals));
+    if (request.input < 0)
+        return "takes INPUT=FILE.wav, INPUT=FILE.wav:CHANNEL or INPUT=VALUE, with INPUT one of " +
+               pinNames(PinRole::Input, " ") + " (got \"" + text + "\")";
+    const std::string source = text.substr(equals + 1);
+    if (source.empty()) return text + ": a file or a value is missing after \"=\"";
+    double value = 0.0;
+    if (!parseReal(source, value)) return parseInputFile(text, source, request);
+    if (std::fabs(value) > 3.0e38) return text + ": the value does not fit an audio sample";
+    request.constant = true;
+    request.value = static_cast<float>(value);
+    return {};
+}
+
+// Every --in, each input at most once.
+std::vector<InputSpec> readInputs(const std::vector<std::string>& texts) {
+    std::vector<InputSpec> inputs;
+    std::vector<bool> seen(kInputCount, false);
+    for (const std::string& text : texts) {
+        InputSpec request;
+        if (std::string problem = parseInput(text, request); !problem.empty())
+            throw CLI::ValidationError("--in", problem);
+        if (seen[request.input])
+            throw CLI::ValidationError("--in", std::string("input ") + inputName(request.input) + " is given twice");
+        seen[request.input] = true;
+        inputs.push_back(request);
+    }
+    return inputs;
+}
+
+bool endsWithWav(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string extension = path.substr(path.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".wav";
+}
+
+const CLI::Validator kWavName(
+    [](std::string& path) -> std::string {
+        if (path.empty()) return "the output needs a file name";
+        if (!endsWithWav(path)) return "the output is a WAV file: its name ends in .wav (got \"" + path + "\")";
+        return {};
+    },
+    "", "WAV file name");
+
+// strtod's reading takes "nan" and "inf", which no length is.
+const CLI::Validator kPositiveLength(
+    [](std::string& text) -> std::string {
+        double value = 0.0;
+        if (!parseReal(text, value) || value <= 0.0) return "takes a length above 0 (got \"" + text + "\")";
+        return {};
+    },
+    "", "positive length");
+
+std::string inputHelp() {
+    const std::string first = inputName(0);
+    const std::string indent(first.size() + 9, ' ');
+    return "feed an input, one of " + pinNames(PinRole::Input, " ") + ", each at most once:\n" + first +
+           "=FILE.wav[:CHANNEL]  a channel of a WAV file (1 unless given); silence after its end\n" + first +
+           "=VALUE  the pin's sample held at VALUE: the text reads ten times it\n" + indent + "(" + first +
+           "=0.25 reads 2.5)";
+}
+
+// Whole-line rules of render: one Expr, one length that is at least a sample.
+void checkRender(const RenderOptions& options) {
+    if (!options.expr && !options.exprFile)
+        throw CLI::RequiredError("the Expr text is missing: give --expr TEXT or --expr-file FILE",
+                                 CLI::ExitCodes::RequiredError);
+    if (!options.seconds) return;
+    const double samples = std::round(*options.seconds * options.rate);
+    if (samples < 1.0) throw CLI::ValidationError("--seconds", "shorter than one sample at this rate");
+    if (samples > static_cast<double>(kMaxSamples))
+        throw CLI::ValidationError("--seconds", "asks for more than " + std::to_string(kMaxSamples) + " samples");
+}
+
+// Options shown with the name of their value alone: ranges, defaults and
+// exclusions are said in the descriptions, in words.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* option) const override {
+        if (option->get_positional() || option->get_type_size() == 0) return {};
+        return " " + option->get_type_name();
+    }
+};
+
+void addTextOptions(CLI::App& render, RenderOptions& options) {
+    CLI::Option* expr =
+        render.add_option("--expr", options.expr, "the Expr text (runs at every sample)")->type_name("TEXT");
+    render.add_option("--expr-file", options.exprFile, "the Expr text from a file (- reads standard input)")
+        ->type_name("FILE")
+        ->excludes(expr);
+    CLI::Option* init =
+        render.add_option("--init", options.init, "the Init text (runs once, at the first sample)")->type_name("TEXT");
+    render.add_option("--init-file", options.initFile, "the Init text from a file")->type_name("FILE")->excludes(init);
+}
+
+// The inputs, the rate and the length: what the plug-in is given.
+void addSignalOptions(CLI::App& render, RenderOptions& options) {
+    const RenderOptions defaults;
+    render.add_option_function<std::vector<std::string>>(
+              "--in", [&options](const std::vector<std::string>& texts) { options.inputs = readInputs(texts); },
+              inputHelp())
+        ->type_name("INPUT=SOURCE")
+        ->allow_extra_args(false);
+    render.add_option("--rate", options.rate,
+                      "sample rate, 1 to " + std::to_string(kMaxRate) + " Hz, " + std::to_string(defaults.rate) +
+                          " unless given; input files must have it")
+        ->type_name("HZ")
+        ->check(CLI::Range(1, kMaxRate).description(""));
+    CLI::Option* seconds = render.add_option("--seconds", options.seconds, "length in seconds")
+                               ->type_name("SECONDS")
+                               ->check(kPositiveLength);
+    render.add_option("--samples", options.samples,
+                      "length in samples; without either length: the longest input file, else one second")
+        ->type_name("N")
+        ->check(CLI::Range(int64_t{1}, kMaxSamples).description(""))
+        ->excludes(seconds);
+    render.add_option("--block", options.block,
+                      "samples per processing block, 1 to " + std::to_string(kMaxBlock) + ", " +
+                          std::to_string(defaults.block) + " unless given")
+        ->type_name("N")
+        ->check(CLI::Range(1, kMaxBlock).description(""));
+}
+
+// Where the samples and figures go, and which plug-in makes them.
+void addOutputOptions(CLI::App& render, RenderOptions& options) {
+    render.add_option("-o,--output", options.output,
+                      "write " + pinNames(PinRole::Output, ", ") + " as the channels of a 32-bit float WAV file")
+        ->type_name("OUT.wav")
+        ->check(kWavName);
+    CLI::Option* csv = render.add_flag("--csv", options.csv,
+                                       "print every sample as CSV on standard output (at most " +
+                                           std::to_string(kMaxCsvSamples) +
+                                           " samples;\nthe figures then go to standard error)")
+                           ->disable_flag_override();
+    render.add_option("--watch", options.watches,
+                      "a CSV column with the value of a variable (or constant) after each\nsample's evaluation; "
+                      "give it once per name")
+        ->type_name("NAME")
+        ->allow_extra_args(false)
+        ->needs(csv);
+    render.add_option("--module", options.module, "the plug-in to load, quorvel.sem next to quorvel unless given")
+        ->type_name("PATH");
+}
+
+void defineRender(CLI::App& render, RenderOptions& options) {
+    render.description("play texts through the Quorvel plug-in, as a host does, and tell what came out");
+    addTextOptions(render, options);
+    addSignalOptions(render, options);
+    addOutputOptions(render, options);
+    render.footer(
+        "Prints per output its peak, its RMS, how many samples are NaN or infinite, how many\n"
+        "a failed evaluation silenced, and how many pass full scale (|sample| > 1.0).\n"
+        "\n"
+        "Exit status: 0 rendered; 1 a text does not parse (the report says where), or a file,\n"
+        "the module or the output failed; 2 bad usage.");
+    render.final_callback([&options] { checkRender(options); });
+}
+
+void defineCheck(CLI::App& check, CheckOptions& options) {
+    check.description("tell whether a text parses, and where it does not");
+    CLI::Option* text = check.add_option("TEXT", options.text, "the text (one that starts with - goes after --)");
+    check.add_option("-f,--file", options.file, "read the text from a file (- reads standard input)")
+        ->type_name("FILE")
+        ->excludes(text);
+    check.footer(
+        "Parses the text as the module would and prints the result code with what it means;\n"
+        "for a failure which statement failed and where it stands, on success the variables\n"
+        "the text reads, writes and creates.\n"
+        "\n"
+        "Exit status: 0 the text parses, 1 it does not, 2 bad usage or an unreadable file.");
+    check.final_callback([&options] {
+        if (!options.text && !options.file)
+            throw CLI::RequiredError("the text is missing: give TEXT or -f FILE", CLI::ExitCodes::RequiredError);
+    });
+}
+
+// The whole program's command line, filled into `line` by parse.
+class Program {
+public:
+    explicit Program(CommandLine& line) : app_("Try an expression before patching it.", "quorvel") {
+        app_.require_subcommand(1);
+        app_.formatter(std::make_shared<HelpFormatter>());
+        app_.get_formatter()->column_width(28);
+        render_ = app_.add_subcommand("render");
+        check_ = app_.add_subcommand("check");
+        help_ = app_.add_subcommand("help", "show the options of a command");
+        defineRender(*render_, line.render);
+        defineCheck(*check_, line.check);
+        help_->add_option("COMMAND", helpTopic_, "render or check");
+        help_->footer("Also: quorvel COMMAND --help.");
+    }
+
+    CLI::App& app() { return app_; }
+    std::string helpTopic() const { return helpTopic_; }
+
+    // The command parsed, or the one being parsed when parsing failed.
+    CLI::App* command() const {
+        const auto parsed = app_.get_subcommands();
+        return parsed.empty() ? nullptr : parsed.back();
+    }
+
+    const CLI::App* subcommand(const std::string& name) const {
+        for (const CLI::App* command : {render_, check_, help_})
+            if (command->get_name() == name) return command;
+        return nullptr;
+    }
+
+    bool isCommand(const std::string& name) const { return subcommand(name) != nullptr; }
+
+    // The help of a command ("" for the program); empty when there is none.
+    std::string helpOf(const std::string& name) const {
+        const CLI::App* command = name.empty() ? &app_ : subcommand(name);
+        if (!command) return {};
+        const std::string usageName = command == &app_ ? "quorvel" : "quorvel " + name;
+        return app_.get_formatter()->make_help(command, usageName, CLI::AppFormatMode::Normal);
+    }
+
+    Command commandOf(const CLI::App* app) const {
+        if (app == render_) return Command::Render;
+        if (app == check_) return Command::Check;
+        return Command::Help;
+    }
+
+private:
+    CLI::App app_;
+    CLI::App* render_;
+    CLI::App* check_;
+    CLI::App* help_;
+    std::string helpTopic_;
+};
+
+// "quorvel render: PROBLEM" with where to read the options. CLI11 sometimes
+// starts its messages with the command's name: that is said once.
+std::string usageProblem(const std::string& command, std::string problem) {
+    if (!command.empty() && problem.rfind(command + ": ", 0) == 0) problem.erase(0, command.size() + 2);
+    const std::string who = command.empty() ? "quorvel" : "quorvel " + command;
+    return who + ": " + problem + "\nRun 'quorvel help" + (command.empty() ? "" : " " + command) +
+           "' for the options.\n";
+}
+
+CommandLine helpLine(std::string text) {
+    CommandLine line;
+    line.command = Command::Help;
+    line.message = std::move(text);
+    return line;
+}
+
+CommandLine problemLine(std::string message) {
+    CommandLine line;
+    line.message = std::move(message);
+    return line;
+}
 
 }  // namespace
 
-std::string parseRenderArguments(const std::vector<std::string>& args, RenderOptions& options) {
-    options = {};
-    ArgumentReader reader(args);
-    bool inputSeen[6] = {};
-    while (!reader.done()) {
-        const std::string arg = reader.take();
-        std::string value;
-        const auto wantValue = [&]() { return reader.value(value); };
-        if (arg == "-h" || arg == "--help") {
-            options.help = true;
-            return {};
-        } else if (arg == "--expr" || arg == "--expr-file" || arg == "--init" || arg == "--init-file") {
-            if (!wantValue()) return missingValue(arg);
-            const bool isExpr = arg.compare(0, 6, "--expr") == 0;
-            std::optional<std::string>& text = isExpr ? options.expr : options.init;
-            std::optional<std::string>& file = isExpr ? options.exprFile : options.initFile;
-            if (text || file)
-                return isExpr ? "give the Expr text once: --expr TEXT or --expr-file FILE"
-                              : "give the Init text once: --init TEXT or --init-file FILE";
-            const bool fromFile = arg.size() > 5 && arg.compare(arg.size() - 5, 5, "-file") == 0;
-            (fromFile ? file : text) = value;
-        } else if (arg == "--in") {
-            if (!wantValue()) return missingValue(arg);
-            InputSpec request;
-            if (std::string problem = parseInput(value, request); !problem.empty()) return problem;
-            if (inputSeen[request.input]) return std::string("input ") + kInputNames[request.input] + " is given twice";
-            inputSeen[request.input] = true;
-            options.inputs.push_back(request);
-        } else if (arg == "--rate") {
-            int64_t rate = 0;
-            if (!wantValue()) return missingValue(arg);
-            if (!parseInteger(value, rate) || rate < 1 || rate > kMaxRate)
-                return "--rate takes a whole number of samples per second, 1 to " + std::to_string(kMaxRate) +
-                       " (got \"" + value + "\")";
-            options.rate = static_cast<int32_t>(rate);
-        } else if (arg == "--seconds") {
-            double seconds = 0.0;
-            if (!wantValue()) return missingValue(arg);
-            if (!parseReal(value, seconds) || seconds <= 0.0)
-                return "--seconds takes a length above 0 (got \"" + value + "\")";
-            options.seconds = seconds;
-        } else if (arg == "--samples") {
-            int64_t samples = 0;
-            if (!wantValue()) return missingValue(arg);
-            if (!parseInteger(value, samples) || samples < 1 || samples > kMaxSamples)
-                return "--samples takes a whole number from 1 to " + std::to_string(kMaxSamples) + " (got \"" + value +
-                       "\")";
-            options.samples = samples;
-        } else if (arg == "--block") {
-            int64_t block = 0;
-            if (!wantValue()) return missingValue(arg);
-            if (!parseInteger(value, block) || block < 1 || block > kMaxBlock)
-                return "--block takes a whole number from 1 to " + std::to_string(kMaxBlock) + " (got \"" + value +
-                       "\")";
-            options.block = static_cast<int32_t>(block);
-        } else if (arg == "-o" || arg == "--output") {
-            if (!wantValue()) return missingValue(arg);
-            if (value.empty()) return arg + " needs a file name";
-            options.output = value;
-        } else if (arg == "--csv") {
-            if (reader.hasPendingValue()) return "--csv takes no value";
-            options.csv = true;
-        } else if (arg == "--module") {
-            if (!wantValue()) return missingValue(arg);
-            options.module = value;
-        } else {
-            return "unknown option \"" + arg + "\"";
-        }
+CommandLine readCommandLine(const std::vector<std::string>& args) {
+    CommandLine line;
+    Program program(line);
+    if (args.empty()) return problemLine(program.helpOf(""));
+    if (args[0].empty() || (args[0][0] != '-' && !program.isCommand(args[0])))
+        return problemLine(usageProblem("", "no command \"" + args[0] + "\""));
+    try {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+        program.app().parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        return helpLine(program.helpOf(program.command() ? program.command()->get_name() : ""));
+    } catch (const CLI::ParseError& error) {
+        return problemLine(usageProblem(program.command() ? program.command()->get_name() : "", error.what()));
     }
-    if (!options.expr && !options.exprFile) return "the Expr text is missing: give --expr TEXT or --expr-file FILE";
-    if (options.seconds && options.samples) return "give the length once: --seconds or --samples";
-    if (options.seconds) {
-        const double samples = std::round(*options.seconds * options.rate);
-        if (samples < 1.0) return "--seconds is shorter than one sample at this rate";
-        if (samples > static_cast<double>(kMaxSamples)) return "--seconds asks for more than 2147483647 samples";
-    }
-    return {};
-}
-
-std::string parseCheckArguments(const std::vector<std::string>& args, CheckOptions& options) {
-    options = {};
-    bool textsOnly = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!textsOnly && (arg == "-h" || arg == "--help")) {
-            options.help = true;
-            return {};
-        }
-        if (!textsOnly && arg == "--") {
-            textsOnly = true;
-        } else if (!textsOnly && (arg == "-f" || arg == "--file")) {
-            if (i + 1 >= args.size()) return arg + " needs a file name";
-            if (options.text || options.file) return "give one text: TEXT or -f FILE";
-            options.file = args[++i];
-        } else if (!textsOnly && arg.size() > 1 && arg[0] == '-' && arg.find_first_of(";=( ") == std::string::npos) {
-            return "unknown option \"" + arg + "\" (a text that starts with \"-\" goes after \"--\")";
-        } else {
-            if (options.text || options.file) return "give one text: TEXT or -f FILE";
-            options.text = arg;
-        }
-    }
-    if (!options.text && !options.file) return "the text is missing: give TEXT or -f FILE";
-    return {};
-}
-
-const char* programUsage() {
-    return "usage: quorvel COMMAND [OPTIONS]\n"
-           "\n"
-           "  quorvel render ...   render an expression through the Quorvel plug-in\n"
-           "  quorvel check ...    tell whether a text parses, and where it does not\n"
-           "  quorvel help COMMAND show the options of a command\n";
-}
-
-const char* renderUsage() {
-    return "usage: quorvel render (--expr TEXT | --expr-file FILE) [--init TEXT | --init-file FILE]\n"
-           "                      [--in INPUT=FILE.wav[:CHANNEL] | --in INPUT=NUMBER]...\n"
-           "                      [--rate HZ] [--seconds S | --samples N] [--block N]\n"
-           "                      [-o OUT.wav] [--csv] [--module PATH]\n"
-           "\n"
-           "Runs the texts in the quorvel.sem plug-in, as a host does, and prints per output\n"
-           "its peak, its RMS, how many samples are NaN or infinite and how many a failed\n"
-           "evaluation silenced.\n"
-           "\n"
-           "  --expr TEXT, --expr-file FILE   the Expr text (runs at every sample)\n"
-           "  --init TEXT, --init-file FILE   the Init text (runs once, at the first sample)\n"
-           "  --in u=FILE.wav[:CHANNEL]       feed input u (or v, w, x, y, z) from a WAV file,\n"
-           "                                  channel 1 unless given; silence after its end\n"
-           "  --in u=NUMBER                   feed input u a constant sample value\n"
-           "  --rate HZ                       sample rate, default 48000; input files must match\n"
-           "  --seconds S, --samples N        length; default: the longest input file, else 1 s\n"
-           "  --block N                       samples per processing block, default 256\n"
-           "  -o OUT.wav                      write out1, out2, out3 as three 32-bit float channels\n"
-           "  --csv                           print every sample as CSV on standard output\n"
-           "                                  (at most 100000 samples; the figures go to stderr)\n"
-           "  --module PATH                   the plug-in to load, default quorvel.sem next to quorvel\n"
-           "\n"
-           "Exit status: 0 rendered, 1 a file, the module or the output failed, 2 bad usage.\n";
-}
-
-const char* checkUsage() {
-    return "usage: quorvel check TEXT\n"
-           "       quorvel check -f FILE      (-f - reads standard input)\n"
-           "\n"
-           "Parses the text as the module would and prints the result code with what it\n"
-           "means; for a failure which statement failed and where it stands, on success\n"
-           "the variables the text reads, writes and creates.\n"
-           "\n"
-           "Exit status: 0 the text parses, 1 it does not, 2 bad usage or an unreadable file.\n";
+    line.command = program.commandOf(program.command());
+    if (line.command != Command::Help) return line;
+    const std::string help = program.helpOf(program.helpTopic());
+    if (help.empty()) return problemLine(usageProblem("help", "no command \"" + program.helpTopic() + "\""));
+    return helpLine(help);
 }
 
 }  // namespace quorvel::tools

@@ -1,34 +1,32 @@
 #include "render.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <memory>
-#include <system_error>
+#include <optional>
 #include <vector>
 
 #include "expr.h"
 #include "module_engine.h"
-#include "pins.h"
+#include "pin_names.h"
 #include "progress.h"
 #include "quorvel_host.h"
 #include "result_codes.h"
+#include "text_analysis.h"
+#include "text_file.h"
 #include "wav_io.h"
 
 namespace quorvel::tools {
 
 namespace {
 
-const char* inputName(int32_t k) { return kPins[pinIndex(PinRole::Input, k)].name; }
-const char* outputName(int32_t k) { return kPins[pinIndex(PinRole::Output, k)].name; }
+const char* pinName(int32_t pin) { return kPins[pin].name; }
 
+// Ends the render with a message and an exit status.
 struct Failure {
     std::string message;
+    int status = kExitFailed;
 };
 
 // One input as the render feeds it.
@@ -43,30 +41,67 @@ struct InputSource {
     }
 };
 
+using InputSources = InputSource[kInputCount];
+
 struct Texts {
     std::string expr;
     std::optional<std::string> init;
 };
 
-Texts loadTexts(const RenderOptions& options) {
-    Texts texts;
+// A text given inline, or read from its file with the file's notes told.
+std::string loadText(const std::optional<std::string>& given, const std::optional<std::string>& file, std::FILE* err) {
+    if (!file) return *given;
+    PinText pin;
     std::string error;
-    if (options.exprFile) {
-        if (!readTextFile(*options.exprFile, texts.expr, &error)) throw Failure{error};
-    } else {
-        texts.expr = *options.expr;
-    }
-    if (options.initFile) {
-        std::string init;
-        if (!readTextFile(*options.initFile, init, &error)) throw Failure{error};
-        texts.init = init;
-    } else if (options.init) {
-        texts.init = *options.init;
-    }
+    if (!readPinText(*file, pin, &error)) throw Failure{error};
+    for (const std::string& note : pin.notes) std::fprintf(err, "%s\n", note.c_str());
+    return pin.text;
+}
+
+Texts loadTexts(const RenderOptions& options, std::FILE* err) {
+    Texts texts;
+    texts.expr = loadText(options.expr, options.exprFile, err);
+    if (options.init || options.initFile) texts.init = loadText(options.init, options.initFile, err);
     return texts;
 }
 
-void loadInputs(const RenderOptions& options, InputSource (&sources)[6]) {
+// What `check` says about a text, for a text that does not parse.
+std::string parseReport(int32_t pin, const std::string& text) {
+    return std::string(pinName(pin)) + " does not parse, so nothing is rendered (a host would " +
+           (pin == kExprPin ? "play silence" : "run no Init") + "):\n" + formatReport(text, analyseText(text));
+}
+
+// Parses the texts in the engine run beside the plug-in, as the module
+// parses them; a text that does not parse ends the render.
+void parseTexts(ModuleEngine& shadow, const Texts& texts) {
+    std::string reports;
+    if (texts.init && shadow.parseInit(texts.init->c_str()) != EXPR_OK) reports += parseReport(kInitPin, *texts.init);
+    if (shadow.parseExpr(texts.expr.c_str()) != EXPR_OK) reports += parseReport(kExprPin, texts.expr);
+    if (!reports.empty()) throw Failure{reports.substr(0, reports.size() - 1)};
+}
+
+// A variable or constant printed in the CSV.
+struct Watch {
+    std::string name;
+    const double* value;
+};
+
+// Looked up after parsing, so that names the texts create are there.
+std::vector<Watch> findWatches(const ModuleEngine& shadow, const std::vector<std::string>& names) {
+    std::vector<Watch> watches;
+    for (const std::string& name : names) {
+        double* value = nullptr;
+        if (exprFindVariable(shadow.variables(), name.c_str(), &value) != EXPR_OK &&
+            exprFindVariable(shadow.constants(), name.c_str(), &value) != EXPR_OK)
+            throw Failure{"--watch " + name + ": the texts have no variable or constant " + name +
+                              " (a variable exists once a text names it; names are case-sensitive)",
+                          kExitUsage};
+        watches.push_back({name, value});
+    }
+    return watches;
+}
+
+void loadInputs(const RenderOptions& options, InputSources& sources) {
     for (const InputSpec& request : options.inputs) {
         InputSource& source = sources[request.input];
         if (request.constant) {
@@ -75,26 +110,29 @@ void loadInputs(const RenderOptions& options, InputSource (&sources)[6]) {
         }
         WavChannel channel;
         std::string error;
-        if (!readWavChannel(request.path, request.channel, channel, &error))
-            throw Failure{std::string("input ") + inputName(request.input) + ": " + error};
+        const std::string input = std::string("input ") + inputName(request.input) + ": ";
+        if (!readWavChannel(request.path, request.channel, channel, &error)) throw Failure{input + error};
         if (channel.rate != options.rate)
-            throw Failure{std::string("input ") + inputName(request.input) + ": " + request.path + " has a sample rate of " +
-                          std::to_string(channel.rate) + " Hz, but the render runs at " + std::to_string(options.rate) +
-                          " Hz (give --rate " + std::to_string(channel.rate) + ", or resample the file)"};
-        if (channel.samples.empty())
-            throw Failure{std::string("input ") + inputName(request.input) + ": " + request.path + " holds no samples"};
+            throw Failure{input + request.path + " has a sample rate of " + std::to_string(channel.rate) +
+                          " Hz, but the render runs at " + std::to_string(options.rate) + " Hz (give --rate " +
+                          std::to_string(channel.rate) + ", or resample the file)"};
+        if (channel.samples.empty()) throw Failure{input + request.path + " holds no samples"};
         source.constant = false;
         source.samples = std::move(channel.samples);
     }
 }
 
-int64_t renderLength(const RenderOptions& options, const InputSource (&sources)[6]) {
+int64_t renderLength(const RenderOptions& options, const InputSources& sources) {
     if (options.samples) return *options.samples;
     if (options.seconds) return static_cast<int64_t>(std::llround(*options.seconds * options.rate));
     int64_t longest = 0;
     for (const InputSource& source : sources)
         if (!source.constant) longest = std::max<int64_t>(longest, static_cast<int64_t>(source.samples.size()));
     return longest > 0 ? longest : options.rate;
+}
+
+std::string modulePath(const RenderOptions& options) {
+    return options.module.empty() ? host::moduleNextToExecutable() : options.module;
 }
 
 // The plug-in, loaded and opened with its texts, as a host sets it up.
@@ -105,7 +143,7 @@ struct PlugIn {
 
 PlugIn loadPlugIn(const RenderOptions& options, const Texts& texts) {
     PlugIn plugIn;
-    const std::string path = options.module.empty() ? host::moduleNextToExecutable() : options.module;
+    const std::string path = modulePath(options);
     std::string error;
     plugIn.library = host::Library::load(path, &error);
     if (!plugIn.library) throw Failure{"cannot load the plug-in " + path + ": " + error};
@@ -125,7 +163,14 @@ PlugIn loadPlugIn(const RenderOptions& options, const Texts& texts) {
 
 bool sameSample(float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
-void printCsvHeader(std::FILE* out) { std::fputs("sample,time,out1,out2,out3\n", out); }
+// ---- CSV ------------------------------------------------------------------------------
+
+void printCsvHeader(std::FILE* out, const std::vector<Watch>& watches) {
+    std::string header = "sample,time";
+    for (int32_t k = 0; k < kOutputCount; ++k) header += std::string(",") + outputName(k);
+    for (const Watch& watch : watches) header += "," + watch.name;
+    std::fprintf(out, "%s\n", header.c_str());
+}
 
 // NaN without the sign the C library may print for it.
 std::string csvNumber(double value) {
@@ -135,70 +180,116 @@ std::string csvNumber(double value) {
     return text;
 }
 
-void printCsvRow(std::FILE* out, int64_t n, int32_t rate, const float* values) {
-    std::fprintf(out, "%lld,%s,%s,%s,%s\n", static_cast<long long>(n), csvNumber(static_cast<double>(n) / rate).c_str(),
-                 csvNumber(values[0]).c_str(), csvNumber(values[1]).c_str(), csvNumber(values[2]).c_str());
+// The shortest text that reads back as the same double.
+std::string csvDouble(double value) {
+    if (std::isnan(value)) return "nan";
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
 }
 
-RenderSummary renderThrough(PlugIn& plugIn, const RenderOptions& options, const Texts& texts,
-                            const InputSource (&sources)[6], int64_t total, WavWriter* writer, std::FILE* csv,
-                            std::FILE* err) {
-    RenderSummary summary;
-    summary.samples = total;
-    summary.hasInit = texts.init.has_value();
+void printCsvRow(std::FILE* out, int64_t n, int32_t rate, const float* outputs, const std::vector<Watch>& watches) {
+    std::string row = std::to_string(n) + "," + csvNumber(static_cast<double>(n) / rate);
+    for (int32_t k = 0; k < kOutputCount; ++k) row += "," + csvNumber(outputs[k]);
+    for (const Watch& watch : watches) row += "," + csvDouble(*watch.value);
+    std::fprintf(out, "%s\n", row.c_str());
+}
 
-    // The engine beside the plug-in, only to learn why a sample was silent.
-    ModuleEngine shadow;
-    shadow.restart(static_cast<float>(options.rate));
-    if (texts.init) summary.initParse = shadow.parseInit(texts.init->c_str());
-    summary.exprParse = shadow.parseExpr(texts.expr.c_str());
+// ---- Rendering ------------------------------------------------------------------------
 
-    const std::size_t block = static_cast<std::size_t>(options.block);
-    std::vector<float> inputs[kInputCount], outputs[kOutputCount], expected[kOutputCount];
-    std::vector<int32_t> codes(block);
-    for (auto& buffer : inputs) buffer.assign(block, 0.0f);
-    for (auto& buffer : outputs) buffer.assign(block, 0.0f);
-    for (auto& buffer : expected) buffer.assign(block, 0.0f);
-    std::vector<float> interleaved(block * 3);
-    const float* in[kInputCount];
-    float* out[kOutputCount];
-    float* shadowOut[kOutputCount];
-    for (int k = 0; k < kInputCount; ++k) in[k] = inputs[k].data();
-    for (int k = 0; k < kOutputCount; ++k) out[k] = outputs[k].data();
-    for (int k = 0; k < kOutputCount; ++k) shadowOut[k] = expected[k].data();
+// Where the samples go besides the figures.
+struct Sinks {
+    WavWriter* writer = nullptr;  // null: no file
+    std::FILE* csv = nullptr;     // null: no CSV
+    std::vector<Watch> watches;
+};
 
-    ProgressBar progress(err, total);
-    std::string error;
-    for (int64_t done = 0; done < total;) {
-        const int32_t count = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(block), total - done));
-        for (int k = 0; k < 6; ++k)
-            for (int32_t i = 0; i < count; ++i) inputs[k][i] = sources[k].at(done + i);
-        plugIn.instance->processBlock(in, out, count);
-        shadow.process(in, shadowOut, 0, static_cast<std::size_t>(count), true, codes.data());
-
-        for (int32_t i = 0; i < count; ++i) {
-            const int32_t code = codes[static_cast<std::size_t>(i)];
-            if (code != EXPR_OK) {
-                ++summary.silenced;
-                ++summary.silencedBy[code];
-            }
-            const float actual[3] = {outputs[0][i], outputs[1][i], outputs[2][i]};
-            bool agrees = true;
-            for (int k = 0; k < 3; ++k) {
-                summary.outputs[k].add(actual[k]);
-                interleaved[static_cast<std::size_t>(i) * 3 + k] = actual[k];
-                agrees &= sameSample(actual[k], expected[k][i]);
-            }
-            if (!agrees) ++summary.disagreements;
-            if (csv) printCsvRow(csv, done + i, options.rate, actual);
+// Runs the plug-in and, beside it, the engine that tells why a sample was
+// silent and what a watched variable holds, block by block.
+class Renderer {
+public:
+    Renderer(PlugIn& plugIn, ModuleEngine& shadow, const RenderOptions& options, const InputSources& sources,
+             Sinks& sinks)
+        : plugIn_(plugIn), shadow_(shadow), options_(options), sources_(sources), sinks_(sinks) {
+        const std::size_t block = static_cast<std::size_t>(options.block);
+        for (int32_t k = 0; k < kInputCount; ++k) {
+            inputs_[k].assign(block, 0.0f);
+            in_[k] = inputs_[k].data();
         }
-        if (writer && !writer->write(interleaved.data(), count, &error)) throw Failure{error};
-        done += count;
-        progress.update(done);
+        for (int32_t k = 0; k < kOutputCount; ++k) {
+            outputs_[k].assign(block, 0.0f);
+            expected_[k].assign(block, 0.0f);
+            out_[k] = outputs_[k].data();
+            shadowOut_[k] = expected_[k].data();
+        }
+        interleaved_.assign(block * kOutputCount, 0.0f);
     }
-    progress.finish();
-    return summary;
-}
+
+    RenderSummary run(int64_t total, std::FILE* err) {
+        summary_ = {};
+        summary_.samples = total;
+        ProgressBar progress(err, total);
+        for (int64_t done = 0; done < total;) {
+            const int32_t count = static_cast<int32_t>(std::min<int64_t>(options_.block, total - done));
+            renderBlock(done, count);
+            done += count;
+            progress.update(done);
+        }
+        progress.finish();
+        return summary_;
+    }
+
+private:
+    void renderBlock(int64_t first, int32_t count) {
+        for (int32_t k = 0; k < kInputCount; ++k)
+            for (int32_t i = 0; i < count; ++i) inputs_[k][i] = sources_[k].at(first + i);
+        plugIn_.instance->processBlock(in_, out_, count);
+        // The engine runs one sample at a time, so that a watched value can be
+        // read after each; a stopped Expr silences the rest of its block, as
+        // in one call for the whole block.
+        bool evaluate = true;
+        for (int32_t i = 0; i < count; ++i) {
+            int32_t code = EXPR_OK;
+            shadow_.process(in_, shadowOut_, static_cast<std::size_t>(i), static_cast<std::size_t>(i) + 1, evaluate,
+                            &code);
+            evaluate = evaluate && code != EXPR_ERR_ABORTED;
+            account(first + i, i, code);
+        }
+        std::string error;
+        if (sinks_.writer && !sinks_.writer->write(interleaved_.data(), count, &error)) throw Failure{error};
+    }
+
+    // Sample i of the block, number n of the render.
+    void account(int64_t n, int32_t i, int32_t code) {
+        if (code != EXPR_OK) {
+            ++summary_.silenced;
+            ++summary_.silencedBy[code];
+        }
+        float actual[kOutputCount];
+        bool agrees = true;
+        for (int32_t k = 0; k < kOutputCount; ++k) {
+            actual[k] = outputs_[k][i];
+            summary_.outputs[k].add(actual[k]);
+            interleaved_[static_cast<std::size_t>(i) * kOutputCount + k] = actual[k];
+            agrees = agrees && sameSample(actual[k], expected_[k][i]);
+        }
+        if (!agrees) ++summary_.disagreements;
+        if (sinks_.csv) printCsvRow(sinks_.csv, n, options_.rate, actual, sinks_.watches);
+    }
+
+    PlugIn& plugIn_;
+    ModuleEngine& shadow_;
+    const RenderOptions& options_;
+    const InputSources& sources_;
+    Sinks& sinks_;
+    RenderSummary summary_;
+    std::vector<float> inputs_[kInputCount], outputs_[kOutputCount], expected_[kOutputCount], interleaved_;
+    const float* in_[kInputCount];
+    float* out_[kOutputCount];
+    float* shadowOut_[kOutputCount];
+};
+
+// ---- The figures ----------------------------------------------------------------------
 
 std::string secondsText(int64_t samples, int32_t rate) {
     char text[64];
@@ -206,36 +297,47 @@ std::string secondsText(int64_t samples, int32_t rate) {
     return text;
 }
 
-void printSummary(std::FILE* out, const RenderOptions& options, const RenderSummary& summary,
-                  const std::string& modulePath) {
+void printFullScaleNotes(std::FILE* out, const RenderSummary& summary) {
+    for (int32_t k = 0; k < kOutputCount; ++k) {
+        const OutputFigures& figures = summary.outputs[k];
+        if (figures.overFullScale == 0) continue;
+        std::fprintf(out,
+                     "note: %s passes full scale (|sample| > 1.0) at %lld of %lld samples, up to %s: a sound card or a "
+                     "16-bit file clips it there (%s = 10 is full scale)\n",
+                     outputName(k), static_cast<long long>(figures.overFullScale),
+                     static_cast<long long>(summary.samples), levelText(figures.peak).c_str(), outputName(k));
+    }
+}
+
+void printSummary(std::FILE* out, const RenderOptions& options, const RenderSummary& summary) {
     std::fprintf(out, "rendered %lld samples (%s at %d Hz, blocks of %d) through %s\n",
                  static_cast<long long>(summary.samples), secondsText(summary.samples, options.rate).c_str(),
-                 options.rate, options.block, modulePath.c_str());
+                 options.rate, options.block, modulePath(options).c_str());
     if (!options.output.empty())
-        std::fprintf(out, "wrote %s: out1, out2, out3 as 3 channels of 32-bit float\n", options.output.c_str());
-    std::fprintf(out, "%-6s %-22s %-22s %9s %9s\n", "output", "peak", "RMS", "NaN/inf", "silenced");
-    for (int k = 0; k < 3; ++k) {
+        std::fprintf(out, "wrote %s: %s as %d channels of 32-bit float\n", options.output.c_str(),
+                     pinNames(PinRole::Output, ", ").c_str(), kOutputCount);
+    std::fprintf(out, "%-6s %-22s %-22s %9s %9s %9s\n", "output", "peak", "RMS", "NaN/inf", "silenced", ">1.0");
+    for (int32_t k = 0; k < kOutputCount; ++k) {
         const OutputFigures& figures = summary.outputs[k];
-        std::fprintf(out, "%-6s %-22s %-22s %9lld %9lld\n", outputName(k), levelText(figures.peak).c_str(),
+        std::fprintf(out, "%-6s %-22s %-22s %9lld %9lld %9lld\n", outputName(k), levelText(figures.peak).c_str(),
                      levelText(figures.rms()).c_str(), static_cast<long long>(figures.nonFinite),
-                     static_cast<long long>(summary.silenced));
+                     static_cast<long long>(summary.silenced), static_cast<long long>(figures.overFullScale));
     }
-    if (summary.exprParse != EXPR_OK) {
-        std::fprintf(out, "Expr does not parse, so every sample is silent: %s\n"
-                          "  (quorvel check shows where)\n",
-                     resultCodeLine(summary.exprParse).c_str());
-    } else {
-        for (const auto& [code, count] : summary.silencedBy)
-            std::fprintf(out, "%lld samples silenced by %s\n", static_cast<long long>(count),
-                         resultCodeLine(code).c_str());
-    }
-    if (summary.hasInit && summary.initParse != EXPR_OK)
-        std::fprintf(out, "Init does not parse, so it does nothing: %s\n", resultCodeLine(summary.initParse).c_str());
+    for (const auto& [code, count] : summary.silencedBy)
+        std::fprintf(out, "%lld samples silenced by %s\n", static_cast<long long>(count), resultCodeLine(code).c_str());
+    printFullScaleNotes(out, summary);
     if (summary.disagreements > 0)
         std::fprintf(out,
                      "note: at %lld samples the plug-in's output differs from the engine run beside it (randomize "
                      "reads the clock); the silenced count may be off there\n",
                      static_cast<long long>(summary.disagreements));
+}
+
+void checkCsvLength(const RenderOptions& options, int64_t total) {
+    if (options.csv && total > kMaxCsvSamples)
+        throw Failure{"--csv prints at most " + std::to_string(kMaxCsvSamples) + " samples; this render has " +
+                          std::to_string(total) + " (give --samples or --seconds)",
+                      kExitUsage};
 }
 
 }  // namespace
@@ -245,10 +347,11 @@ void OutputFigures::add(float sample) {
         ++nonFinite;
         return;
     }
-    const double value = static_cast<double>(sample);
-    peak = std::max(peak, std::fabs(value));
+    const double value = std::fabs(static_cast<double>(sample));
+    peak = std::max(peak, value);
     sumOfSquares += value * value;
     ++finite;
+    if (value > 1.0) ++overFullScale;
 }
 
 double OutputFigures::rms() const { return finite > 0 ? std::sqrt(sumOfSquares / static_cast<double>(finite)) : 0.0; }
@@ -262,57 +365,37 @@ std::string levelText(double level) {
     return text;
 }
 
-bool readTextFile(const std::string& path, std::string& text, std::string* error) {
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
-    }
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        *error = "cannot read " + path + ": it is a directory";
-        return false;
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        *error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        *error = "cannot read " + path;
-        return false;
-    }
-    return true;
-}
-
 int runRender(const RenderOptions& options, std::FILE* out, std::FILE* err) {
-    std::FILE* figures = options.csv ? err : out;
     try {
-        const Texts texts = loadTexts(options);
-        InputSource sources[6];
+        const Texts texts = loadTexts(options, err);
+        ModuleEngine shadow;
+        shadow.restart(static_cast<float>(options.rate));
+        parseTexts(shadow, texts);
+        Sinks sinks;
+        sinks.watches = findWatches(shadow, options.watches);
+        InputSources sources;
         loadInputs(options, sources);
         const int64_t total = renderLength(options, sources);
-        if (options.csv && total > kMaxCsvSamples) {
-            std::fprintf(err, "quorvel render: --csv prints at most %lld samples; this render has %lld (give "
-                              "--samples or --seconds)\n",
-                         static_cast<long long>(kMaxCsvSamples), static_cast<long long>(total));
-            return kExitUsage;
-        }
+        checkCsvLength(options, total);
+
         PlugIn plugIn = loadPlugIn(options, texts);
         WavWriter writer;
         std::string error;
-        if (!options.output.empty() && !writer.open(options.output, options.rate, 3, total, &error)) throw Failure{error};
-        if (options.csv) printCsvHeader(out);
-        const RenderSummary summary =
-            renderThrough(plugIn, options, texts, sources, total, options.output.empty() ? nullptr : &writer,
-                          options.csv ? out : nullptr, err);
-        if (!options.output.empty() && !writer.commit(&error)) throw Failure{error};
-        printSummary(figures, options, summary,
-                     options.module.empty() ? host::moduleNextToExecutable() : options.module);
+        if (!options.output.empty()) {
+            if (!writer.open(options.output, options.rate, kOutputCount, total, &error)) throw Failure{error};
+            sinks.writer = &writer;
+        }
+        if (options.csv) {
+            sinks.csv = out;
+            printCsvHeader(out, sinks.watches);
+        }
+        const RenderSummary summary = Renderer(plugIn, shadow, options, sources, sinks).run(total, err);
+        if (sinks.writer && !writer.commit(&error)) throw Failure{error};
+        printSummary(options.csv ? err : out, options, summary);
         return kExitOk;
     } catch (const Failure& failure) {
         std::fprintf(err, "quorvel render: %s\n", failure.message.c_str());
-        return kExitFailed;
+        return failure.status;
     }
 }
 

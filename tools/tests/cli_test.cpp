@@ -29,10 +29,11 @@ std::string quoted(const std::string& arg) {
     return out + "'";
 }
 
-ProgramRun quorvel(const std::vector<std::string>& args, const std::string& redirect = "2>&1") {
+ProgramRun quorvel(const std::vector<std::string>& args, const std::string& redirect = "2>&1",
+                   const std::string& input = "/dev/null") {
     std::string command = quoted(quorvel::host::moduleNextToExecutable("quorvel"));
     for (const std::string& arg : args) command += " " + quoted(arg);
-    command += " " + redirect + " </dev/null";
+    command += " " + redirect + " <" + quoted(input);
     ProgramRun run{-1, {}};
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -157,10 +158,130 @@ TEST_F(Cli, RenderCountsSilencedAndNonFiniteSamples) {
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("      300       100"), std::string::npos) << run.output;  // out2: NaN, silenced
     EXPECT_NE(run.output.find("100 samples silenced by EXPR_ERR_MATH"), std::string::npos) << run.output;
+}
 
-    const ProgramRun unparsed = quorvel({"render", "--expr", "out1 = 1", "--samples", "10"});
-    EXPECT_EQ(unparsed.status, 0);
-    EXPECT_NE(unparsed.output.find("Expr does not parse"), std::string::npos) << unparsed.output;
+TEST_F(Cli, RenderKeepsTheModulesBlockRuleForAStoppedExpr) {
+    // Stopped at sample 3: the rest of that 16-sample block is silent, in the
+    // plug-in and in the engine beside it alike.
+    const ProgramRun run = quorvel({"render", "--expr", "out1 = 1 + if(equal(sample, 3), for(i = 0, 1, 0, 0), 0);",
+                                    "--samples", "64", "--block", "16"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("13 samples silenced by EXPR_ERR_ABORTED"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("differs"), std::string::npos) << run.output;
+}
+
+TEST_F(Cli, ATextThatDoesNotParseEndsTheRenderWithCheckReport) {
+    const std::string out = file("out.wav");
+    struct Case {
+        std::vector<std::string> texts;
+        const char* said;    // which text
+        const char* report;  // a part of check's report
+    };
+    const Case cases[] = {
+        {{"--expr", "out1 = 1"}, "Expr does not parse", "statement 1, line 1, column 1: out1 = 1"},
+        {{"--expr", "out1 = 1;", "--init", "a = 2 % 3;"}, "Init does not parse", "EXPR_ERR_CHARACTER"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"render", "-o", out};
+        args.insert(args.end(), c.texts.begin(), c.texts.end());
+        const ProgramRun run = quorvel(args);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find(c.said), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(c.report), std::string::npos) << run.output;
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+TEST_F(Cli, TheOutputMustBeNamedAsAWavFile) {
+    for (const auto& [name, status] : {std::pair{"out.flac", 2}, std::pair{"out.wav.txt", 2}, std::pair{"wav", 2},
+                                       std::pair{"OUT.Wav", 0}}) {
+        const ProgramRun run = quorvel({"render", "--expr", "out1 = 1;", "--samples", "1", "-o", file(name)});
+        EXPECT_EQ(run.status, status) << name << ": " << run.output;
+        EXPECT_EQ(fs::exists(file(name)), status == 0) << name;
+        if (status != 0) {
+            EXPECT_NE(run.output.find("its name ends in .wav"), std::string::npos) << run.output;
+        }
+    }
+}
+
+TEST_F(Cli, EveryRenderOptionStillWorks) {
+    const std::string expr = writeText("expr.txt", "out1 = k; out2 = u; out3 = v;");
+    const std::string init = writeText("init.txt", "k = 3;");
+    const std::string input = writeWav("in.wav", 4000, 1, {0.5f, 0.25f});
+    const std::string module = quorvel::host::moduleNextToExecutable();
+    struct Case {
+        std::vector<std::string> args;
+        std::string csv;  // standard output
+    };
+    const Case cases[] = {
+        {{"--expr-file", expr, "--init-file", init, "--in", "u=" + input, "--in", "v=-0.5", "--rate", "4000"},
+         "sample,time,out1,out2,out3\n0,0,0.300000012,0.5,-0.5\n1,0.00025,0.300000012,0.25,-0.5\n"},
+        {{"--expr", "out1 = k + sample;", "--init", "k = 1;", "--seconds", "0.0005", "--rate", "4000", "--block", "1",
+          "--module", module},
+         "sample,time,out1,out2,out3\n0,0,0.100000001,0,0\n1,0.00025,0.200000003,0,0\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"render", "--csv"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const ProgramRun run = quorvel(args, "2>/dev/null");
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.output, c.csv);
+    }
+}
+
+TEST_F(Cli, WatchAddsAColumnPerNameWithItsValueAfterEachSample) {
+    const ProgramRun run = quorvel({"render", "--init", "step = 0.5;", "--expr", "n = n + step; out1 = n;", "--samples",
+                                    "3", "--csv", "--watch", "n", "--watch", "step", "--watch", "sample"},
+                                   "2>/dev/null");
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(run.output,
+              "sample,time,out1,out2,out3,n,step,sample\n"
+              "0,0,0.0500000007,0,0,0.5,0.5,0\n"
+              "1,2.08333333e-05,0.100000001,0,0,1,0.5,1\n"
+              "2,4.16666667e-05,0.150000006,0,0,1.5,0.5,2\n");
+
+    const ProgramRun unknown = quorvel({"render", "--expr", "out1 = n;", "--csv", "--watch", "N"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.output.find("--watch N: the texts have no variable or constant N"), std::string::npos)
+        << unknown.output;
+}
+
+TEST_F(Cli, FullScaleIsNotedAndCountedPerOutput) {
+    const ProgramRun run =
+        quorvel({"render", "--expr", "out1 = if(below(sample, 3), -15, 5); out2 = 10; out3 = 10.5;", "--samples", "10"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("note: out1 passes full scale (|sample| > 1.0) at 3 of 10 samples, up to 1.5"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("note: out2"), std::string::npos) << run.output;  // exactly 1.0 is full scale, not past it
+    EXPECT_NE(run.output.find("note: out3 passes full scale (|sample| > 1.0) at 10 of 10 samples"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("0         0         3\n"), std::string::npos) << run.output;  // out1's count column
+}
+
+TEST_F(Cli, FilesLoseTheirByteOrderMarkAndTellOfAZeroByte) {
+    const std::string marked = writeText("marked.txt", "\xEF\xBB\xBFout1 = 2;");
+    const std::string cut = writeText("cut.txt", std::string("out1 = 3;\n\0 out1 = 4;", 21));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"check", "-f", marked}, {"render", "--expr-file", marked, "--samples", "1"}}) {
+        const ProgramRun run = quorvel(args);
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("marked.txt starts with a UTF-8 byte-order mark; it is skipped"), std::string::npos)
+            << run.output;
+    }
+    const ProgramRun render = quorvel({"render", "--expr-file", marked, "--samples", "1", "--csv"}, "2>/dev/null");
+    EXPECT_EQ(render.output, "sample,time,out1,out2,out3\n0,0,0.200000003,0,0\n");
+
+    const ProgramRun check = quorvel({"check", "-f", "-"}, "2>&1", cut);
+    EXPECT_EQ(check.status, 0) << check.output;
+    EXPECT_NE(check.output.find("note: standard input: a zero byte at line 2, column 1 ends the text for the module, "
+                                "which never sees the 10 bytes after it"),
+              std::string::npos)
+        << check.output;
+    const ProgramRun played = quorvel({"render", "--expr-file", cut, "--samples", "1", "--csv"}, "2>&1");
+    EXPECT_NE(played.output.find("0,0,0.300000012,0,0"), std::string::npos) << played.output;
+    EXPECT_NE(played.output.find("cut.txt: a zero byte"), std::string::npos) << played.output;
 }
 
 TEST_F(Cli, FailedRendersSayWhyAndLeaveNoOutput) {
@@ -173,8 +294,9 @@ TEST_F(Cli, FailedRendersSayWhyAndLeaveNoOutput) {
         const char* message;
     };
     const std::vector<Case> cases = {
-        {{"--expr", "out1 = u;", "--bogus"}, 2, "unknown option"},
+        {{"--expr", "out1 = u;", "--bogus"}, 2, "quorvel render: The following argument was not expected: --bogus"},
         {{"--expr", "out1 = u;", "--rate", "fast"}, 2, "--rate"},
+        {{"--expr", "out1 = u;", "--watch", "a"}, 2, "--watch requires --csv"},
         {{"--init", "a = 1;"}, 2, "Expr text is missing"},
         {{"--expr", "out1 = u;", "--csv", "--seconds", "10"}, 2, "--csv prints at most"},
         {{"--expr-file", file("missing.txt")}, 1, "cannot read"},

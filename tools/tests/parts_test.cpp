@@ -11,6 +11,7 @@
 #include "pins.h"
 #include "quorvel_host.h"
 #include "text_analysis.h"
+#include "text_file.h"
 
 namespace {
 
@@ -18,56 +19,67 @@ using namespace quorvel::tools;
 
 // ---- Command lines -------------------------------------------------------------
 
-struct RenderLine {
+CommandLine render(std::vector<std::string> args) {
+    args.insert(args.begin(), "render");
+    return readCommandLine(args);
+}
+
+struct BadLine {
     std::vector<std::string> args;
-    const char* problem;  // a part of the message, or nullptr when the line is good
+    const char* problem;  // a part of the message
 };
 
-TEST(RenderArguments, BadLinesAreRefusedWithAReason) {
-    const RenderLine lines[] = {
+TEST(CommandLine, BadRenderLinesAreRefusedWithAReason) {
+    const BadLine lines[] = {
         {{}, "Expr text is missing"},
         {{"--init", "a=1;"}, "Expr text is missing"},
-        {{"--expr", "a;", "--expr-file", "f"}, "once"},
-        {{"--expr"}, "needs a value"},
+        {{"--expr", "a;", "--expr-file", "f"}, "excludes"},
+        {{"--expr", "a;", "--expr", "b;"}, "--expr"},
+        {{"--expr"}, "--expr"},
         {{"--expr", "a;", "--rate", "44.1"}, "--rate"},
         {{"--expr", "a;", "--rate", "0"}, "--rate"},
         {{"--expr", "a;", "--seconds", "-1"}, "--seconds"},
         {{"--expr", "a;", "--seconds", "nan"}, "--seconds"},
         {{"--expr", "a;", "--samples", "0"}, "--samples"},
-        {{"--expr", "a;", "--samples", "1", "--seconds", "1"}, "once"},
+        {{"--expr", "a;", "--samples", "1", "--seconds", "1"}, "excludes"},
         {{"--expr", "a;", "--block", "0"}, "--block"},
         {{"--expr", "a;", "--block", "100000"}, "--block"},
-        {{"--expr", "a;", "--in", "q=1"}, "u v w x y z"},
-        {{"--expr", "a;", "--in", "u"}, "u v w x y z"},
+        {{"--expr", "a;", "--in", "q=1"}, "INPUT one of"},
+        {{"--expr", "a;", "--in", "u"}, "INPUT one of"},
         {{"--expr", "a;", "--in", "u="}, "missing"},
         {{"--expr", "a;", "--in", "u=1", "--in", "u=2"}, "twice"},
         {{"--expr", "a;", "--in", "u=f.wav:0"}, "channel"},
-        {{"--expr", "a;", "--csv=1"}, "no value"},
-        {{"--expr", "a;", "--frobnicate"}, "unknown option"},
+        {{"--expr", "a;", "--csv=1"}, "flag override"},
+        {{"--expr", "a;", "--frobnicate"}, "--frobnicate"},
         {{"--expr", "a;", "-o", ""}, "file name"},
+        {{"--expr", "a;", "-o", "out.mp3"}, ".wav"},
+        {{"--expr", "a;", "-o", "wav"}, ".wav"},
+        {{"--expr", "a;", "--watch", "n"}, "--csv"},
         {{"--expr", "a;", "--rate", "8000", "--seconds", "0.00001"}, "shorter than one sample"},
     };
-    for (const RenderLine& line : lines) {
-        RenderOptions options;
-        const std::string problem = parseRenderArguments(line.args, options);
-        EXPECT_NE(problem.find(line.problem), std::string::npos)
-            << "args " << ::testing::PrintToString(line.args) << " gave \"" << problem << "\"";
+    for (const BadLine& line : lines) {
+        const CommandLine read = render(line.args);
+        EXPECT_EQ(read.command, Command::None) << ::testing::PrintToString(line.args);
+        EXPECT_NE(read.message.find(line.problem), std::string::npos)
+            << "args " << ::testing::PrintToString(line.args) << " gave \"" << read.message << "\"";
+        EXPECT_NE(read.message.find("quorvel help render"), std::string::npos) << read.message;
     }
 }
 
-TEST(RenderArguments, GoodLinesAreRead) {
-    RenderOptions options;
-    ASSERT_EQ(parseRenderArguments({"--expr=out1=u;", "--init-file", "i.txt", "--in", "u=a.wav:2", "--in", "v=0.25",
-                                    "--in", "w=C:/x.wav", "--rate", "44100", "--seconds", "0.5", "--block=64", "-o",
-                                    "o.wav", "--csv"},
-                                   options),
-              "");
+TEST(CommandLine, GoodRenderLinesAreRead) {
+    const CommandLine read =
+        render({"--expr=out1=u;", "--init-file", "i.txt", "--in", "u=a.wav:2", "--in", "v=0.25", "--in", "w=C:/x.wav",
+                "--rate", "44100", "--seconds", "0.5", "--block=64", "-o", "o.WAV", "--csv", "--watch", "n", "--watch",
+                "phase", "--module", "m.sem"});
+    ASSERT_EQ(read.command, Command::Render) << read.message;
+    const RenderOptions& options = read.render;
     EXPECT_EQ(*options.expr, "out1=u;");
     EXPECT_EQ(*options.initFile, "i.txt");
     ASSERT_EQ(options.inputs.size(), 3u);
     EXPECT_EQ(options.inputs[0].input, 0);
     EXPECT_EQ(options.inputs[0].path, "a.wav");
     EXPECT_EQ(options.inputs[0].channel, 2);
+    EXPECT_EQ(options.inputs[1].input, 1);
     EXPECT_TRUE(options.inputs[1].constant);
     EXPECT_FLOAT_EQ(options.inputs[1].value, 0.25f);
     EXPECT_EQ(options.inputs[2].path, "C:/x.wav");  // a colon not followed by a channel number stays in the name
@@ -75,24 +87,67 @@ TEST(RenderArguments, GoodLinesAreRead) {
     EXPECT_EQ(options.rate, 44100);
     EXPECT_DOUBLE_EQ(*options.seconds, 0.5);
     EXPECT_EQ(options.block, 64);
-    EXPECT_EQ(options.output, "o.wav");
+    EXPECT_EQ(options.output, "o.WAV");
     EXPECT_TRUE(options.csv);
+    EXPECT_EQ(options.watches, (std::vector<std::string>{"n", "phase"}));
+    EXPECT_EQ(options.module, "m.sem");
 }
 
-TEST(CheckArguments, OneTextOrOneFile) {
-    CheckOptions options;
-    EXPECT_EQ(parseCheckArguments({"a=1;"}, options), "");
-    EXPECT_EQ(*options.text, "a=1;");
-    EXPECT_EQ(parseCheckArguments({"-f", "x.txt"}, options), "");
-    EXPECT_EQ(*options.file, "x.txt");
-    EXPECT_EQ(parseCheckArguments({"--", "-a;"}, options), "");
-    EXPECT_EQ(*options.text, "-a;");
-    EXPECT_EQ(parseCheckArguments({"out1 = -u;"}, options), "");
-    EXPECT_NE(parseCheckArguments({}, options), "");
-    EXPECT_NE(parseCheckArguments({"a;", "b;"}, options), "");
-    EXPECT_NE(parseCheckArguments({"a;", "-f", "x"}, options), "");
-    EXPECT_NE(parseCheckArguments({"-f"}, options), "");
-    EXPECT_NE(parseCheckArguments({"-x"}, options), "");
+TEST(CommandLine, CheckTakesOneTextOrOneFile) {
+    const auto check = [](std::vector<std::string> args) {
+        args.insert(args.begin(), "check");
+        return readCommandLine(args);
+    };
+    EXPECT_EQ(*check({"a=1;"}).check.text, "a=1;");
+    EXPECT_EQ(*check({"-f", "x.txt"}).check.file, "x.txt");
+    EXPECT_EQ(*check({"-f", "-"}).check.file, "-");
+    EXPECT_EQ(*check({"--", "-a;"}).check.text, "-a;");
+    EXPECT_EQ(*check({"out1 = -u;"}).check.text, "out1 = -u;");
+    using Args = std::vector<std::string>;
+    for (const Args& bad : {Args{}, Args{"a;", "b;"}, Args{"a;", "-f", "x"}, Args{"-f"}, Args{"-x"}})
+        EXPECT_EQ(check(bad).command, Command::None) << ::testing::PrintToString(bad);
+}
+
+TEST(CommandLine, HelpNamesEveryOptionAndTheInputScaling) {
+    const CommandLine help = readCommandLine({"help", "render"});
+    ASSERT_EQ(help.command, Command::Help);
+    for (const char* option : {"--expr", "--expr-file", "--init", "--init-file", "--in", "--rate", "--seconds",
+                               "--samples", "--block", "--output", "--csv", "--watch", "--module"})
+        EXPECT_NE(help.message.find(option), std::string::npos) << option;
+    EXPECT_NE(help.message.find("the text reads ten times it"), std::string::npos) << help.message;
+    EXPECT_EQ(readCommandLine({"render", "--help"}).message, help.message);
+    EXPECT_NE(readCommandLine({"help", "check"}).message.find("-f"), std::string::npos);
+    EXPECT_EQ(readCommandLine({"help", "nothing"}).command, Command::None);
+    EXPECT_EQ(readCommandLine({"nothing"}).command, Command::None);
+}
+
+// ---- Texts from files ----------------------------------------------------------------
+
+TEST(PinText, SkipsAByteOrderMarkAndNamesTextAfterAZeroByte) {
+    struct Case {
+        std::string raw;
+        std::string text;                // what the module is given
+        std::vector<std::string> notes;  // a part of each note
+    };
+    const std::string mark = "\xEF\xBB\xBF";
+    const Case cases[] = {
+        {"a = 1;", "a = 1;", {}},
+        {mark + "a = 1;", "a = 1;", {"f.txt starts with a UTF-8 byte-order mark"}},
+        {"a = 1;" + mark, "a = 1;" + mark, {}},  // only at the start: elsewhere the module refuses it
+        {std::string("a = 1;\nb\0 = 2;", 14), std::string("a = 1;\nb\0 = 2;", 14),
+         {"f.txt: a zero byte at line 2, column 2 ends the text for the module, which never sees the 5 bytes "
+          "after it"}},
+        {mark + std::string("\0", 1), std::string("\0", 1),
+         {"byte-order mark", "line 1, column 1 ends the text for the module, which never sees the 0 bytes"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.raw));
+        const PinText pin = preparePinText("f.txt", c.raw);
+        EXPECT_EQ(pin.text, c.text);
+        ASSERT_EQ(pin.notes.size(), c.notes.size());
+        for (std::size_t n = 0; n < c.notes.size(); ++n)
+            EXPECT_NE(pin.notes[n].find(c.notes[n]), std::string::npos) << pin.notes[n];
+    }
 }
 
 // ---- Where a parse fails -------------------------------------------------------------

@@ -1,0 +1,21 @@
+// The module's pin names as the program says them, from the pin table.
+#pragma once
+
+#include <string>
+
+#include "pins.h"
+
+namespace quorvel::tools {
+
+inline const char* inputName(int32_t k) { return kPins[pinIndex(PinRole::Input, k)].name; }
+inline const char* outputName(int32_t k) { return kPins[pinIndex(PinRole::Output, k)].name; }
+
+// "u v w x y z" for the inputs with separator " ".
+inline std::string pinNames(PinRole role, const std::string& separator) {
+    std::string names;
+    for (int32_t n = 0; n < countPins(role); ++n)
+        names += (n > 0 ? separator : "") + std::string(kPins[pinIndex(role, n)].name);
+    return names;
+}
+
+}  // namespace quorvel::tools
