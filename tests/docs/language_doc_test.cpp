@@ -6,6 +6,8 @@
 //     n = n + 1;             → 1, 2, 3        (values at successive samples)
 //     sqrt(2);               → ≈ 1.41421      (to the digits written)
 //     a = 1                  → EXPR_ERR_SEMICOLON
+//     held;                  → 0, 2, 2  when u is 1, 2, 3 and v is 0, 5, 5
+//                                       (set before each sample, as inputs are)
 //
 // Lines without "→" belong to the example the next "→" line ends. The
 // examples of one box share their variables, as Init and Expr do; each
@@ -68,9 +70,16 @@ int32_t abortCheck(ExprContext* context) {
     return ++instance->polls >= instance->pollBudget ? 1 : 0;
 }
 
+// A variable set before each sample, as the module sets its inputs.
+struct Feed {
+    std::string name;
+    std::vector<double> values;  // one per sample
+};
+
 // Parses the text and evaluates it `times` samples; the parse code, or the
 // first failing evaluation's code, or EXPR_OK with the values.
-int32_t run(Instance& instance, const std::string& text, int times, std::vector<double>& values) {
+int32_t run(Instance& instance, const std::string& text, int times, std::vector<double>& values,
+            const std::vector<Feed>& feeds = {}) {
     ExprContext* context = nullptr;
     if (exprNewContext(&context, instance.functions, instance.variables, instance.constants, 0, &abortCheck,
                        &instance) != EXPR_OK)
@@ -81,6 +90,7 @@ int32_t run(Instance& instance, const std::string& text, int times, std::vector<
     for (int n = 0; n < times && code == EXPR_OK; ++n) {
         *instance.time = time;
         *instance.sample = n;
+        for (const Feed& feed : feeds) exprSetVariable(instance.variables, feed.name.c_str(), feed.values[n]);
         instance.polls = 0;
         double value = 0.0;
         code = exprEvaluate(context, &value);
@@ -104,6 +114,7 @@ struct Example {
     std::string text;
     std::string codeName;            // a result code, or empty
     std::vector<Expected> values;
+    std::vector<Feed> feeds;
 };
 
 std::string trim(const std::string& s) {
@@ -122,6 +133,44 @@ std::vector<std::string> lines(const std::string& text) {
         start = end + 1;
     }
     return out;
+}
+
+std::vector<std::string> splitAt(const std::string& text, const std::string& separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t at = text.find(separator, start);
+        parts.push_back(trim(text.substr(start, at == std::string::npos ? std::string::npos : at - start)));
+        if (at == std::string::npos) return parts;
+        start = at + separator.size();
+    }
+}
+
+bool parseStated(const std::string& text, double& value) {
+    if (text == "NaN") return value = NAN, true;
+    if (text == "inf") return value = INFINITY, true;
+    if (text == "-inf") return value = -INFINITY, true;
+    if (text.empty()) return false;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return *end == '\0';
+}
+
+// "u is 1, 2, 3 and v is 0, 5, 5": empty on success, else what is wrong.
+std::string parseFeeds(const std::string& text, std::size_t samples, std::vector<Feed>& feeds) {
+    for (const std::string& part : splitAt(text, " and ")) {
+        const std::size_t is = part.find(" is ");
+        if (is == std::string::npos) return "\"" + part + "\" is not \"NAME is VALUES\"";
+        Feed feed{trim(part.substr(0, is)), {}};
+        for (const std::string& item : splitAt(part.substr(is + 4), ",")) {
+            double value = 0.0;
+            if (!parseStated(item, value)) return "cannot read the value \"" + item + "\" of " + feed.name;
+            feed.values.push_back(value);
+        }
+        if (feed.values.size() != samples) return feed.name + " needs one value per stated sample";
+        feeds.push_back(feed);
+    }
+    return {};
 }
 
 struct Document {
@@ -170,7 +219,10 @@ const Document& document() {
             example.box = box;
             example.text = pending + line.substr(0, arrow);
             pending.clear();
-            const std::string expected = trim(line.substr(arrow + std::strlen(kArrow)));
+            std::string expected = trim(line.substr(arrow + std::strlen(kArrow)));
+            const std::size_t when = expected.find(" when ");
+            const std::string fed = when == std::string::npos ? "" : expected.substr(when + 6);
+            expected = trim(expected.substr(0, when));
             if (expected.rfind("EXPR_", 0) == 0) {
                 example.codeName = expected;
             } else {
@@ -189,6 +241,10 @@ const Document& document() {
                     start = comma + 1;
                 }
             }
+            if (!fed.empty()) {
+                if (const std::string problem = parseFeeds(fed, example.values.size(), example.feeds); !problem.empty())
+                    d.problems.push_back(lineNo + ": " + problem);
+            }
             d.examples.push_back(example);
         }
         if (inBox) d.problems.push_back("a ```quorvel box is not closed");
@@ -198,16 +254,6 @@ const Document& document() {
 }
 
 // ---- Values as written ------------------------------------------------------------
-
-bool parseStated(const std::string& text, double& value) {
-    if (text == "NaN") return value = NAN, true;
-    if (text == "inf") return value = INFINITY, true;
-    if (text == "-inf") return value = -INFINITY, true;
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return *end == '\0';
-}
 
 // Half a unit in the last digit written: "0.7616" allows 0.00005.
 double halfLastDigit(const std::string& text) {
@@ -304,7 +350,7 @@ TEST(LanguageDoc, EveryExampleGivesTheStatedValue) {
         SCOPED_TRACE("docs/language.md line " + std::to_string(example.line) + ": " + trim(example.text));
         std::vector<double> values;
         const int times = example.codeName.empty() ? static_cast<int>(example.values.size()) : 1;
-        const int32_t code = run(*instance, example.text, times, values);
+        const int32_t code = run(*instance, example.text, times, values, example.feeds);
         if (!example.codeName.empty()) {
             EXPECT_EQ(example.codeName, codeName(code));
             continue;
