@@ -1,14 +1,17 @@
 # Debian packages the project's scripts need, and their installation.
-# Sourced by scripts/test, scripts/demo and scripts/bench.
+# Sourced by scripts/test, scripts/demo, scripts/package and scripts/bench.
 
 QUORVEL_TEST_PACKAGES=(
     cmake ninja-build g++ g++-multilib g++-mingw-w64-i686 googletest libcli11-dev libmuparser-dev libsndfile1-dev
-    pkg-config
+    pkg-config zip unzip
     wine wine32:i386 clang-19 libclang-rt-19-dev locales
 )
 
 # scripts/demo: the native build and the quorvel program.
 QUORVEL_DEMO_PACKAGES=(cmake ninja-build g++ googletest libcli11-dev libsndfile1-dev pkg-config)
+
+# scripts/package: the win32 plug-in alone, zipped.
+QUORVEL_PACKAGE_PACKAGES=(cmake ninja-build g++-mingw-w64-i686 googletest zip unzip)
 
 package_installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
