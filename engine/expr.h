@@ -144,6 +144,10 @@ struct ExprContext {
     int32_t checkInterval;   /* node evaluations between abort polls */
     int32_t countdown;       /* node evaluations left before the next poll */
     void* program;           /* engine-private: the tree compiled for exprEvaluate; owned */
+    /* Engine-private: where the last failed parse stopped, in the text as
+     * prepared (blanks and comments removed), for exprParseWithReport. */
+    int32_t failFirst, failLast; /* the culprit's first and last prepared position; -1 none */
+    int32_t failStatement;       /* 0-based statement of the failure; -1 none */
 };
 
 /* ---- Allocation and names ---------------------------------------------- */
@@ -171,6 +175,19 @@ int32_t exprNewContext(ExprContext** context, NameTable* functions, NameTable* v
 int32_t exprFreeContext(ExprContext* context);
 int32_t exprClear(ExprContext* context);
 int32_t exprParse(ExprContext* context, const char* text);
+
+/* Where a parse failed, in the caller's own text. */
+typedef struct ExprParseReport {
+    int32_t code;      /* the result code, as exprParse returns it */
+    int32_t offset;    /* byte offset of the culprit in the text given (blanks and comments counted); -1 when
+                          the failure has no place (success, a null text, a busy context, memory) */
+    int32_t length;    /* its length in bytes: at least 1, or 0 for an empty text */
+    int32_t statement; /* 0-based index of the statement it stands in; -1 when none */
+} ExprParseReport;
+
+/* Parses exactly as exprParse does (same code, tree, variables and context
+ * state) and fills *report when report is not null. */
+int32_t exprParseWithReport(ExprContext* context, const char* text, ExprParseReport* report);
 int32_t exprEvaluate(ExprContext* context, double* result);
 int32_t exprEvalNode(ExprContext* context, ExprNode* node, double* result);
 void exprFreeNode(ExprNode* node);

@@ -50,6 +50,15 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Notes where a failure stands (prepared positions first..last) for the parse
+// report and returns its code. Called where a failure is found, never on the
+// way back up, so the innermost place is kept; only failures pay for it.
+[[gnu::cold]] int32_t failAt(ExprContext* context, int32_t code, int32_t first, int32_t last) {
+    context->failFirst = first;
+    context->failLast = last >= first ? last : first;
+    return code;
+}
+
 ExprNode* allocNodes(int32_t count) {
     if (count <= 0 || static_cast<size_t>(count) > SIZE_MAX / sizeof(ExprNode)) return nullptr;
     return static_cast<ExprNode*>(exprAlloc(sizeof(ExprNode) * static_cast<size_t>(count)));
@@ -209,13 +218,14 @@ struct ItemCount {
     int32_t items;
     int32_t refs;
     int32_t code;  // EXPR_ERR_SYNTAX for a depth-0 "&" that does not open its item
+    int32_t at;    // where that "&" stands
 };
 
 // groupEnd for the first group of a range, counting its list on the way so
 // that a call costs no pass of its own. An "&" inside nested parentheses is
 // not counted; it is judged where that inner text is parsed.
 int32_t groupItems(const char* text, int32_t open, int32_t last, int32_t* nesting, ItemCount* count) {
-    int32_t commas = 0, refs = 0, code = EXPR_OK;
+    int32_t commas = 0, refs = 0, code = EXPR_OK, at = -1;
     int32_t deepest = *nesting > 1 ? *nesting : 1;
     bool itemStart = true;
     for (int32_t i = open + 1; i <= last; ++i) {
@@ -226,7 +236,7 @@ int32_t groupItems(const char* text, int32_t open, int32_t last, int32_t* nestin
             if (i < 0) break;
             deepest = inner + 1 > deepest ? inner + 1 : deepest;
         } else if (c == ')') {
-            *count = ItemCount{i == open + 1 ? 0 : commas + 1, refs, code};
+            *count = ItemCount{i == open + 1 ? 0 : commas + 1, refs, code, at};
             *nesting = deepest;
             return i;
         } else if (c == ',') {
@@ -234,7 +244,10 @@ int32_t groupItems(const char* text, int32_t open, int32_t last, int32_t* nestin
             itemStart = true;
             continue;
         } else if (c == '&') {
-            if (!itemStart) code = EXPR_ERR_SYNTAX;
+            if (!itemStart && code == EXPR_OK) {
+                code = EXPR_ERR_SYNTAX;
+                at = i;
+            }
             ++refs;
         }
         itemStart = false;
@@ -263,7 +276,7 @@ struct RangeScan {
 // the range's first depth-0 "=", or right after another depth-0 operator;
 // otherwise binary.
 EXPR_LEAF int32_t scanRange(const char* text, int32_t first, int32_t last, bool item, RangeScan* scan) {
-    RangeScan s{last, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0, {0, 0, EXPR_OK}};
+    RangeScan s{last, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0, {0, 0, EXPR_OK, -1}};
     bool unary = true;
     for (int32_t i = first; i <= last; ++i) {
         switch (text[i]) {
@@ -271,7 +284,10 @@ EXPR_LEAF int32_t scanRange(const char* text, int32_t first, int32_t last, bool 
                 const bool firstGroup = s.openPos < 0;
                 const int32_t close = firstGroup ? groupItems(text, i, last, &s.nesting, &s.call)
                                                  : groupEnd(text, i, last, &s.nesting);
-                if (close < 0) return EXPR_ERR_PARENTHESES;
+                if (close < 0) {
+                    scan->last = i;  // the "(" left open
+                    return EXPR_ERR_PARENTHESES;
+                }
                 if (firstGroup) {
                     s.openPos = i;
                     s.closePos = close;
@@ -281,6 +297,7 @@ EXPR_LEAF int32_t scanRange(const char* text, int32_t first, int32_t last, bool 
                 break;
             }
             case ')':
+                scan->last = i;
                 return EXPR_ERR_PARENTHESES;
             case ',':
                 if (item) {
@@ -318,6 +335,31 @@ EXPR_LEAF int32_t scanRange(const char* text, int32_t first, int32_t last, bool 
     }
     *scan = s;
     return EXPR_OK;
+}
+
+// ---- Marking what passes the depth limit (failures only) ------------------------
+
+// The n-th (from 1) byte of first..last outside parentheses that is one of
+// bytes, or last when there are fewer.
+[[gnu::cold]] int32_t nthOutsideGroups(const char* text, int32_t first, int32_t last, const char* bytes, int64_t n) {
+    int32_t depth = 0;
+    for (int32_t i = first; i <= last; ++i) {
+        const char c = text[i];
+        if (c == '(') ++depth;
+        else if (c == ')') --depth;
+        else if (depth == 0 && std::strchr(bytes, c) != nullptr && --n <= 0) return i;
+    }
+    return last;
+}
+
+// The "(" at which the groups of first..last pass `levels` levels.
+[[gnu::cold]] int32_t openingBeyond(const char* text, int32_t first, int32_t last, int64_t levels) {
+    int64_t depth = 0;
+    for (int32_t i = first; i <= last; ++i) {
+        if (text[i] == '(' && ++depth > levels) return i;
+        if (text[i] == ')') --depth;
+    }
+    return first;
 }
 
 // Leading signs and "(" of a range: each puts the leftmost operand at least
@@ -437,21 +479,21 @@ int32_t nextEquals(const char* text, int32_t first, int32_t last) {
  * them, found without scanning the value again. */
 EXPR_OWN_FRAME int32_t exprParseAssignment(ExprContext* context, ExprNode* node, const char* text, int32_t first,
                                            int32_t last, int32_t equalsPos, int32_t level, RangeScan& scan) {
-    if (equalsPos <= first || equalsPos >= last) return EXPR_ERR_SYNTAX;
+    if (equalsPos <= first || equalsPos >= last) return failAt(context, EXPR_ERR_SYNTAX, equalsPos, equalsPos);
     int32_t code = checkName(text, first, equalsPos - 1);
-    if (code != EXPR_OK) return code;
+    if (code != EXPR_OK) return failAt(context, code, first, equalsPos - 1);
     ExprNode* child = allocNodes(1);
-    if (child == nullptr) return EXPR_ERR_MEMORY;
+    if (child == nullptr) return failAt(context, EXPR_ERR_MEMORY, first, last);
     node->kind = NODE_ASSIGN;
     node->child = child;
     code = resolveWritable(context, text, first, equalsPos - 1, EXPR_ERR_CONST_ASSIGN, &node->target);
-    if (code != EXPR_OK) return code;
+    if (code != EXPR_OK) return failAt(context, code, first, equalsPos - 1);
     if (scan.equalsCount > 1) {
         // The scan becomes the value's: only its "=" fields are read there.
         scan.equalsPos = nextEquals(text, equalsPos + 1, last);
         scan.equalsCount -= 1;
         scan.nesting = 0;
-        if (scan.equalsPos < 0) return EXPR_ERR_INTERNAL;
+        if (scan.equalsPos < 0) return failAt(context, EXPR_ERR_INTERNAL, first, last);
         return parseAt(context, child, text, equalsPos + 1, last, level + 1, false, nullptr, &scan);
     }
     return parseRangeAt(context, child, text, equalsPos + 1, last, level + 1);
@@ -464,9 +506,9 @@ EXPR_OWN_FRAME int32_t exprParseAssignment(ExprContext* context, ExprNode* node,
  * so that a chain is not scanned again at every level. */
 int32_t exprParseBinary(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
                         int32_t operatorPos, int32_t level, ExprFunction callback, int32_t leftOperators) {
-    if (operatorPos <= first || operatorPos >= last) return EXPR_ERR_SYNTAX;
+    if (operatorPos <= first || operatorPos >= last) return failAt(context, EXPR_ERR_SYNTAX, operatorPos, operatorPos);
     ExprNode* operands = allocNodes(2);
-    if (operands == nullptr) return EXPR_ERR_MEMORY;
+    if (operands == nullptr) return failAt(context, EXPR_ERR_MEMORY, first, last);
     node->kind = NODE_CALL;
     node->function = callback;
     node->args = operands;
@@ -509,9 +551,9 @@ int32_t exprParseDiv(ExprContext* context, ExprNode* node, const char* text, int
 // scan of the whole range has already checked its depth.
 int32_t parseChainAt(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
                      int32_t level, int32_t operators, bool additive) {
-    if (level > EXPR_MAX_DEPTH) return EXPR_ERR_SYNTAX;
+    if (level > EXPR_MAX_DEPTH) return failAt(context, EXPR_ERR_SYNTAX, first, last);
     const int32_t at = lastOperator(text, first, last, additive);
-    if (at < 0) return EXPR_ERR_INTERNAL;
+    if (at < 0) return failAt(context, EXPR_ERR_INTERNAL, first, last);
     switch (text[at]) {
         case '+': return exprParseAdd(context, node, text, first, last, at, level, operators - 1);
         case '-': return exprParseSub(context, node, text, first, last, at, level, operators - 1);
@@ -526,12 +568,12 @@ int32_t parseChainAt(ExprContext* context, ExprNode* node, const char* text, int
  * less the sign, and a run of signs is not scanned again at every level. */
 EXPR_OWN_FRAME int32_t exprParseSign(ExprContext* context, ExprNode* node, const char* text, int32_t first,
                                      int32_t last, int32_t signPos, int32_t level, RangeScan& scan) {
-    if (signPos != first) return EXPR_ERR_INTERNAL;
+    if (signPos != first) return failAt(context, EXPR_ERR_INTERNAL, first, last);
     // The scan becomes the operand's.
     scan.signPos = signPos < last && (text[signPos + 1] == '+' || text[signPos + 1] == '-') ? signPos + 1 : -1;
     if (text[signPos] == '+') return parseAt(context, node, text, signPos + 1, last, level + 1, false, nullptr, &scan);
     ExprNode* operand = allocNodes(1);
-    if (operand == nullptr) return EXPR_ERR_MEMORY;
+    if (operand == nullptr) return failAt(context, EXPR_ERR_MEMORY, first, last);
     node->kind = NODE_CALL;
     node->function = opNeg;
     node->args = operand;
@@ -558,24 +600,24 @@ int32_t parseReference(ExprContext* context, const char* text, int32_t first, in
 EXPR_OWN_FRAME int32_t exprParseCall(ExprContext* context, ExprNode* node, const char* text, int32_t first,
                                      int32_t last, int32_t openPos, int32_t closePos, const ItemCount& count,
                                      int32_t level) {
-    if (exprFunctions(context) == nullptr) return EXPR_ERR_UNKNOWN_FUNCTION;
-    if (closePos <= openPos || closePos > last) return EXPR_ERR_SYNTAX;
+    if (exprFunctions(context) == nullptr) return failAt(context, EXPR_ERR_UNKNOWN_FUNCTION, first, openPos - 1);
+    if (closePos <= openPos || closePos > last) return failAt(context, EXPR_ERR_SYNTAX, first, last);
     FunctionInfo info;
     int32_t code = lookupFunction(context, text, first, openPos - 1, &info);
-    if (code != EXPR_OK) return code;
-    if (count.code != EXPR_OK) return count.code;
+    if (code != EXPR_OK) return failAt(context, code, first, openPos - 1);
+    if (count.code != EXPR_OK) return failAt(context, count.code, count.at, count.at);
 
     const int32_t refCount = count.refs;
     const int32_t argCount = count.items - refCount;
     if (outside(argCount, info.minArgs, info.maxArgs) || outside(refCount, info.minRefs, info.maxRefs))
-        return EXPR_ERR_ARG_COUNT;
+        return failAt(context, EXPR_ERR_ARG_COUNT, first, closePos);
 
     ExprNode* args = nullptr;
     double** refs = nullptr;
-    if (argCount > 0 && (args = allocNodes(argCount)) == nullptr) return EXPR_ERR_MEMORY;
+    if (argCount > 0 && (args = allocNodes(argCount)) == nullptr) return failAt(context, EXPR_ERR_MEMORY, first, last);
     if (refCount > 0 && (refs = allocAddresses(refCount)) == nullptr) {
         exprDealloc(args);
-        return EXPR_ERR_MEMORY;
+        return failAt(context, EXPR_ERR_MEMORY, first, last);
     }
     node->kind = NODE_CALL;
     node->function = info.function;
@@ -590,11 +632,12 @@ EXPR_OWN_FRAME int32_t exprParseCall(ExprContext* context, ExprNode* node, const
     for (;;) {
         int32_t end = closePos - 1;
         if (text[start] == '&') {
-            if (nextRef >= refCount) return EXPR_ERR_INTERNAL;
+            if (nextRef >= refCount) return failAt(context, EXPR_ERR_INTERNAL, start, start);
             end = itemEnd(text, start, closePos);
             code = parseReference(context, text, start + 1, end, &refs[nextRef++]);
+            if (code != EXPR_OK) return failAt(context, code, start, end);
         } else {
-            if (nextArg >= argCount) return EXPR_ERR_INTERNAL;
+            if (nextArg >= argCount) return failAt(context, EXPR_ERR_INTERNAL, start, start);
             code = parseAt(context, &args[nextArg++], text, start, closePos - 1, level + 1, true, &end, nullptr);
         }
         if (code != EXPR_OK) return code;
@@ -607,9 +650,9 @@ EXPR_OWN_FRAME int32_t exprParseCall(ExprContext* context, ExprNode* node, const
  * Constants first, then variables; a new name becomes a variable with 0.0.
  * Only number literals are folded: constants are read through their address. */
 EXPR_LEAF int32_t exprParseAtom(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last) {
-    if (last < first) return EXPR_ERR_INTERNAL;
+    if (last < first) return failAt(context, EXPR_ERR_INTERNAL, first, first);
     char token[EXPR_MAX_TOKEN + 1];
-    if (!copyToken(text, first, last, token)) return EXPR_ERR_TOKEN;
+    if (!copyToken(text, first, last, token)) return failAt(context, EXPR_ERR_TOKEN, first, last);
     if (exprIsIdentifier(token)) {
         double* address = nullptr;
         node->kind = NODE_VARIABLE;
@@ -617,14 +660,15 @@ EXPR_LEAF int32_t exprParseAtom(ExprContext* context, ExprNode* node, const char
             node->valuePtr = address;
             return EXPR_OK;
         }
-        return resolveVariable(context, token, &node->valuePtr);
+        const int32_t code = resolveVariable(context, token, &node->valuePtr);
+        return code == EXPR_OK ? code : failAt(context, code, first, last);
     }
     if (exprIsNumber(token)) {
         node->kind = NODE_CONSTANT;
         node->value = exprDecimalValue(token);
         return EXPR_OK;
     }
-    return EXPR_ERR_TOKEN;
+    return failAt(context, EXPR_ERR_TOKEN, first, last);
 }
 
 /* statement -> name "=" statement | sum
@@ -636,7 +680,7 @@ EXPR_LEAF int32_t exprParseAtom(ExprContext* context, ExprNode* node, const char
  * last, and *end receives where it ends. */
 int32_t parseAt(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last, int32_t level,
                 bool item, int32_t* end, RangeScan* known) {
-    if (level > EXPR_MAX_DEPTH) return EXPR_ERR_SYNTAX;
+    if (level > EXPR_MAX_DEPTH) return failAt(context, EXPR_ERR_SYNTAX, first, last);
     RangeScan own;
     for (;;) {
         // A scan handed down by a sign or an assignment lives in the caller's
@@ -645,22 +689,33 @@ int32_t parseAt(ExprContext* context, ExprNode* node, const char* text, int32_t 
         known = nullptr;
         if (&scan == &own) {
             const int32_t code = scanRange(text, first, last, item, &own);
-            if (code != EXPR_OK) return code;
+            if (code != EXPR_OK) return failAt(context, code, own.last, own.last);
         }
         if (item) *end = scan.last;
         item = false;
         last = scan.last;
-        if (first > last) return EXPR_ERR_SYNTAX;
+        // Nothing where an operand belongs: the operator or "," before it is at fault.
+        if (first > last) return failAt(context, EXPR_ERR_SYNTAX, first > 0 ? first - 1 : 0, first > 0 ? first - 1 : 0);
 
         const int64_t levelsLeft = EXPR_MAX_DEPTH - level;
-        if (scan.nesting - 1 > levelsLeft) return EXPR_ERR_SYNTAX;
+        if (scan.nesting - 1 > levelsLeft) {
+            const int32_t at = openingBeyond(text, first, last, levelsLeft + 1);
+            return failAt(context, EXPR_ERR_SYNTAX, at, at);
+        }
         if (scan.equalsPos >= 0) {
-            if (scan.equalsCount > levelsLeft) return EXPR_ERR_SYNTAX;
+            if (scan.equalsCount > levelsLeft) {
+                const int32_t at = nthOutsideGroups(text, first, last, "=", levelsLeft + 1);
+                return failAt(context, EXPR_ERR_SYNTAX, at, at);
+            }
             return exprParseAssignment(context, node, text, first, last, scan.equalsPos, level, scan);
         }
         const int64_t leftmostDepth = static_cast<int64_t>(scan.additiveCount) + scan.leadingMultiplicative +
                                       leadingOpeners(text, first, last);
-        if (leftmostDepth > levelsLeft) return EXPR_ERR_SYNTAX;
+        if (leftmostDepth > levelsLeft) {
+            // Everything left of this operator stands too deep.
+            const int32_t at = nthOutsideGroups(text, first, last, "+-*/", leftmostDepth - levelsLeft);
+            return failAt(context, EXPR_ERR_SYNTAX, first, at);
+        }
 
         if (scan.additivePos >= 0) {
             const int32_t at = scan.additivePos;
@@ -676,16 +731,17 @@ int32_t parseAt(ExprContext* context, ExprNode* node, const char* text, int32_t 
         }
         if (scan.signPos >= 0) return exprParseSign(context, node, text, first, last, scan.signPos, level, scan);
         if (scan.openPos == first) {
-            if (scan.closePos != last || scan.closePos == first + 1) return EXPR_ERR_SYNTAX;
+            if (scan.closePos == first + 1) return failAt(context, EXPR_ERR_SYNTAX, first, first + 1);
+            if (scan.closePos != last) return failAt(context, EXPR_ERR_SYNTAX, scan.closePos + 1, last);
             const int32_t pairs = enclosingPairs(text, first, last);
-            if (pairs > levelsLeft) return EXPR_ERR_SYNTAX;
+            if (pairs > levelsLeft) return failAt(context, EXPR_ERR_SYNTAX, first, last);
             level += pairs;
             first += pairs;
             last -= pairs;
             continue;
         }
         if (scan.openPos < 0) return exprParseAtom(context, node, text, first, last);
-        if (scan.closePos != last) return EXPR_ERR_SYNTAX;
+        if (scan.closePos != last) return failAt(context, EXPR_ERR_SYNTAX, scan.closePos + 1, last);
         return exprParseCall(context, node, text, first, last, scan.openPos, scan.closePos, scan.call, level);
     }
 }
@@ -695,11 +751,11 @@ int32_t parseAt(ExprContext* context, ExprNode* node, const char* text, int32_t 
 extern "C" int32_t exprParseRange(ExprContext* context, ExprNode* node, const char* text, int32_t first,
                                   int32_t last) {
     if (context == nullptr || node == nullptr || text == nullptr) return EXPR_ERR_ARGUMENT;
-    if (first > last) return EXPR_ERR_SYNTAX;
+    if (first > last) return failAt(context, EXPR_ERR_SYNTAX, first, first);
     if (first < 0) return EXPR_ERR_INTERNAL;
     // The scans below trust the range to lie inside the text.
     for (int32_t i = first; i <= last; ++i) {
-        if (text[i] == '\0') return EXPR_ERR_SYNTAX;
+        if (text[i] == '\0') return failAt(context, EXPR_ERR_SYNTAX, i, i);
     }
     return parseRangeAt(context, node, text, first, last, 1);
 }
