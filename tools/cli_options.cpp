@@ -33,7 +33,7 @@ bool parseReal(const std::string& text, double& out) {
 
 // "FILE.wav" or "FILE.wav:2"; a colon not followed by digits alone stays in
 // the name ("C:/x.wav").
-std::string parseInputFile(const std::string& text, const std::string& source, InputSpec& request) {
+std::string parseInputFile(const std::string& text, const std::string& source, InputFeed& request) {
     request.path = source;
     const std::size_t colon = source.rfind(':');
     if (colon != std::string::npos && colon + 1 < source.size() &&
@@ -49,7 +49,7 @@ std::string parseInputFile(const std::string& text, const std::string& source, I
 }
 
 // "u=0.25", "u=FILE.wav" or "u=FILE.wav:2"; empty on success, else what is wrong.
-std::string parseInput(const std::string& text, InputSpec& request) {
+std::string parseInput(const std::string& text, InputFeed& request) {
     const std::size_t equals = text.find('=');
     request.input = equals == std::string::npos ? -1 : inputNumber(text.substr(0, equals));
     if (request.input < 0)
@@ -66,11 +66,11 @@ std::string parseInput(const std::string& text, InputSpec& request) {
 }
 
 // Every --in, each input at most once.
-std::vector<InputSpec> readInputs(const std::vector<std::string>& texts) {
-    std::vector<InputSpec> inputs;
+std::vector<InputFeed> readInputs(const std::vector<std::string>& texts) {
+    std::vector<InputFeed> inputs;
     std::vector<bool> seen(kInputCount, false);
     for (const std::string& text : texts) {
-        InputSpec request;
+        InputFeed request;
         if (std::string problem = parseInput(text, request); !problem.empty())
             throw CLI::ValidationError("--in", problem);
         if (seen[request.input])

@@ -17,7 +17,8 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-struct InputSpec {
+// What one --in feeds an input: a constant sample or a channel of a WAV file.
+struct InputFeed {
     int32_t input = 0;       // 0 ... kInputCount - 1, in the order of the input pins
     bool constant = false;
     float value = 0.0f;      // the constant sample value
@@ -27,7 +28,7 @@ struct InputSpec {
 
 struct RenderOptions {
     std::optional<std::string> expr, exprFile, init, initFile;
-    std::vector<InputSpec> inputs;
+    std::vector<InputFeed> inputs;
     int32_t rate = 48000;
     std::optional<double> seconds;
     std::optional<int64_t> samples;

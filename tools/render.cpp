@@ -102,7 +102,7 @@ std::vector<Watch> findWatches(const ModuleEngine& shadow, const std::vector<std
 }
 
 void loadInputs(const RenderOptions& options, InputSources& sources) {
-    for (const InputSpec& request : options.inputs) {
+    for (const InputFeed& request : options.inputs) {
         InputSource& source = sources[request.input];
         if (request.constant) {
             source.value = request.value;
