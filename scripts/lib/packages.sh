@@ -37,3 +37,19 @@ ensure_packages() {
     apt-get update -q || return 1
     apt-get install -y -q "${missing[@]}" || return 1
 }
+
+# The playground (web/): clang 19's WebAssembly road (wasm-ld, libc++ and
+# wasi-libc for wasm32, the compiler's builtins) and Debian's Chromium for
+# the browser tests. Node.js 20 and npm come with the machine.
+QUORVEL_WEB_PACKAGES=(clang-19 lld-19 libc++-19-dev-wasm32 libclang-rt-19-dev-wasm32 chromium)
+
+# The web packages, and a check that Node.js 20 or later and npm are there.
+ensure_web_packages() {
+    ensure_packages "${QUORVEL_WEB_PACKAGES[@]}" || return 1
+    local major
+    major=$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)
+    if [ "$major" -lt 20 ] || ! command -v npm >/dev/null; then
+        echo "The playground needs Node.js 20 or later with npm (found: node $(node --version 2>/dev/null || echo none))." >&2
+        return 1
+    fi
+}

@@ -7,7 +7,8 @@ import 'uplot/dist/uPlot.min.css';
 export const COLORS = Object.freeze(['#1f6feb', '#d1242f', '#1a7f37']);
 // Most points one series draws; longer windows keep each bucket's extremes.
 const MAX_POINTS = 2048;
-const FLOOR_DB = -140;
+// The spectrum's range in dB; quieter bins are drawn at its floor.
+const DB_RANGE = [-120, 0];
 
 // The start of the window to show: the latest rising crossing of `level`
 // on `signal` that leaves room for `length` samples after `pre` before it,
@@ -92,12 +93,16 @@ export class Scope {
 export class Spectrum {
   constructor(parent, height = 150) {
     this.frame = null;
+    this.nyquist = 24000;
     this.plot = new uPlot(
       {
         ...sizeOf(parent, height),
         legend: { show: false },
         cursor: { show: false },
-        scales: { x: { time: false, distr: 3, log: 10 }, y: { range: [-120, 0] } },
+        scales: {
+          x: { time: false, distr: 3, log: 10, range: () => [10, this.nyquist] },
+          y: { range: DB_RANGE },
+        },
         axes: [{ label: 'Hz' }, { label: 'dB' }],
         series: [{}, { stroke: '#57606a', width: 1 }],
       },
@@ -109,11 +114,12 @@ export class Spectrum {
 
   // Draws the analyser's magnitudes from its first bin above 0 Hz.
   draw(decibels, rate, fftSize) {
+    this.nyquist = rate / 2;
     const x = [];
     const y = [];
     for (let bin = 1; bin < decibels.length; bin++) {
       x.push((bin * rate) / fftSize);
-      y.push(Math.max(FLOOR_DB, Number.isFinite(decibels[bin]) ? decibels[bin] : FLOOR_DB));
+      y.push(Math.max(DB_RANGE[0], Number.isFinite(decibels[bin]) ? decibels[bin] : DB_RANGE[0]));
     }
     this.plot.setData([x, y]);
     this.frame = { peakDb: Math.max(...y) };

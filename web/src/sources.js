@@ -8,7 +8,7 @@ export const KINDS = Object.freeze(['constant', 'sine', 'saw', 'square', 'noise'
 export const PERIODIC = Object.freeze(['sine', 'saw', 'square', 'gate', 'clock']);
 export const LEVEL_RANGE = Object.freeze([-1, 1]);
 export const FREQ_RANGE = Object.freeze([0.01, 20000]);
-// A clock's pulse, in seconds (at least one sample).
+// A clock's pulse, in seconds; at most half its period.
 const PULSE_SECONDS = 0.001;
 
 export function defaultInput() {
@@ -57,7 +57,7 @@ export class InputSource {
       return;
     }
     const step = freq / this.rate;
-    const pulse = Math.max(PULSE_SECONDS * freq, step);
+    const pulse = Math.min(0.5, PULSE_SECONDS * freq);
     for (let i = 0; i < frames; i++) {
       buffer[i] = level * shape(kind, this.phase, pulse);
       this.phase += step;

@@ -77,18 +77,21 @@ function putCodePoint(bytes, at, point) {
   return at + size;
 }
 
+// The code point at bytes[i] and the bytes it takes; a malformed sequence
+// gives U+FFFD for its longest valid start, as the WHATWG decoder does.
 function readCodePoint(bytes, i, to) {
   const lead = bytes[i];
   if (lead < 0x80) return [lead, 1];
-  const size = lead >= 0xf0 && lead < 0xf5 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
-  if (size === 0 || i + size > to) return [0xfffd, 1];
+  const size = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3 : lead >= 0xf0 && lead <= 0xf4 ? 4 : 0;
+  if (size === 0) return [0xfffd, 1];
+  // The second byte's range excludes overlong forms, surrogates and points past U+10FFFF.
+  const low = lead === 0xe0 ? 0xa0 : lead === 0xf0 ? 0x90 : 0x80;
+  const high = lead === 0xed ? 0x9f : lead === 0xf4 ? 0x8f : 0xbf;
   let point = lead & (0xff >> (size + 1));
   for (let k = 1; k < size; k++) {
-    const next = bytes[i + k];
-    if ((next & 0xc0) !== 0x80) return [0xfffd, 1];
+    const next = i + k < to ? bytes[i + k] : -1;
+    if (next < (k === 1 ? low : 0x80) || next > (k === 1 ? high : 0xbf)) return [0xfffd, k];
     point = (point << 6) | (next & 0x3f);
   }
-  const shortest = [0, 0, 0x80, 0x800, 0x10000][size];
-  if (point < shortest || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff)) return [0xfffd, 1];
   return [point, size];
 }

@@ -26,33 +26,16 @@ namespace {
 // time; the offline render and the benchmark may hand more.
 constexpr std::size_t kMaxFrames = 4096;
 
-// Where a parse failed, in the text given: the code, the culprit's byte
-// offset and length (offset -1: no place), the 0-based statement (-1: none).
-struct Place {
-    int32_t code = EXPR_OK;
-    int32_t offset = -1;
-    int32_t length = 0;
-    int32_t statement = -1;
-};
-
-// The last parse's outcome, with advice.
+// The last parse's report of where the text failed, with advice.
 struct Report {
-    Place parse;
+    ExprParseReport parse = {EXPR_OK, -1, 0, -1};
     std::string hint;
 };
-
-// The engine's parse with where it fails. The engine's own report of the
-// place is on its way; until it lands a failure has no place, and the page
-// shows the code's message without an underline.
-int32_t parseWithReport(ExprContext* context, const char* text, Place* place) {
-    *place = Place{exprParse(context, text)};
-    return place->code;
-}
 
 // Advice for a habit brought from another language ("^" where pow is
 // meant, a misspelt function). The diagnosis will come from tools/ and plug
 // in here; until then the page shows the result code's own message.
-std::string hintFor(const char* /*text*/, const Place& /*place*/) { return {}; }
+std::string hintFor(const char* /*text*/, const ExprParseReport& /*report*/) { return {}; }
 
 // A name table's entries in name order. The table is an unbalanced search
 // tree, as deep as it has entries at worst, so the walk keeps its own stack
@@ -165,7 +148,7 @@ PLAYGROUND_EXPORT(pg_parse) int32_t pgParse(Session* session, int32_t pin, std::
     }
     gText[bytes] = '\0';
     exprClear(context);
-    parseWithReport(context, gText.data(), &gReport.parse);
+    exprParseWithReport(context, gText.data(), &gReport.parse);
     gReport.hint = hintFor(gText.data(), gReport.parse);
     session->renewWatch();
     return gReport.parse.code;
