@@ -8,7 +8,7 @@
 // capture (optional: a number of frames whose inputs are kept and posted
 // back as {type: 'captured'}, for the offline render).
 import { Engine } from './engine.js';
-import { InputSource } from './sources.js';
+import { Voice } from './voice.js';
 
 // How often the page hears from the worklet.
 const STATUS_SECONDS = 0.1;
@@ -17,11 +17,11 @@ class QuorvelProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
     const { wasm, expr, init, inputs, capture } = options.processorOptions;
-    this.engine = Engine.fromBytes(wasm);
-    this.inputCount = this.engine.inputs.length;
-    this.outputCount = this.engine.outputs.length;
-    this.sources = Array.from({ length: this.inputCount }, (_, k) => new InputSource(inputs?.[k], sampleRate, k + 1));
-    this.startSession(expr ?? '', init ?? '');
+    const engine = Engine.fromBytes(wasm);
+    this.voice = new Voice(engine, { expr, init, inputs }, sampleRate);
+    this.inputCount = engine.inputs.length;
+    this.outputCount = engine.outputs.length;
+    this.watchVersionSent = -1;
     this.captureFrames = capture ?? 0;
     this.captured = capture ? Array.from({ length: this.inputCount }, () => new Float32Array(capture)) : null;
     this.framesDone = 0;
@@ -30,30 +30,21 @@ class QuorvelProcessor extends AudioWorkletProcessor {
     this.port.onmessage = (event) => this.receive(event.data);
   }
 
-  // A fresh instance, opened at the context's rate, with both texts.
-  startSession(expr, init) {
-    this.session?.free();
-    this.session = this.engine.newSession();
-    this.session.restart(sampleRate);
-    this.session.parseInit(init);
-    this.session.parseExpr(expr);
-    this.watchVersionSent = -1;
-  }
-
   receive(message) {
     try {
       switch (message?.type) {
         case 'expr':
-          this.session.parseExpr(String(message.text));
+          this.voice.session.parseExpr(String(message.text));
           break;
         case 'init':
-          this.session.parseInit(String(message.text));
+          this.voice.session.parseInit(String(message.text));
           break;
         case 'inputs':
-          message.inputs.forEach((setting, k) => this.sources[k]?.set(setting));
+          this.voice.setInputs(message.inputs);
           break;
         case 'restart':
-          this.startSession(String(message.expr), String(message.init));
+          this.voice.start(String(message.expr), String(message.init));
+          this.watchVersionSent = -1;
           break;
         default:
           break;
@@ -67,32 +58,32 @@ class QuorvelProcessor extends AudioWorkletProcessor {
     const channels = outputs[0];
     const frames = channels[0]?.length ?? 0;
     if (frames === 0) return true;
-    for (let k = 0; k < this.inputCount; k++) this.sources[k].fill(this.session.input(k, frames), frames);
-    this.capture(frames);
-    const silenced = this.session.process(frames);
-    for (let k = 0; k < this.outputCount && k < channels.length; k++) channels[k].set(this.session.output(k, frames));
-    this.account(frames, silenced);
+    const silenced = this.voice.render(frames);
+    const session = this.voice.session;
+    for (let k = 0; k < this.outputCount && k < channels.length; k++) channels[k].set(session.output(k, frames));
+    this.capture(session, frames);
+    this.account(session, frames, silenced);
     return true;
   }
 
-  capture(frames) {
+  // Keeps the inputs the engine was fed, for an offline render.
+  capture(session, frames) {
     if (!this.captured || this.framesDone >= this.captureFrames) return;
     const count = Math.min(frames, this.captureFrames - this.framesDone);
-    for (let k = 0; k < this.inputCount; k++)
-      this.captured[k].set(this.session.input(k, count), this.framesDone);
+    for (let k = 0; k < this.inputCount; k++) this.captured[k].set(session.input(k, frames).subarray(0, count), this.framesDone);
     if (this.framesDone + count >= this.captureFrames)
       this.port.postMessage({ type: 'captured', inputs: this.captured }, this.captured.map((a) => a.buffer));
   }
 
   // Counts silenced samples and the code behind them, and reports each period.
-  account(frames, silenced) {
+  account(session, frames, silenced) {
     this.framesDone += frames;
     const period = this.period;
     period.frames += frames;
     period.silenced += silenced;
-    if (silenced > 0 && period.code === 0) period.code = this.session.codes(frames).find((code) => code !== 0) ?? 0;
+    if (silenced > 0 && period.code === 0) period.code = session.codes(frames).find((code) => code !== 0) ?? 0;
     if (period.frames < this.statusEvery) return;
-    const watch = this.session.watch();
+    const watch = session.watch();
     const names = watch.version !== this.watchVersionSent ? watch.names : null;
     this.watchVersionSent = watch.version;
     this.port.postMessage({ type: 'status', ...period, names, values: watch.values });
