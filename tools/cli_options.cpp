@@ -216,10 +216,17 @@ void defineCheck(CLI::App& check, CheckOptions& options) {
     check.add_option("-f,--file", options.file, "read the text from a file (- reads standard input)")
         ->type_name("FILE")
         ->excludes(text);
+    CLI::Option* init = check.add_option("--init", options.init, "the Init text, checked with the Expr text")
+                            ->type_name("TEXT");
+    check.add_option("--init-file", options.initFile, "read the Init text from a file")
+        ->type_name("FILE")
+        ->excludes(init);
     check.footer(
-        "Parses the text as the module would and prints the result code with what it means;\n"
-        "for a failure which statement failed and where it stands, on success the variables\n"
-        "the text reads, writes and creates.\n"
+        "Parses the text (Expr, and Init with --init) as the module would and prints the\n"
+        "result code with what it means; for a failure where it stands, the line with the\n"
+        "culprit underlined and a hint when the text shows a habit from another language;\n"
+        "on success the variables the text reads, writes and creates, and warnings for what\n"
+        "parses but probably does not mean what it says.\n"
         "\n"
         "Exit status: 0 the text parses, 1 it does not, 2 bad usage or an unreadable file.");
     check.final_callback([&options] {

@@ -42,6 +42,7 @@ struct RenderOptions {
 struct CheckOptions {
     std::optional<std::string> text;
     std::optional<std::string> file;  // "-" reads standard input
+    std::optional<std::string> init, initFile;  // the Init text checked with it
 };
 
 enum class Command { None, Render, Check, Help };

@@ -13,7 +13,7 @@
 #include "progress.h"
 #include "quorvel_host.h"
 #include "result_codes.h"
-#include "text_analysis.h"
+#include "diagnostics.h"
 #include "text_file.h"
 #include "wav_io.h"
 
@@ -21,7 +21,6 @@ namespace quorvel::tools {
 
 namespace {
 
-const char* pinName(int32_t pin) { return kPins[pin].name; }
 
 // Ends the render with a message and an exit status.
 struct Failure {
@@ -65,19 +64,17 @@ Texts loadTexts(const RenderOptions& options, std::FILE* err) {
     return texts;
 }
 
-// What `check` says about a text, for a text that does not parse.
-std::string parseReport(int32_t pin, const std::string& text) {
-    return std::string(pinName(pin)) + " does not parse, so nothing is rendered (a host would " +
-           (pin == kExprPin ? "play silence" : "run no Init") + "):\n" + formatReport(text, analyseText(text));
-}
-
 // Parses the texts in the engine run beside the plug-in, as the module
-// parses them; a text that does not parse ends the render.
+// parses them; a text that does not parse ends the render with what
+// `check` says about the texts.
 void parseTexts(ModuleEngine& shadow, const Texts& texts) {
-    std::string reports;
-    if (texts.init && shadow.parseInit(texts.init->c_str()) != EXPR_OK) reports += parseReport(kInitPin, *texts.init);
-    if (shadow.parseExpr(texts.expr.c_str()) != EXPR_OK) reports += parseReport(kExprPin, texts.expr);
-    if (!reports.empty()) throw Failure{reports.substr(0, reports.size() - 1)};
+    const bool initFails = texts.init && shadow.parseInit(texts.init->c_str()) != EXPR_OK;
+    const bool exprFails = shadow.parseExpr(texts.expr.c_str()) != EXPR_OK;
+    if (!initFails && !exprFails) return;
+    const std::string which = initFails && exprFails ? "Init and Expr do" : initFails ? "Init does" : "Expr does";
+    const std::string report = formatDiagnosis(texts.expr, texts.init, diagnose(texts.expr, texts.init));
+    throw Failure{which + " not parse, so nothing is rendered (a host would " +
+                  (exprFails ? "play silence" : "run no Init") + "):\n" + report.substr(0, report.size() - 1)};
 }
 
 // A variable or constant printed in the CSV.

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <system_error>
 
-#include "text_analysis.h"
+#include "diagnostics.h"
 
 namespace quorvel::tools {
 
@@ -40,7 +40,7 @@ bool readWhole(const std::string& path, std::string& text, std::string* error) {
 }
 
 std::string zeroByteNote(const std::string& source, const std::string& text, std::size_t zero) {
-    const LineColumn at = lineColumnOf(text, zero);
+    const LineColumn at = lineColumnOf(text, static_cast<int32_t>(zero));
     const std::size_t after = text.size() - zero - 1;
     return "note: " + source + ": a zero byte at line " + std::to_string(at.line) + ", column " +
            std::to_string(at.column) + " ends the text for the module, which never sees the " +

@@ -106,12 +106,25 @@ TEST_F(Cli, CheckSaysWhatAndWhere) {
     EXPECT_NE(semicolon.output.find("EXPR_ERR_SEMICOLON \xE2\x80\x94 the last statement is not closed by \";\""),
               std::string::npos)
         << semicolon.output;
-    EXPECT_NE(semicolon.output.find("statement 2, line 1, column 11: out2 = v"), std::string::npos)
+    EXPECT_NE(semicolon.output.find("line 1, column 11, statement 2: \"out2 = v\"\n"
+                                    "    out1 = u; out2 = v\n"
+                                    "              ^^^^^^^^\n"),
+              std::string::npos)
         << semicolon.output;
 
     const ProgramRun character = quorvel({"check", "-f", writeText("bad.txt", "a = 1;\nb = 2 % 3;\n")});
     EXPECT_NE(character.output.find("EXPR_ERR_CHARACTER"), std::string::npos) << character.output;
-    EXPECT_NE(character.output.find("statement 2, line 2, column 7"), std::string::npos) << character.output;
+    EXPECT_NE(character.output.find("line 2, column 7, statement 2"), std::string::npos) << character.output;
+    EXPECT_NE(character.output.find("hint: there is no remainder operator: write mod(a, b)"), std::string::npos)
+        << character.output;
+
+    // Init and Expr together: what Init sets, Expr may read.
+    const ProgramRun both = quorvel({"check", "--init", "g = 2;", "out1 = u * g;"});
+    EXPECT_EQ(both.status, 0) << both.output;
+    EXPECT_EQ(both.output.find("never written"), std::string::npos) << both.output;
+    const ProgramRun alone = quorvel({"check", "out1 = u * g;"});
+    EXPECT_NE(alone.output.find("warning: line 1, column 12: g is read but never written"), std::string::npos)
+        << alone.output;
 
     const ProgramRun good = quorvel({"check", "phase = fpart(phase + 440 / rate); out1 = sin(phase);"});
     EXPECT_NE(good.output.find("EXPR_OK"), std::string::npos);
@@ -178,7 +191,7 @@ TEST_F(Cli, ATextThatDoesNotParseEndsTheRenderWithCheckReport) {
         const char* report;  // a part of check's report
     };
     const Case cases[] = {
-        {{"--expr", "out1 = 1"}, "Expr does not parse", "statement 1, line 1, column 1: out1 = 1"},
+        {{"--expr", "out1 = 1"}, "Expr does not parse", "line 1, column 1, statement 1: \"out1 = 1\""},
         {{"--expr", "out1 = 1;", "--init", "a = 2 % 3;"}, "Init does not parse", "EXPR_ERR_CHARACTER"},
     };
     for (const Case& c : cases) {

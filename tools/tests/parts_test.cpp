@@ -10,7 +10,6 @@
 #include "module_engine.h"
 #include "pins.h"
 #include "quorvel_host.h"
-#include "text_analysis.h"
 #include "text_file.h"
 
 namespace {
@@ -148,87 +147,6 @@ TEST(PinText, SkipsAByteOrderMarkAndNamesTextAfterAZeroByte) {
         for (std::size_t n = 0; n < c.notes.size(); ++n)
             EXPECT_NE(pin.notes[n].find(c.notes[n]), std::string::npos) << pin.notes[n];
     }
-}
-
-// ---- Where a parse fails -------------------------------------------------------------
-
-struct Located {
-    const char* text;
-    int32_t code;
-    int32_t statement;   // 0: none reported
-    std::size_t line, column;
-};
-
-TEST(TextAnalysis, FindsTheStatementAndPlaceOfEveryKindOfFailure) {
-    const Located cases[] = {
-        {"a = 1;\nb = 2 % 3;", EXPR_ERR_CHARACTER, 2, 2, 7},
-        {"a = 1; < open\nb = 2;", EXPR_ERR_COMMENT, 2, 1, 8},
-        {"a = 1; > b = 2;", EXPR_ERR_COMMENT, 2, 1, 8},
-        {"a = (1;", EXPR_ERR_SYNTAX, 1, 1, 7},
-        {"a = 1;;", EXPR_ERR_SYNTAX, 2, 1, 7},
-        {"a = 1); b = 2;", EXPR_ERR_PARENTHESES, 1, 1, 6},
-        {"a = (1 + (2);", EXPR_ERR_SYNTAX, 1, 1, 13},
-        {"a = ((1 + 2)", EXPR_ERR_PARENTHESES, 1, 1, 5},
-        {"a = 1; b = 2", EXPR_ERR_SEMICOLON, 2, 1, 8},
-        {"a = 1;\n  b = max(1, );", EXPR_ERR_SYNTAX, 2, 2, 3},
-        {"a=1; b=2; c = nosuch(1);", EXPR_ERR_UNKNOWN_FUNCTION, 3, 1, 11},
-        {"a=1; b = sin(1, 2); c = 1;", EXPR_ERR_ARG_COUNT, 2, 1, 6},
-        {"time = 1;", EXPR_ERR_CONST_ASSIGN, 1, 1, 1},
-        {"a = rand(&rate);", EXPR_ERR_CONST_REF, 1, 1, 1},
-        {"<c> a = 1e5;", EXPR_ERR_TOKEN, 1, 1, 5},
-        {"   ", EXPR_ERR_EMPTY, 0, 0, 0},
-        {"", EXPR_ERR_EMPTY, 0, 0, 0},
-    };
-    for (const Located& c : cases) {
-        SCOPED_TRACE(c.text);
-        const ParseReport report = analyseText(c.text);
-        EXPECT_EQ(report.code, c.code);
-        EXPECT_EQ(report.failedStatement, c.statement);
-        if (c.statement == 0) {
-            EXPECT_EQ(report.offset, kNoOffset);
-            continue;
-        }
-        ASSERT_NE(report.offset, kNoOffset);
-        const LineColumn at = lineColumnOf(c.text, report.offset);
-        EXPECT_EQ(at.line, c.line);
-        EXPECT_EQ(at.column, c.column);
-    }
-}
-
-TEST(TextAnalysis, EndsTheTextAtAZeroByteAsTheModuleDoes) {
-    EXPECT_EQ(analyseText(std::string("a = 1;\0 b % 2", 13)).code, EXPR_OK);
-}
-
-TEST(TextAnalysis, AgreesWithTheEngineOnTheCode) {
-    // Whatever the text, the code reported is the module's parse result.
-    const char* texts[] = {"a=1;", "a=;", "a", "((a));", "a=b=c;", "&a;", "f(x)(y);", "1=a;", "rand(&&s);"};
-    for (const char* text : texts) {
-        ModuleEngine engine;
-        EXPECT_EQ(analyseText(text).code, engine.parseExpr(text)) << text;
-    }
-}
-
-TEST(TextAnalysis, ListsWhatATextReadsWritesAndCreates) {
-    const ParseReport report = analyseText("phase = fpart(phase + f / rate); out1 = sin(phase) * u; n = rand(&s);");
-    ASSERT_EQ(report.code, EXPR_OK);
-    EXPECT_EQ(report.statementCount, 3);
-    EXPECT_EQ(report.reads, (std::vector<std::string>{"phase", "f", "u", "s"}));
-    EXPECT_EQ(report.writes, (std::vector<std::string>{"phase", "out1", "n", "s"}));
-    EXPECT_EQ(report.creates, (std::vector<std::string>{"phase", "f", "n", "s"}));
-    EXPECT_EQ(report.constants, (std::vector<std::string>{"rate"}));
-    const std::string printed = formatReport("", report);
-    EXPECT_NE(printed.find("note: f is read but never written"), std::string::npos) << printed;
-    EXPECT_EQ(printed.find("note: phase"), std::string::npos) << printed;
-}
-
-TEST(TextAnalysis, WarnsWhenAnInputIsUsedAsMemory) {
-    const std::string printed = formatReport("", analyseText("y = y + 1; out1 = y;"));
-    EXPECT_NE(printed.find("note: y is input y"), std::string::npos) << printed;
-}
-
-TEST(TextAnalysis, OneLineFoldsBlanksAndCuts) {
-    EXPECT_EQ(oneLine("a =\n\t 1;", 0, 8), "a = 1;");
-    EXPECT_EQ(oneLine(std::string(100, 'a'), 0, 100, 10), std::string(10, 'a') + "\xE2\x80\xA6");
 }
 
 // ---- The engine beside the plug-in ------------------------------------------------------
