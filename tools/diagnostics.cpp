@@ -30,9 +30,12 @@ struct FunctionRow {
     int32_t minArgs, maxArgs, minRefs, maxRefs;
 };
 
-void collectFunctions(const FuncEntry* entry, std::vector<FunctionRow>& rows) {
-    // In order and without recursion: a table filled in name order is a list.
-    std::vector<const FuncEntry*> pending;
+// Every entry of a table (VarEntry or FuncEntry), in name order. Without
+// recursion: a table filled in name order is a list as deep as it is long.
+template <class Entry, class Visit>
+void forEachEntry(const NameTable* table, Visit visit) {
+    std::vector<const Entry*> pending;
+    const Entry* entry = static_cast<const Entry*>(table->root);
     while (entry || !pending.empty()) {
         while (entry) {
             pending.push_back(entry);
@@ -40,9 +43,17 @@ void collectFunctions(const FuncEntry* entry, std::vector<FunctionRow>& rows) {
         }
         entry = pending.back();
         pending.pop_back();
-        rows.push_back({entry->name, entry->minArgs, entry->maxArgs, entry->minRefs, entry->maxRefs});
+        visit(*entry);
         entry = entry->right;
     }
+}
+
+std::vector<FunctionRow> functionRows(const NameTable* table) {
+    std::vector<FunctionRow> rows;
+    forEachEntry<FuncEntry>(table, [&](const FuncEntry& f) {
+        rows.push_back({f.name, f.minArgs, f.maxArgs, f.minRefs, f.maxRefs});
+    });
+    return rows;
 }
 
 const FunctionRow* findFunction(const std::vector<FunctionRow>& rows, const std::string& name) {
@@ -292,9 +303,9 @@ struct Usage {
 
 class UsageWalk {
 public:
-    UsageWalk(NameTable* variables, NameTable* constants) {
-        addNames(static_cast<const VarEntry*>(variables->root), false);
-        addNames(static_cast<const VarEntry*>(constants->root), true);
+    UsageWalk(const NameTable* variables, const NameTable* constants) {
+        forEachEntry<VarEntry>(variables, [this](const VarEntry& e) { names_.emplace(&e.value, Name{e.name, false}); });
+        forEachEntry<VarEntry>(constants, [this](const VarEntry& e) { names_.emplace(&e.value, Name{e.name, true}); });
     }
 
     Usage walk(const ExprNode* root) {
@@ -310,20 +321,6 @@ private:
         bool constant;
         bool read = false, written = false, seen = false;
     };
-
-    void addNames(const VarEntry* entry, bool constant) {
-        std::vector<const VarEntry*> pending;
-        while (entry || !pending.empty()) {
-            while (entry) {
-                pending.push_back(entry);
-                entry = entry->left;
-            }
-            entry = pending.back();
-            pending.pop_back();
-            names_.emplace(&entry->value, Name{entry->name, constant});
-            entry = entry->right;
-        }
-    }
 
     void visit(const ExprNode* node) {
         // Iterative: trees may be as deep as the parser allows.
@@ -441,20 +438,9 @@ void describeSuccess(const std::string& text, ModuleEngine& engine, ExprContext*
     warnBracketsInArrows(text, d.warnings);
 }
 
-std::unordered_set<std::string> variableNames(NameTable* table) {
+std::unordered_set<std::string> variableNames(const NameTable* table) {
     std::unordered_set<std::string> names;
-    std::vector<const VarEntry*> pending;
-    const VarEntry* entry = static_cast<const VarEntry*>(table->root);
-    while (entry || !pending.empty()) {
-        while (entry) {
-            pending.push_back(entry);
-            entry = entry->left;
-        }
-        entry = pending.back();
-        pending.pop_back();
-        names.insert(entry->name);
-        entry = entry->right;
-    }
+    forEachEntry<VarEntry>(table, [&](const VarEntry& e) { names.insert(e.name); });
     return names;
 }
 
@@ -596,8 +582,7 @@ Diagnosis diagnose(const std::string& expr, const std::optional<std::string>& in
         diagnosis.texts.push_back(failed);
         return diagnosis;
     }
-    std::vector<FunctionRow> functions;
-    collectFunctions(static_cast<const FuncEntry*>(engine.functions()->root), functions);
+    const std::vector<FunctionRow> functions = functionRows(engine.functions());
     if (init) diagnosis.texts.push_back(diagnoseOne("Init", *init, engine, true, functions));
     diagnosis.texts.push_back(diagnoseOne("Expr", expr, engine, false, functions));
     warnAcrossTexts(expr, init, diagnosis);
