@@ -239,19 +239,23 @@ function formatValue(value) {
   return String(Number(value.toPrecision(9)));
 }
 
+// The watch shows this many variables; a text can make thousands.
+const WATCH_ROWS = 400;
+
 function showWatch({ names, values }) {
   const table = $('watch');
   if (names) {
     const pins = new Set(page.engine.pins.map((pin) => pin.name));
-    table.replaceChildren(
-      ...names.map((name) => {
-        const row = document.createElement('tr');
-        row.className = pins.has(name) ? 'pin' : '';
-        row.innerHTML = '<th></th><td></td>';
-        row.firstChild.textContent = name;
-        return row;
-      }),
-    );
+    const rows = names.slice(0, WATCH_ROWS).map((name) => {
+      const row = document.createElement('tr');
+      row.className = pins.has(name) ? 'pin' : '';
+      row.innerHTML = '<th></th><td></td>';
+      row.firstChild.textContent = name;
+      return row;
+    });
+    const more = document.createElement('caption');
+    more.textContent = names.length > WATCH_ROWS ? `the first ${WATCH_ROWS} of ${names.length} variables` : '';
+    table.replaceChildren(more, ...rows);
   }
   const rows = table.rows;
   for (let i = 0; i < rows.length && i < values.length; i++) rows[i].cells[1].textContent = formatValue(values[i]);
