@@ -31,7 +31,9 @@ const page = {
   wasm: null, // the .wasm bytes, handed to each worklet
   names: null,
   editors: {},
-  playing: { expr: '', init: '' }, // the texts the worklet plays: the last that parsed
+  // The texts the worklet plays: the last that parsed. Until one has, the
+  // empty text plays, silent as a text that fails.
+  playing: { expr: '', init: '' },
   checked: { expr: null, init: null },
   reports: { expr: null, init: null },
   inputs: [],
@@ -104,7 +106,8 @@ function check(which, text) {
   } else {
     if (report.from >= 0) editor.showFailure({ from: report.from, to: report.to, message: report.message, source: 'engine' });
     else editor.showFailure(null);
-    status.textContent = `${report.message} Still playing the last text that parsed.`;
+    const playing = page.playing[which] || which === 'init' ? 'Still playing the last text that parsed.' : 'Silent until a text parses.';
+    status.textContent = `${report.message} ${playing}`;
     status.className = 'status error';
   }
   return report;
@@ -487,8 +490,6 @@ async function start() {
   buildControls();
   const first = patchFromLink() ?? gallery.find((patch) => patch.id === DEFAULT_PATCH) ?? gallery[0] ?? { expr: '', init: '' };
   if (first.inputs) page.inputs = first.inputs;
-  // Until a text parses, the one given plays, as the module would play it.
-  page.playing = { expr: first.expr, init: first.init };
   buildEditors(first.expr, first.init);
   check('init', first.init);
   check('expr', first.expr);

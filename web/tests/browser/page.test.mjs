@@ -216,6 +216,17 @@ for (const [hash, message] of GARBAGE_LINKS)
       await assertResponsive(page);
     }, hash));
 
+test('a link whose text is too long to play gives a message and plays silence', () => {
+  const hash = '#p=' + Buffer.from(JSON.stringify({ v: 1, expr: `out1 = 1; ${'< long note > '.repeat(30000)}`, init: '', inputs: [] })).toString('base64url');
+  return withPage(async (page) => {
+    assert.match(await page.textContent('#expr-status'), /takes texts of up to .* Silent until a text parses/);
+    await startSound(page);
+    await page.waitForTimeout(300);
+    await waitForScope(page, { 0: 0 });
+    await assertResponsive(page);
+  }, hash);
+});
+
 test('a render downloads a three-channel float WAV of the playing patch', () =>
   withPage(async (page) => {
     await replaceText(page, 'expr', 'out1 = 5; out2 = sample; out3 = -1;');
