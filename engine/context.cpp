@@ -1,10 +1,5 @@
-// Expression contexts, the tree-walking evaluator, the arithmetic operators,
-// the statement sequence and the math-error rule.
-
-#include <cerrno>
-#include <cfloat>
-#include <cmath>
-#include <climits>
+// Expression contexts, the tree-walking evaluator, the arithmetic operators
+// and the statement sequence.
 
 #include "internal.h"
 
@@ -73,11 +68,6 @@ extern "C" void exprSetZeroOnMathError(ExprContext* context, int32_t flag) {
     if (context != nullptr) context->zeroOnMathError = flag;
 }
 
-extern "C" int32_t exprPollAbort(ExprContext* context) {
-    if (context == nullptr || context->abortCallback == nullptr) return 0;
-    return context->abortCallback(context);
-}
-
 // ---- Evaluation -------------------------------------------------------------------
 
 extern "C" int32_t exprEvaluate(ExprContext* context, double* result) {
@@ -100,29 +90,8 @@ struct Walk {
     int32_t countdown;
 };
 
-// The countdown has run out: poll. True means stop. The countdown saturates
-// instead of overflowing when a stopping callback is met again and again
-// without a fresh evaluation.
-[[gnu::noinline]] bool pollAbort(Walk& walk, int32_t left) {
-    ExprContext* context = walk.context;
-    context->countdown = left > INT32_MIN ? left - 1 : left;
-    if (exprPollAbort(context) != 0) {
-        walk.countdown = context->countdown;
-        return true;
-    }
-    walk.countdown = context->checkInterval;
-    return false;
-}
-
 // Counts one node evaluation; true means stop.
-inline bool tick(Walk& walk) {
-    const int32_t left = walk.countdown;
-    if (left > 0) [[likely]] {
-        walk.countdown = left - 1;
-        return false;
-    }
-    return pollAbort(walk, left);
-}
+inline bool tick(Walk& walk) { return exprCountNodeEvaluation(walk.context, &walk.countdown) != 0; }
 
 int32_t walkNode(Walk& walk, ExprNode* node, double* result);
 
@@ -149,18 +118,6 @@ inline int32_t walkOperands(Walk& walk, ExprNode* args, double& left, double& ri
     return walkOperand(walk, &args[1], &right);
 }
 
-int32_t divide(ExprContext* context, double left, double right, double* result) {
-    // Zero of either sign and NaN are refused alike: the comparison with 0.0
-    // is equal or unordered.
-    if (!(right < 0.0 || right > 0.0)) {
-        if (!exprZeroOnMathError(context)) return EXPR_ERR_DIVIDE_BY_ZERO;
-        *result = 0.0;
-        return EXPR_OK;
-    }
-    *result = left / right;
-    return EXPR_OK;
-}
-
 // A registered callback: it sees the countdown in the context.
 int32_t callOut(Walk& walk, ExprNode* node, double* result) {
     ExprContext* context = walk.context;
@@ -182,7 +139,7 @@ int32_t walkCall(Walk& walk, ExprNode* node, double* result) {
         if (function == opMul) *result = exprMul(left, right);
         else if (function == opAdd) *result = exprAdd(left, right);
         else if (function == opSub) *result = left - right;
-        else return divide(walk.context, left, right, result);
+        else return exprDivide(walk.context, left, right, result);
         return EXPR_OK;
     }
     if (function == builtinMany) {
@@ -280,23 +237,3 @@ EXPR_IN_PLACE_CALLBACK(opMul)
 EXPR_IN_PLACE_CALLBACK(opDiv)
 EXPR_IN_PLACE_CALLBACK(opNeg)
 EXPR_IN_PLACE_CALLBACK(builtinMany)
-
-// ---- The math-error rule --------------------------------------------------------------
-
-extern "C" int32_t exprMathError(ExprContext* context, double* result) {
-    if (!exprZeroOnMathError(context)) return EXPR_ERR_MATH;
-    *result = 0.0;
-    return EXPR_OK;
-}
-
-extern "C" int32_t exprApplyMathRule(ExprContext* context, double value, double* result) {
-    return exprJudgeMathError(context, errno, value, result);
-}
-
-extern "C" int32_t exprJudgeMathError(ExprContext* context, int error, double value, double* result) {
-    *result = value;
-    if (error == EDOM) return exprMathError(context, result);
-    // A range error whose result is zero or subnormal is an underflow.
-    if (error == ERANGE && !(std::fabs(value) < DBL_MIN)) return exprMathError(context, result);
-    return EXPR_OK;
-}

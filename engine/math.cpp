@@ -2,9 +2,9 @@
  * The mathematical built-in functions, the registration list of all 49
  * built-ins, and the named mathematical constants.
  *
- * Two kinds of function live here. Those under the math-error rule clear
- * errno, compute through one of the wrappers below and let
- * exprApplyMathRule judge errno. The others compute directly, never report a
+ * Two kinds of function live here. Those under the math-error rule compute
+ * through their bare routine, whose report exprJudgeRoutine judges, as the
+ * compiled form judges it. The others compute directly, never report a
  * math error, and leave errno as they found it.
  */
 #include <bit>
@@ -14,19 +14,20 @@
 
 #include "internal.h"
 
-/* ---- Wrappers of the routines used under the math-error rule ------------
+/* ---- The routines used under the math-error rule ------------------------
  *
  * The runtimes disagree on what they put into errno: the 32-bit Windows
  * runtime leaves it at 0 for fmod(7, 0), pow(0, -1), pow(10, 400),
  * sinh(1000) and cosh(1000), and sets EDOM for asin, tanh and pow of a NaN;
  * glibc reports ERANGE for an underflow, the Windows runtime does not. So
- * each wrapper discards whatever the routine left in errno and reports what
- * the C standard has the routine report, judged from arguments and result:
- * a NaN from arguments that are not NaN is a domain error (EDOM), an
- * infinity from finite arguments a pole or an overflow (ERANGE). An
- * underflow is reported by none of them. Without a report errno keeps the
- * value it had before the call, so an error left there by an earlier
- * computation survives (poly clears errno once for many calls of pow).
+ * whatever a routine left in errno is discarded for what the C standard has
+ * it report, judged from arguments and result (exprMathReport): a NaN from
+ * arguments that are not NaN is a domain error (EDOM), an infinity from
+ * finite arguments a pole or an overflow (ERANGE). An underflow is reported
+ * by none of them. The wrappers below, for the built-ins that test errno
+ * after several computations, keep the value errno had before the call when
+ * there is no report, so an error left there by an earlier computation
+ * survives (poly clears errno once for many calls of pow).
  */
 namespace {
 
@@ -47,18 +48,23 @@ inline void pinInMemoryOrder(double& value) {
     __asm__ volatile("" : "+m"(value) : : "memory");
 }
 
-/* Calls routine(args...) strictly after errno is read into *before and
- * strictly before whatever the caller then writes to errno. The compiler
+/* Calls routine(args...) strictly after what the caller did to errno
+ * before and strictly before whatever it then writes to errno. The compiler
  * takes some routines (sin, cos, tan, atan, tanh, ...) for ones that touch
  * no memory, and would otherwise move them across the errno accesses or
  * drop a restore it thinks changes nothing; glibc's sin sets EDOM for an
  * infinity and the Windows runtime's tanh for a NaN. */
-template <typename Routine, typename... Args> double callBetween(int* before, Routine routine, Args... args) {
-    *before = errno;
+template <typename Routine, typename... Args> double callInOrder(Routine routine, Args... args) {
     (pinInMemoryOrder(args), ...);
     double value = routine(args...);
     pinInMemoryOrder(value);
     return value;
+}
+
+/* The same, with errno as it was before the call in *before. */
+template <typename Routine, typename... Args> double callBetween(int* before, Routine routine, Args... args) {
+    *before = errno;
+    return callInOrder(routine, args...);
 }
 
 /* A routine under the math-error rule: errno as the C standard has it
@@ -106,9 +112,9 @@ bool isOddInteger(double b) {
     return static_cast<double>(whole) == b && (whole & 1) != 0;
 }
 
-/* The bare routines behind the math-error-rule built-ins: the wrappers
- * below judge them for their callbacks, and exprInPlaceFunction hands them
- * to the compiled evaluator, which judges them itself. */
+/* The bare routines behind the math-error-rule built-ins: their callbacks
+ * run them, and exprInPlaceFunction hands them to the compiled evaluator;
+ * both judge them through exprJudgeRoutine. */
 double bareFmod(double a, double b) {
     if (std::isnan(a) || std::isnan(b)) return nanResult(a, b);
     if (std::isinf(a) || b == 0.0) return defaultNaN();
@@ -171,18 +177,6 @@ double mathModf(double a, double* integral) {
     int before;
     double fraction = callBetween(&before, [integral](double x) { return bareModf(x, integral); }, a);
     return reported(before, fraction, a);
-}
-
-double mathSinh(double a) { return underRule(bareSinh, a); }
-double mathCosh(double a) { return underRule(bareCosh, a); }
-double mathTanh(double a) { return underRule(bareTanh, a); }
-double mathAsin(double a) { return underRule(bareAsin, a); }
-double mathAcos(double a) { return underRule(bareAcos, a); }
-double mathCeil(double a) { return underRule(bareCeil, a); }
-double mathFloor(double a) { return underRule(bareFloor, a); }
-
-double mathPow10(double a) {
-    return exprMathPow(10.0, a);
 }
 
 /* ---- Functions computed directly ----------------------------------------
@@ -296,22 +290,20 @@ int32_t binaryDirect(ExprContext* context, ExprNode* args, double* result, doubl
     return EXPR_OK;
 }
 
-int32_t unaryRule(ExprContext* context, ExprNode* args, double* result, double (*compute)(double)) {
+int32_t unaryRule(ExprContext* context, ExprNode* args, double* result, double (*bare)(double)) {
     double a;
     int32_t code = exprEvalNode(context, &args[0], &a);
     if (code != EXPR_OK)
         return code;
-    errno = 0;
-    return exprApplyMathRule(context, compute(a), result);
+    return exprJudgeRoutine(context, callInOrder(bare, a), a, 0.0, result);
 }
 
-int32_t binaryRule(ExprContext* context, ExprNode* args, double* result, double (*compute)(double, double)) {
+int32_t binaryRule(ExprContext* context, ExprNode* args, double* result, double (*bare)(double, double)) {
     double a, b;
     int32_t code = evalTwo(context, args, &a, &b);
     if (code != EXPR_OK)
         return code;
-    errno = 0;
-    return exprApplyMathRule(context, compute(a, b), result);
+    return exprJudgeRoutine(context, callInOrder(bare, a, b), a, b, result);
 }
 
 } // namespace
@@ -329,25 +321,25 @@ QUORVEL_CALLBACK(builtinAbs) {
     *result = exprAbs(a);
     return EXPR_OK;
 }
-QUORVEL_CALLBACK(builtinMod) { return binaryRule(context, args, result, exprMathFmod); }
-QUORVEL_CALLBACK(builtinPow) { return binaryRule(context, args, result, exprMathPow); }
+QUORVEL_CALLBACK(builtinMod) { return binaryRule(context, args, result, bareFmod); }
+QUORVEL_CALLBACK(builtinPow) { return binaryRule(context, args, result, barePow); }
 QUORVEL_CALLBACK(builtinSqrt) { return unaryDirect(context, args, result, directSqrt); }
 QUORVEL_CALLBACK(builtinSin) { return unaryDirect(context, args, result, directSin); }
-QUORVEL_CALLBACK(builtinSinh) { return unaryRule(context, args, result, mathSinh); }
-QUORVEL_CALLBACK(builtinAsin) { return unaryRule(context, args, result, mathAsin); }
+QUORVEL_CALLBACK(builtinSinh) { return unaryRule(context, args, result, bareSinh); }
+QUORVEL_CALLBACK(builtinAsin) { return unaryRule(context, args, result, bareAsin); }
 QUORVEL_CALLBACK(builtinCos) { return unaryDirect(context, args, result, directCos); }
-QUORVEL_CALLBACK(builtinCosh) { return unaryRule(context, args, result, mathCosh); }
-QUORVEL_CALLBACK(builtinAcos) { return unaryRule(context, args, result, mathAcos); }
+QUORVEL_CALLBACK(builtinCosh) { return unaryRule(context, args, result, bareCosh); }
+QUORVEL_CALLBACK(builtinAcos) { return unaryRule(context, args, result, bareAcos); }
 QUORVEL_CALLBACK(builtinTan) { return unaryDirect(context, args, result, directTan); }
-QUORVEL_CALLBACK(builtinTanh) { return unaryRule(context, args, result, mathTanh); }
+QUORVEL_CALLBACK(builtinTanh) { return unaryRule(context, args, result, bareTanh); }
 QUORVEL_CALLBACK(builtinAtan) { return unaryDirect(context, args, result, directAtan); }
 QUORVEL_CALLBACK(builtinAtan2) { return binaryDirect(context, args, result, directAtan2); }
 QUORVEL_CALLBACK(builtinLog) { return unaryDirect(context, args, result, directLog); }
-QUORVEL_CALLBACK(builtinPow10) { return unaryRule(context, args, result, mathPow10); }
+QUORVEL_CALLBACK(builtinPow10) { return unaryRule(context, args, result, barePow10); }
 QUORVEL_CALLBACK(builtinLn) { return unaryDirect(context, args, result, directLn); }
 QUORVEL_CALLBACK(builtinExp) { return unaryDirect(context, args, result, directExp); }
-QUORVEL_CALLBACK(builtinCeil) { return unaryRule(context, args, result, mathCeil); }
-QUORVEL_CALLBACK(builtinFloor) { return unaryRule(context, args, result, mathFloor); }
+QUORVEL_CALLBACK(builtinCeil) { return unaryRule(context, args, result, bareCeil); }
+QUORVEL_CALLBACK(builtinFloor) { return unaryRule(context, args, result, bareFloor); }
 QUORVEL_CALLBACK(builtinDeg) { return unaryDirect(context, args, result, directDeg); }
 QUORVEL_CALLBACK(builtinRad) { return unaryDirect(context, args, result, directRad); }
 QUORVEL_CALLBACK(builtinRecttopolr) { return binaryDirect(context, args, result, directRecttopolr); }

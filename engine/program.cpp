@@ -20,7 +20,6 @@
 // polled at exactly the node evaluation where the walk polls it, with the
 // same assignments done and the same values read.
 
-#include <cerrno>
 #include <cstdint>
 
 #include "internal.h"
@@ -313,8 +312,7 @@ private:
         if (!node(&n->args[0]) || !tick()) return false;
         const int index = static_cast<int>(op) - static_cast<int>(Op::Add);
         if (right->kind == NODE_CONSTANT) {
-            const bool safeDivisor = right->value < 0.0 || right->value > 0.0;
-            if (op == Op::Div && !safeDivisor) {
+            if (op == Op::Div && !exprDivisorAccepted(right->value)) {
                 emit(Op::Constant, +1).value = right->value;
                 boundary(Op::Div, -1);
                 return true;
@@ -470,17 +468,10 @@ private:
 // Gives the new countdown, or EXPR_ERR_ABORTED in code.
 [[gnu::noinline]] int32_t tickSlowly(ExprContext* context, int32_t countdown, int32_t count, int32_t* code) {
     for (int32_t i = 0; i < count; ++i) {
-        const int32_t left = countdown;
-        if (left > 0) {
-            countdown = left - 1;
-            continue;
-        }
-        context->countdown = left > INT32_MIN ? left - 1 : left;
-        if (exprPollAbort(context) != 0) {
+        if (exprCountNodeEvaluation(context, &countdown)) {
             *code = EXPR_ERR_ABORTED;
-            return context->countdown;
+            break;
         }
-        countdown = context->checkInterval;
     }
     return countdown;
 }
@@ -623,17 +614,14 @@ MulVariable:
     QUORVEL_NEXT();
 DivVariable:
     divisor = *pc->address;
-divide:
-    // Zero of either sign and NaN are refused alike.
-    if (divisor < 0.0 || divisor > 0.0) {
-        top = top / divisor;
-    } else if (exprZeroOnMathError(context)) {
-        top = 0.0;
-    } else {
-        status = EXPR_ERR_DIVIDE_BY_ZERO;
+divide: {
+    const int32_t code = exprDivide(context, top, divisor, &top);
+    if (code != EXPR_OK) {
+        status = code;
         goto done;
     }
     QUORVEL_NEXT();
+}
 Neg:
     top = -top;
     QUORVEL_NEXT();
@@ -644,11 +632,11 @@ Direct:
     top = pc->compute(top);
     QUORVEL_NEXT();
 Rule: {
-    // errno is left at the routine's report, as its callback leaves it.
-    value = pc->compute(top);
-    const int report = exprMathReport(value, top, 0.0);
-    errno = report;
-    if (report != 0 && (status = exprJudgeMathError(context, report, value, &value)) != EXPR_OK) goto done;
+    const int32_t code = exprJudgeRoutine(context, pc->compute(top), top, 0.0, &value);
+    if (code != EXPR_OK) {
+        status = code;
+        goto done;
+    }
     top = value;
     QUORVEL_NEXT();
 }
@@ -657,10 +645,11 @@ Direct2:
     QUORVEL_NEXT();
 Rule2: {
     const double left = *below--;
-    value = pc->compute2(left, top);
-    const int report = exprMathReport(value, left, top);
-    errno = report;
-    if (report != 0 && (status = exprJudgeMathError(context, report, value, &value)) != EXPR_OK) goto done;
+    const int32_t code = exprJudgeRoutine(context, pc->compute2(left, top), left, top, &value);
+    if (code != EXPR_OK) {
+        status = code;
+        goto done;
+    }
     top = value;
     QUORVEL_NEXT();
 }
