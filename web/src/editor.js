@@ -1,5 +1,6 @@
-// The text editors: CodeMirror with the language's highlighting, and the
-// engine's report of a failed parse shown as an underline at the culprit.
+// The text editors: CodeMirror with the language's highlighting, the
+// engine's report of a failed parse underlined at the culprit, and check's
+// warnings underlined where they point.
 // The names highlighted come from the engine's own tables at run time.
 import { defaultKeymap, history, historyKeymap } from '@codemirror/commands';
 import { HighlightStyle, StreamLanguage, syntaxHighlighting } from '@codemirror/language';
@@ -100,12 +101,9 @@ export function createEditor({ parent, doc, names, label, onChange }) {
     setText(text) {
       view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: text } });
     },
-    // Underlines the culprit of a failed parse, or clears the underline.
-    showFailure(failure) {
-      const diagnostics = failure
-        ? [{ from: failure.from, to: failure.to, severity: 'error', message: failure.message, source: failure.source }]
-        : [];
-      view.dispatch(setDiagnostics(view.state, diagnostics));
+    // Marks the text: [{from, to, severity ('error' or 'warning'), message}].
+    showDiagnostics(diagnostics) {
+      view.dispatch(setDiagnostics(view.state, diagnostics.map((d) => ({ ...d, source: 'engine' }))));
     },
   };
 }

@@ -7,6 +7,15 @@ import { wasiImports } from './wasi.js';
 
 export const PinRole = Object.freeze({ Input: 0, Init: 1, Expr: 2, Output: 3 });
 
+// The UTF-16 span {from, to} of `length` bytes at byte `offset` of text, at
+// least one unit wide where the text has one; from -1 for no place.
+function spanOf(text, offset, length) {
+  if (offset < 0) return { from: -1, to: -1 };
+  const from = utf16Index(text, offset);
+  const to = Math.min(Math.max(from + 1, utf16Index(text, offset + Math.max(length, 1))), Math.max(text.length, from));
+  return { from, to };
+}
+
 export class Engine {
   // From the .wasm bytes or a compiled module, synchronously: the audio
   // worklet cannot wait for a promise before its first block.
@@ -53,6 +62,33 @@ export class Engine {
       functions: this.stringList(this.exports.pg_names(session.handle, 0)),
       constants: this.stringList(this.exports.pg_names(session.handle, 1)),
     };
+  }
+
+  // What `quorvel check` adds for people, for both texts (init null: none):
+  // {expr, init}, each {hints: [text], warnings: [{text, from, to}]} with
+  // UTF-16 places (from -1: the warning has no place), init null when none.
+  diagnose(expr, init) {
+    const exprBytes = this.putText(0, expr);
+    const initBytes = init === null ? -1 : this.putText(1, init);
+    const advice = JSON.parse(this.string(this.exports.pg_diagnose(exprBytes, initBytes)));
+    if (!advice) return null;
+    const place = (text, advice) =>
+      advice && {
+        hints: advice.hints,
+        warnings: advice.warnings.map(({ text: warning, offset, length }) => ({
+          text: warning,
+          ...spanOf(text, offset, length),
+        })),
+      };
+    return { expr: place(expr, advice.expr), init: init === null ? null : place(init, advice.init) };
+  }
+
+  // Hands a text to the engine in slot 0 or 1; its length in bytes.
+  putText(slot, text) {
+    const bytes = encodeUtf8(text);
+    const buffer = this.exports.pg_text_buffer(slot, bytes.length);
+    this.bytes().set(bytes, buffer);
+    return bytes.length;
   }
 
   bytes() {
@@ -118,29 +154,20 @@ export class Session {
   // reports the outcome; `from` and `to` are UTF-16 indices into text.
   parse(pin, text) {
     const { exports } = this.engine;
-    const bytes = encodeUtf8(text);
-    const buffer = exports.pg_text_buffer(bytes.length);
-    this.engine.bytes().set(bytes, buffer);
-    const code = exports.pg_parse(this.handle, pin, bytes.length);
+    const code = exports.pg_parse(this.handle, pin, this.engine.putText(0, text));
     const offset = exports.pg_report_offset();
-    const report = {
+    const length = exports.pg_report_length();
+    return {
       code,
       ok: code === 0,
       name: this.engine.codeName(code),
       message: this.engine.codeMessage(code),
-      hint: this.engine.string(exports.pg_report_hint()),
+      note: this.engine.string(exports.pg_report_note()),
       statement: exports.pg_report_statement(),
       offset,
-      length: exports.pg_report_length(),
-      from: -1,
-      to: -1,
+      length,
+      ...spanOf(text, offset, length),
     };
-    if (offset >= 0) {
-      report.from = utf16Index(text, offset);
-      report.to = Math.max(report.from + 1, utf16Index(text, offset + Math.max(report.length, 1)));
-      report.to = Math.min(report.to, Math.max(text.length, report.from));
-    }
-    return report;
   }
 
   // The engine's block buffers as views, made anew when the memory has

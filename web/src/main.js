@@ -58,23 +58,41 @@ function setState(text) {
 
 // ---- Checking texts ------------------------------------------------------------
 
-// What the editor shows for a failed parse: the engine's name and message
-// for the code, its hint when it has one, and where.
+// Texts longer than this get no hints or warnings: the diagnosis parses
+// both texts again at every edit.
+const MAX_ADVICE_BYTES = 64 * 1024;
+
+// What the status line says of a failed parse: the engine's name and
+// message for the code, and the statement.
 function describeFailure(report) {
   const where = report.statement >= 0 ? ` (statement ${report.statement + 1})` : '';
-  const hint = report.hint ? ` — ${report.hint}` : '';
-  return `${report.name}${where}: ${report.message}${hint}.`;
+  return `${report.name}${where}: ${report.message}.`;
 }
 
 // An Init of only blanks and comments is no mistake: the module then runs
 // nothing at open, which is what an empty Init means.
 function isEmptyInit(which, report) {
-  return which === 'init' && page.engine.codeName(report.code) === 'EXPR_ERR_EMPTY';
+  return which === 'init' && report.name === 'EXPR_ERR_EMPTY';
 }
 
-function tooLong(text) {
+function accepted(which, report) {
+  return report.ok || isEmptyInit(which, report);
+}
+
+function tooLong(text, limit) {
   // Three bytes per UTF-16 unit at most: only a long text needs counting.
-  return text.length * 3 > MAX_TEXT_BYTES && utf8Length(text) > MAX_TEXT_BYTES;
+  return text.length * 3 > limit && utf8Length(text) > limit;
+}
+
+// The engine's verdict on a text, with the line the page shows for it.
+function verdict(which, text) {
+  if (tooLong(text, MAX_TEXT_BYTES)) {
+    const kib = (utf8Length(text) / 1024).toFixed(0);
+    return { ok: false, from: -1, line: `This text is ${kib} KiB; the playground takes texts of up to ${MAX_TEXT_BYTES / 1024} KiB.` };
+  }
+  const report = which === 'expr' ? page.parser.parseExpr(text) : page.parser.parseInit(text);
+  report.line = report.ok ? '' : describeFailure(report);
+  return report;
 }
 
 // Parses an edit; a text that parses goes to the worklet at once, one that
@@ -82,35 +100,67 @@ function tooLong(text) {
 function check(which, text) {
   if (page.checked[which] === text) return page.reports[which];
   page.checked[which] = text;
-  const editor = page.editors[which];
-  const status = $(`${which}-status`);
-  let report;
-  if (tooLong(text)) {
-    const kib = (utf8Length(text) / 1024).toFixed(0);
-    report = { ok: false, from: -1, message: `This text is ${kib} KiB; the playground takes texts of up to ${MAX_TEXT_BYTES / 1024} KiB.` };
-  } else {
-    report = which === 'expr' ? page.parser.parseExpr(text) : page.parser.parseInit(text);
-    if (!report.ok) report.message = describeFailure(report);
-  }
+  const report = verdict(which, text);
   page.reports[which] = report;
-  if (report.ok || isEmptyInit(which, report)) {
+  if (accepted(which, report)) {
     page.playing[which] = text;
     post({ type: which, text });
-    editor.showFailure(null);
-    status.textContent = !report.ok
-      ? 'No Init: nothing runs at a restart.'
-      : which === 'init'
-        ? 'Parses. Init runs at the next restart.'
-        : 'Parses: playing this text.';
-    status.className = report.ok ? 'status ok' : 'status';
-  } else {
-    if (report.from >= 0) editor.showFailure({ from: report.from, to: report.to, message: report.message, source: 'engine' });
-    else editor.showFailure(null);
-    const playing = page.playing[which] || which === 'init' ? 'Still playing the last text that parsed.' : 'Silent until a text parses.';
-    status.textContent = `${report.message} ${playing}`;
-    status.className = 'status error';
   }
+  advise();
   return report;
+}
+
+// Hints and warnings from check's diagnosis, for both texts at once: what
+// one text reads, the other may write.
+function advise() {
+  const { expr, init } = page.checked;
+  if (expr === null || init === null) return;
+  let advice = null;
+  if (!tooLong(expr, MAX_ADVICE_BYTES) && !tooLong(init, MAX_ADVICE_BYTES)) {
+    // An empty Init is given as one that does nothing, so the warnings speak
+    // of both texts, as the page always has both.
+    const emptyInit = isEmptyInit('init', page.reports.init);
+    advice = page.engine.diagnose(expr, emptyInit ? '0;' : init);
+    if (advice && emptyInit) advice.init = null;
+  }
+  show('expr', advice?.expr);
+  show('init', advice?.init);
+}
+
+function statusOf(which, report) {
+  if (!accepted(which, report)) {
+    const playing = page.playing[which] || which === 'init' ? 'Still playing the last text that parsed.' : 'Silent until a text parses.';
+    return { text: `${report.line} ${playing}`, className: 'status error' };
+  }
+  if (!report.ok) return { text: 'No Init: nothing runs at a restart.', className: 'status' };
+  const text = which === 'init' ? 'Parses. Init runs at the first sample after a start or a restart.' : 'Parses: playing this text.';
+  return { text, className: 'status ok' };
+}
+
+// The editor's marks and status line for its text's verdict and advice.
+function show(which, advice) {
+  const report = page.reports[which];
+  const hints = [report.note, ...(accepted(which, report) ? [] : (advice?.hints ?? []))].filter(Boolean);
+  const warnings = accepted(which, report) ? (advice?.warnings ?? []) : [];
+  const diagnostics = [];
+  if (!accepted(which, report) && report.from >= 0)
+    diagnostics.push({ from: report.from, to: report.to, severity: 'error', message: [report.line, ...hints.map((h) => `Hint: ${h}.`)].join(' ') });
+  for (const warning of warnings)
+    if (warning.from >= 0) diagnostics.push({ from: warning.from, to: warning.to, severity: 'warning', message: warning.text });
+  page.editors[which].showDiagnostics(diagnostics);
+  const status = statusOf(which, report);
+  const line = $(`${which}-status`);
+  line.textContent = status.text;
+  line.className = status.className;
+  const notes = [...hints.map((text) => ['hint', `Hint: ${text}`]), ...warnings.map((w) => ['warning', `Warning: ${w.text}`])];
+  $(`${which}-notes`).replaceChildren(
+    ...notes.map(([kind, text]) => {
+      const item = document.createElement('li');
+      item.className = kind;
+      item.textContent = text;
+      return item;
+    }),
+  );
 }
 
 // ---- The worklet ----------------------------------------------------------------

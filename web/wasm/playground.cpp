@@ -8,11 +8,14 @@
 // per caller (the page's parser, the worklet, a test).
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "diagnostics.h"
 #include "expr.h"
 #include "module_engine.h"
 #include "pins.h"
@@ -26,16 +29,12 @@ namespace {
 // time; the offline render and the benchmark may hand more.
 constexpr std::size_t kMaxFrames = 4096;
 
-// The last parse's report of where the text failed, with advice.
+// The last parse's report of where the text failed, and a note the page
+// adds of its own (empty but for a NUL).
 struct Report {
     ExprParseReport parse = {EXPR_OK, -1, 0, -1};
-    std::string hint;
+    const char* note = "";
 };
-
-// Advice for a habit brought from another language ("^" where pow is
-// meant, a misspelt function). The diagnosis will come from tools/ and plug
-// in here; until then the page shows the result code's own message.
-std::string hintFor(const char* /*text*/, const ExprParseReport& /*report*/) { return {}; }
 
 // A name table's entries in name order. The table is an unbalanced search
 // tree, as deep as it has entries at worst, so the walk keeps its own stack
@@ -59,9 +58,53 @@ void appendName(std::string& list, const char* name) {
     list += '\0';
 }
 
-std::vector<char> gText;  // the text the caller is handing over
-std::string gNames;       // the last name list asked for
-Report gReport;           // the last parse's report
+// text as a JSON string.
+void appendJson(std::string& out, const std::string& text) {
+    out += '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+// One text's advice: {"hints": [...], "warnings": [{"text", "offset", "length"}]}.
+void appendAdvice(std::string& out, const quorvel::tools::TextDiagnosis& text) {
+    out += "{\"hints\":[";
+    for (std::size_t i = 0; i < text.hints.size(); ++i) {
+        if (i > 0) out += ',';
+        appendJson(out, text.hints[i]);
+    }
+    out += "],\"warnings\":[";
+    for (std::size_t i = 0; i < text.warnings.size(); ++i) {
+        const quorvel::tools::Remark& warning = text.warnings[i];
+        out += i > 0 ? ",{\"text\":" : "{\"text\":";
+        appendJson(out, warning.text);
+        out += ",\"offset\":" + std::to_string(warning.offset) + ",\"length\":" + std::to_string(warning.length) + "}";
+    }
+    out += "]}";
+}
+
+std::vector<char> gTexts[2];  // the texts the caller is handing over
+std::string gNames;           // the last name list asked for
+Report gReport;               // the last parse's report
+std::string gAdvice;          // the last diagnosis, as JSON
+
+// The text in slot 0 or 1, `bytes` long and NUL-terminated; null when the
+// slot holds no such text.
+const char* textIn(int32_t slot, std::size_t bytes) {
+    if (slot < 0 || slot > 1 || bytes >= gTexts[slot].size()) return nullptr;
+    gTexts[slot][bytes] = '\0';
+    return gTexts[slot].data();
+}
 
 }  // namespace
 
@@ -119,37 +162,38 @@ PLAYGROUND_EXPORT(pg_restart) void pgRestart(Session* session, float rate) { ses
 
 // ---- Texts ------------------------------------------------------------------
 
-// Room for a text of `bytes` bytes, to be filled by the caller before
-// pg_parse. The page caps the length of what it hands over.
-PLAYGROUND_EXPORT(pg_text_buffer) char* pgTextBuffer(std::size_t bytes) {
-    gText.resize(bytes + 1);
-    return gText.data();
+// Room in slot 0 or 1 for a text of `bytes` bytes, filled by the caller
+// before pg_parse (slot 0) or pg_diagnose (both). The page caps the length
+// of what it hands over.
+PLAYGROUND_EXPORT(pg_text_buffer) char* pgTextBuffer(int32_t slot, std::size_t bytes) {
+    if (slot < 0 || slot > 1) return nullptr;
+    gTexts[slot].resize(bytes + 1);
+    return gTexts[slot].data();
 }
 
-// Parses the text in the buffer (its first `bytes` bytes) into Expr (pin
-// kExprPin) or Init (kInitPin), clearing that text first as a pin update
-// does; the result code, with the report in pg_report_*.
+// Parses the text in slot 0 (its first `bytes` bytes) into Expr (pin
+// kExprPin) or Init (kInitPin) as a pin update does; the result code, with
+// the report in pg_report_*.
 PLAYGROUND_EXPORT(pg_parse) int32_t pgParse(Session* session, int32_t pin, std::size_t bytes) {
     gReport = Report{};
-    ExprContext* context = pin == kExprPin   ? session->engine.exprContext()
-                           : pin == kInitPin ? session->engine.initContext()
-                                             : nullptr;
-    if (!context || bytes >= gText.size()) {
+    const char* text = textIn(0, bytes);
+    if (!text || (pin != kExprPin && pin != kInitPin)) {
         gReport.parse.code = EXPR_ERR_ARGUMENT;
         return gReport.parse.code;
     }
     // A host hands the module a zero-terminated text, which cannot hold a
     // NUL; the page refuses one where it stands instead of cutting the text.
-    if (const void* nul = std::memchr(gText.data(), 0, bytes)) {
-        const auto at = static_cast<int32_t>(static_cast<const char*>(nul) - gText.data());
+    if (const void* nul = std::memchr(text, 0, bytes)) {
+        const auto at = static_cast<int32_t>(static_cast<const char*>(nul) - text);
         gReport.parse = {EXPR_ERR_CHARACTER, at, 1, -1};
-        gReport.hint = "a NUL character cannot reach the module: remove it";
+        gReport.note = "a NUL character cannot reach the module: remove it";
         return gReport.parse.code;
     }
-    gText[bytes] = '\0';
-    exprClear(context);
-    exprParseWithReport(context, gText.data(), &gReport.parse);
-    gReport.hint = hintFor(gText.data(), gReport.parse);
+    ModuleEngine& engine = session->engine;
+    if (pin == kExprPin)
+        engine.parseExpr(text, &gReport.parse);
+    else
+        engine.parseInit(text, &gReport.parse);
     session->renewWatch();
     return gReport.parse.code;
 }
@@ -158,7 +202,31 @@ PLAYGROUND_EXPORT(pg_report_code) int32_t pgReportCode() { return gReport.parse.
 PLAYGROUND_EXPORT(pg_report_offset) int32_t pgReportOffset() { return gReport.parse.offset; }
 PLAYGROUND_EXPORT(pg_report_length) int32_t pgReportLength() { return gReport.parse.length; }
 PLAYGROUND_EXPORT(pg_report_statement) int32_t pgReportStatement() { return gReport.parse.statement; }
-PLAYGROUND_EXPORT(pg_report_hint) const char* pgReportHint() { return gReport.hint.c_str(); }
+PLAYGROUND_EXPORT(pg_report_note) const char* pgReportNote() { return gReport.note; }
+
+// What `quorvel check` tells people beyond the code: hints for a failure
+// (habits from other languages, names near a misspelt one) and warnings for
+// texts that parse but mislead, for the Expr text in slot 0 and the Init
+// text in slot 1 (none when initBytes is negative):
+// {"expr": ADVICE, "init": ADVICE or null}, ADVICE as appendAdvice writes it.
+PLAYGROUND_EXPORT(pg_diagnose) const char* pgDiagnose(std::size_t exprBytes, int32_t initBytes) {
+    const char* expr = textIn(0, exprBytes);
+    const char* init = initBytes >= 0 ? textIn(1, static_cast<std::size_t>(initBytes)) : nullptr;
+    gAdvice = "null";
+    if (!expr || (initBytes >= 0 && !init)) return gAdvice.c_str();
+    std::optional<std::string> initText;
+    if (init) initText.emplace(init, static_cast<std::size_t>(initBytes));
+    const quorvel::tools::Diagnosis diagnosis = quorvel::tools::diagnose(std::string(expr, exprBytes), initText);
+    gAdvice = "{\"expr\":";
+    appendAdvice(gAdvice, diagnosis.texts.back());
+    gAdvice += ",\"init\":";
+    if (initText && diagnosis.texts.size() == 2)
+        appendAdvice(gAdvice, diagnosis.texts.front());
+    else
+        gAdvice += "null";
+    gAdvice += "}";
+    return gAdvice.c_str();
+}
 
 PLAYGROUND_EXPORT(pg_code_name) const char* pgCodeName(int32_t code) {
     return quorvel::tools::resultCodeName(code);

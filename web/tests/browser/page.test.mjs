@@ -121,6 +121,23 @@ test('a text with an error is underlined where the engine places it, and the las
     assert.equal(await page.locator('#expr .cm-lintRange-error').count(), 0);
   }));
 
+test('a hint shows with a failure, and warnings are underlined where check places them', () =>
+  withPage(async (page) => {
+    await replaceText(page, 'expr', 'out1 = 5 ^ 2;');
+    await page.waitForSelector('#expr .cm-lintRange-error');
+    assert.equal(await page.textContent('#expr .cm-lintRange-error'), '^');
+    assert.match(await page.textContent('#expr-notes'), /Hint: .*pow/);
+    await replaceText(page, 'expr', 'out1 = gain * u;');
+    await page.waitForSelector('#expr .cm-lintRange-warning');
+    assert.equal(await page.textContent('#expr .cm-lintRange-warning'), 'gain');
+    assert.match(await page.textContent('#expr-notes'), /Warning: gain/);
+    assert.match(await page.textContent('#expr-status'), /Parses/);
+    // Init writing it answers the warning on Expr.
+    await replaceText(page, 'init', 'gain = 3;');
+    await page.waitForFunction(() => document.querySelectorAll('#expr .cm-lintRange-warning').length === 0);
+    assert.equal(await page.textContent('#expr-notes'), '');
+  }));
+
 test('a gallery entry loads both texts and plays, Init included', () =>
   withPage(async (page) => {
     await startSound(page);
@@ -197,7 +214,7 @@ test('a huge paste and control characters give a message, never a frozen tab', (
     await page.waitForSelector('#expr .cm-lint-marker-error');
     assert.match(await page.textContent('#expr-status'), /EXPR_ERR_CHARACTER \(statement 2\)/);
     await replaceText(page, 'expr', 'out1 = 1;\u0000');
-    await page.waitForFunction(() => /NUL/.test(document.querySelector('#expr-status').textContent));
+    await page.waitForFunction(() => /NUL/.test(document.querySelector('#expr-notes').textContent));
     await assertResponsive(page);
   }));
 

@@ -54,6 +54,30 @@ test('a text that parses has no place, and every code has a message', () => {
   for (const failure of FAILURES) assert.notEqual(engine.codeMessage(session.parseExpr(failure[0]).code), '');
 });
 
+// check's advice: [Expr, Init (null: none), the text advised, a hint, or
+// the culprit of a warning].
+const ADVICE = [
+  ['out1 = 5 ^ 2;', null, 'expr', { hint: /pow\(a, b\)/ }],
+  ['out1 = sn(2);', '', 'expr', { hint: /sin/ }],
+  ['out1 = 1e3;', null, 'expr', { hint: /exponent/ }],
+  ['< é 🎹 > out1 = gain;', 'g = 1;', 'expr', { warning: 'gain' }],
+  ['out1 = g;', 'g = level;', 'init', { warning: 'level' }],
+];
+
+for (const [expr, init, which, expected] of ADVICE)
+  test(`check's advice crosses the boundary: ${JSON.stringify([expr, init])}`, () => {
+    const advice = engine.diagnose(expr, init)[which];
+    const text = which === 'expr' ? expr : init;
+    if (expected.hint) assert.ok(advice.hints.some((hint) => expected.hint.test(hint)), JSON.stringify(advice.hints));
+    if (expected.warning)
+      assert.deepEqual(advice.warnings.map((w) => text.slice(w.from, w.to)), [expected.warning], JSON.stringify(advice.warnings));
+  });
+
+test('a text that reads only what it writes gets no advice', () => {
+  assert.deepEqual(engine.diagnose('out1 = g;', 'g = 1;'), { expr: { hints: [], warnings: [] }, init: { hints: [], warnings: [] } });
+  assert.equal(engine.diagnose('out1 = 1;', null).init, null);
+});
+
 // One block with the inputs given; the outputs and the silenced count.
 function block(frames, fill = () => 0) {
   for (let k = 0; k < engine.inputs.length; k++) session.input(k, frames).set(Float32Array.from({ length: frames }, (_, i) => fill(k, i)));
