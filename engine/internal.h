@@ -50,6 +50,11 @@ int32_t exprRunProgram(ExprContext* context, const void* program, double* result
 void exprFreeProgram(void* program);
 /* Compiles the context's freshly parsed tree; called by exprParse on success. */
 void exprAttachProgram(ExprContext* context);
+/* The program exprCompile makes of a tree, as the names of its instructions
+ * up to End, one blank between two (the exact copies after End left out),
+ * for tests and dumps. Writes at most size bytes, the zero included, and
+ * gives the length of the whole listing; -1 when the tree is not compiled. */
+int32_t exprListProgram(ExprNode* root, char* text, int32_t size);
 
 /* The value of a number literal that exprIsNumber accepts, of at most
  * EXPR_MAX_TOKEN characters, correctly rounded; "." is its point whatever

@@ -19,6 +19,9 @@
 // program, with a TICK before each such read. So the abort callback is
 // polled at exactly the node evaluation where the walk polls it, with the
 // same assignments done and the same values read.
+//
+// The instructions are listed once, in opcodes.h; exprListProgram names
+// them for tests and dumps.
 
 #include <cstdint>
 
@@ -26,56 +29,38 @@
 
 namespace {
 
+// The instructions, from the one list in opcodes.h.
 enum class Op : int32_t {
-    Tick,        // count node evaluations
-    Constant,    // push value
-    Load,        // push *address
-    Store,       // *address = top (the value stays: it is the assignment's value)
-    Add,
-    Sub,
-    Mul,
-    Div,
-    AddConstant,  // the right operand in the instruction
-    SubConstant,
-    MulConstant,
-    DivConstant,  // a divisor that is not zero
-    AddVariable,
-    SubVariable,
-    MulVariable,
-    DivVariable,
-    Neg,
-    Abs,
-    Pop,
-    StorePop,    // a statement's assignment whose value is not needed
-    Direct,      // top = compute(top)
-    Rule,        // top = compute(top) under the math-error rule
-    Direct2,     // top = compute(below, top)
-    Rule2,       // the same under the math-error rule
-    Equal,
-    Above,
-    Below,
-    Call,        // push the value of node's callback
-    Jump,        // to target
-    JumpIfZero,     // pop; to target when the zero test holds
-    JumpIfNonZero,  // pop; to target unless the zero test holds
-    // A comparison fused into the branch that tests it: pop two, then to
-    // target unless (or if) equal/above/below(below, top) holds.
-    JumpUnlessEqual,
-    JumpUnlessAbove,
-    JumpUnlessBelow,
-    JumpIfEqual,
-    JumpIfAbove,
-    JumpIfBelow,
-    // The same with a constant right operand in the instruction: pop one.
-    JumpUnlessEqualConstant,
-    JumpUnlessAboveConstant,
-    JumpUnlessBelowConstant,
-    JumpIfEqualConstant,
-    JumpIfAboveConstant,
-    JumpIfBelowConstant,
-    MulVariableAddConstant,  // top = top * *address + (next slot's value), two roundings
-    End          // the value of the text is top
+#define OPCODE(name) name,
+#include "opcodes.h"
+#undef OPCODE
 };
+
+const char* const kOpNames[] = {
+#define OPCODE(name) #name,
+#include "opcodes.h"
+#undef OPCODE
+};
+
+// ORDER ARITH, ORDER TEST: the compiler reaches a family's member from
+// another family's by the distance from its first.
+constexpr Op sameMember(Op member, Op first, Op otherFirst) {
+    return static_cast<Op>(static_cast<int>(otherFirst) + static_cast<int>(member) - static_cast<int>(first));
+}
+static_assert(sameMember(Op::Sub, Op::Add, Op::AddConstant) == Op::SubConstant &&
+              sameMember(Op::Mul, Op::Add, Op::AddConstant) == Op::MulConstant &&
+              sameMember(Op::Div, Op::Add, Op::AddConstant) == Op::DivConstant &&
+              sameMember(Op::Sub, Op::Add, Op::AddVariable) == Op::SubVariable &&
+              sameMember(Op::Mul, Op::Add, Op::AddVariable) == Op::MulVariable &&
+              sameMember(Op::Div, Op::Add, Op::AddVariable) == Op::DivVariable);
+static_assert(sameMember(Op::Above, Op::Equal, Op::JumpUnlessEqual) == Op::JumpUnlessAbove &&
+              sameMember(Op::Below, Op::Equal, Op::JumpUnlessEqual) == Op::JumpUnlessBelow &&
+              sameMember(Op::Above, Op::Equal, Op::JumpIfEqual) == Op::JumpIfAbove &&
+              sameMember(Op::Below, Op::Equal, Op::JumpIfEqual) == Op::JumpIfBelow &&
+              sameMember(Op::Above, Op::Equal, Op::JumpUnlessEqualConstant) == Op::JumpUnlessAboveConstant &&
+              sameMember(Op::Below, Op::Equal, Op::JumpUnlessEqualConstant) == Op::JumpUnlessBelowConstant &&
+              sameMember(Op::Above, Op::Equal, Op::JumpIfEqualConstant) == Op::JumpIfAboveConstant &&
+              sameMember(Op::Below, Op::Equal, Op::JumpIfEqualConstant) == Op::JumpIfBelowConstant);
 
 struct Instruction {
     union {
@@ -310,14 +295,13 @@ private:
     // left op leaf: one instruction carries the right operand.
     bool binaryWithLeaf(ExprNode* n, Op op, ExprNode* right) {
         if (!node(&n->args[0]) || !tick()) return false;
-        const int index = static_cast<int>(op) - static_cast<int>(Op::Add);
         if (right->kind == NODE_CONSTANT) {
             if (op == Op::Div && !exprDivisorAccepted(right->value)) {
                 emit(Op::Constant, +1).value = right->value;
                 boundary(Op::Div, -1);
                 return true;
             }
-            const Op op2 = static_cast<Op>(static_cast<int>(Op::AddConstant) + index);
+            const Op op2 = sameMember(op, Op::Add, Op::AddConstant);  // ORDER ARITH
             const bool fuse = op2 == Op::AddConstant && lastOp_ == Op::MulVariable;
             emit(op2).value = right->value;
             if (fuse) {
@@ -327,7 +311,7 @@ private:
             return true;
         }
         if (right->valuePtr == nullptr) return false;
-        const Op op2 = static_cast<Op>(static_cast<int>(Op::AddVariable) + index);
+        const Op op2 = sameMember(op, Op::Add, Op::AddVariable);  // ORDER ARITH
         (op == Op::Div ? boundary(op2) : emit(op2)).address = right->valuePtr;
         return true;
     }
@@ -400,10 +384,9 @@ private:
 
     // The branch a comparison is fused into.
     static Op fusedBranch(Op comparison, bool jumpWhenTrue, bool constantRight) {
-        const int which = comparison == Op::Equal ? 0 : comparison == Op::Above ? 1 : 2;
         const Op first = constantRight ? (jumpWhenTrue ? Op::JumpIfEqualConstant : Op::JumpUnlessEqualConstant)
                                        : (jumpWhenTrue ? Op::JumpIfEqual : Op::JumpUnlessEqual);
-        return static_cast<Op>(static_cast<int>(first) + which);
+        return sameMember(comparison, Op::Equal, first);  // ORDER TEST
     }
 
     // Pops the condition and jumps when it is zero (or, with jumpWhenTrue,
@@ -479,9 +462,9 @@ private:
 // Runs a linked program for context; with no context, links it.
 int32_t runOrLink(ExprContext* context, Program* program, double* result);
 
-}  // namespace
-
-extern "C" void* exprCompile(ExprNode* root) {
+// The program of a tree as compiled, its instructions still ops; null when
+// the tree is not compiled or memory runs out.
+Program* compileUnlinked(ExprNode* root) {
     Compiler measure(nullptr, 0);
     if (!measure.compileRoot(root)) return nullptr;
     const int32_t length = measure.length() + measure.copiesLength();
@@ -491,8 +474,36 @@ extern "C" void* exprCompile(ExprNode* root) {
     Compiler emit(program->code, measure.length());
     emit.compileRoot(root);
     program->length = length;
-    runOrLink(nullptr, program, nullptr);
     return program;
+}
+
+// Appends text at *length, keeping what fits in size bytes with the zero.
+void append(char* out, int32_t size, int32_t* length, const char* text) {
+    for (; *text != '\0'; ++text, ++*length)
+        if (*length + 1 < size) out[*length] = *text;
+}
+
+}  // namespace
+
+extern "C" void* exprCompile(ExprNode* root) {
+    Program* program = compileUnlinked(root);
+    if (program != nullptr) runOrLink(nullptr, program, nullptr);
+    return program;
+}
+
+extern "C" int32_t exprListProgram(ExprNode* root, char* text, int32_t size) {
+    Program* program = compileUnlinked(root);
+    if (program == nullptr) return -1;
+    int32_t length = 0;
+    for (int32_t i = 0; i < program->length; ++i) {
+        const Op op = program->code[i].op;
+        if (i > 0) append(text, size, &length, " ");
+        append(text, size, &length, kOpNames[static_cast<int>(op)]);
+        if (op == Op::End) break;
+    }
+    if (size > 0) text[length < size ? length : size - 1] = '\0';
+    exprFreeProgram(program);
+    return length;
 }
 
 extern "C" void exprFreeProgram(void* program) { exprDealloc(program); }
@@ -513,17 +524,10 @@ namespace {
 #endif
 QUORVEL_ONE_COPY int32_t runOrLink(ExprContext* context, Program* program, double* result) {
     static void* const handlers[] = {
-        &&Tick,        &&Constant,    &&Load,        &&Store,       &&Add,         &&Sub,
-        &&Mul,         &&Div,         &&AddConstant, &&SubConstant, &&MulConstant, &&DivConstant,
-        &&AddVariable, &&SubVariable, &&MulVariable, &&DivVariable, &&Neg,         &&Abs,         &&Pop,
-        &&StorePop,    &&Direct,      &&Rule,        &&Direct2,     &&Rule2,       &&Equal,
-        &&Above,       &&Below,       &&Call,        &&Jump,        &&JumpIfZero,  &&JumpIfNonZero,
-        &&JumpUnlessEqual, &&JumpUnlessAbove, &&JumpUnlessBelow, &&JumpIfEqual, &&JumpIfAbove, &&JumpIfBelow,
-        &&JumpUnlessEqualConstant, &&JumpUnlessAboveConstant, &&JumpUnlessBelowConstant,
-        &&JumpIfEqualConstant, &&JumpIfAboveConstant, &&JumpIfBelowConstant,
-        &&MulVariableAddConstant, &&End,
+#define OPCODE(name) &&name,
+#include "opcodes.h"
+#undef OPCODE
     };
-    static_assert(sizeof handlers / sizeof handlers[0] == static_cast<size_t>(Op::End) + 1);
 
     if (context == nullptr) {
         // Linking: each instruction's op becomes its handler's address.
@@ -693,6 +697,9 @@ JumpIfNonZero: {
     }
     QUORVEL_NEXT();
 }
+// The fused branches: one label per instruction, as direct threading needs
+// an address per instruction, each setting `holds` with its own test and
+// operands; the four tails below pop and branch for all twelve.
 JumpUnlessEqual:
     holds = exprTestEqual(below[0], top);
     goto popTwoUnless;

@@ -190,6 +190,58 @@ TEST(Program, PollsAtTheSameNodeEvaluations) {
     }
 }
 
+std::string listing(const char* text) {
+    Engine engine(text, true, 1);
+    char buffer[512];
+    const int32_t length = exprListProgram(engine.context->root, buffer, sizeof buffer);
+    EXPECT_EQ(length, static_cast<int32_t>(std::strlen(buffer))) << text;
+    return buffer;
+}
+
+// What the compiler makes of each form it runs in place or fuses: a form
+// that silently fell back to a plainer one would still pass the comparisons
+// with the walk, only slower.
+TEST(Program, CompilesEachFormAsDesigned) {
+    const struct {
+        const char* text;
+        const char* program;
+    } cases[] = {
+        // Leaf right operands ride in the instruction; a divisor that is
+        // not refused needs no boundary, one that is stays a division.
+        {"out1=(u+v)*0.5-w/3;", "Tick Load AddVariable MulConstant Load DivConstant Sub Store End"},
+        {"x=u/0;", "Tick Load Constant Div Store End"},
+        {"x=u/v;", "Tick Load DivVariable Store End"},
+        // A statement's store drops its value; a Horner step fuses.
+        {"y=y+0.1*(u-y);out1=y;", "Tick Load Constant Load SubVariable Mul Add StorePop Tick Load Store End"},
+        {"x=(0.9*u+0.8)*u+0.7;", "Tick Constant MulVariableAddConstant AddConstant MulVariableAddConstant AddConstant Store End"},
+        // Comparisons fuse into the branch that tests them.
+        {"x=if(above(u,0),u,-u);", "Tick Load JumpUnlessAboveConstant Tick Load Jump Tick Load Neg Store End"},
+        {"x=if(equal(u,v),1,2)+if(u,1,2);",
+         "Tick Load Load JumpUnlessEqual Tick Constant Jump Tick Constant Tick Load JumpIfZero Tick Constant Jump "
+         "Tick Constant Add Store End"},
+        // Loops test at the bottom.
+        {"x=for(i=0,below(i,9),i=i+1,1);",
+         "Tick Constant StorePop Constant Jump Tick Pop Constant Load AddConstant StorePop Tick Load JumpIfBelowConstant "
+         "Store End"},
+        {"x=for(i=0,above(i,u),0,1);", "Tick Constant StorePop Constant Jump Tick Pop Constant Constant Pop Tick Load Load JumpIfAbove Store End"},
+        {"x=for(i=0,i,0,1);", "Tick Constant StorePop Constant Jump Tick Pop Constant Constant Pop Tick Load JumpIfNonZero Store End"},
+        // Built-ins in place; the others through their callbacks.
+        {"x=sin(u)+tanh(u)+atan2(u,1)+mod(u,2)+abs(u)+poly(u,1,2);",
+         "Tick Load Direct Load Rule Tick Add Load Constant Direct2 Add Load Constant Rule2 Tick Add Load Abs Add Call Add "
+         "Store End"},
+        {"x=many(1,u);", "Tick Constant Pop Load Store End"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(listing(c.text), c.program) << c.text;
+
+    Engine engine("x=1;", true, 1);
+    char small[5];
+    EXPECT_EQ(exprListProgram(engine.context->root, small, sizeof small), 23);  // "Tick Constant Store End"
+    EXPECT_STREQ(small, "Tick");
+    ExprNode unknown{};
+    unknown.kind = 5;
+    EXPECT_EQ(exprListProgram(&unknown, small, sizeof small), -1);
+}
+
 TEST(Program, ClearAndFailedParsesDropTheProgram) {
     Engine engine("x=1;", true, 1);
     EXPECT_EQ(exprClear(engine.context), EXPR_OK);
