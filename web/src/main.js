@@ -14,7 +14,7 @@ import { encodeWav } from './wav.js';
 
 // Longest text the page hands the engine: longer ones would make every
 // keystroke's parse, and the worklet's, too slow to stay live.
-export const MAX_TEXT_BYTES = 256 * 1024;
+const MAX_TEXT_BYTES = 256 * 1024;
 const WORKLET_URL = 'worklet.js';
 const RENDER_RATE = 48000;
 const RENDER_SECONDS = [0.1, 60];
@@ -169,12 +169,12 @@ function post(message) {
   page.audio?.node.port.postMessage(message);
 }
 
-function workletOptions(extra = {}) {
+function workletOptions() {
   return {
     numberOfInputs: 0,
     numberOfOutputs: 1,
     outputChannelCount: [page.engine.outputs.length],
-    processorOptions: { wasm: page.wasm, expr: page.playing.expr, init: page.playing.init, inputs: page.inputs, ...extra },
+    processorOptions: { wasm: page.wasm, expr: page.playing.expr, init: page.playing.init, inputs: page.inputs },
   };
 }
 
@@ -199,7 +199,6 @@ async function startAudio() {
   spectrum.smoothingTimeConstant = 0.6;
   node.connect(taps);
   node.connect(ears);
-  analysers.forEach((analyser, k) => taps.connect(analyser, k));
   merger.connect(gain).connect(context.destination);
   page.audio = {
     context,
@@ -217,7 +216,9 @@ async function startAudio() {
   applyLevel();
 }
 
-// Which outputs the speakers get: one on both sides, or two side by side.
+// Which outputs the speakers get (one on both sides, or two side by side)
+// and the analysers: one per output for the scope, the chosen one for the
+// spectrum.
 function route() {
   const audio = page.audio;
   if (!audio) return;
