@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "module_engine.h"
+#include "name_tables.h"
 #include "pins.h"
 #include "result_codes.h"
 
@@ -29,24 +30,6 @@ struct FunctionRow {
     std::string name;
     int32_t minArgs, maxArgs, minRefs, maxRefs;
 };
-
-// Every entry of a table (VarEntry or FuncEntry), in name order. Without
-// recursion: a table filled in name order is a list as deep as it is long.
-template <class Entry, class Visit>
-void forEachEntry(const NameTable* table, Visit visit) {
-    std::vector<const Entry*> pending;
-    const Entry* entry = static_cast<const Entry*>(table->root);
-    while (entry || !pending.empty()) {
-        while (entry) {
-            pending.push_back(entry);
-            entry = entry->left;
-        }
-        entry = pending.back();
-        pending.pop_back();
-        visit(*entry);
-        entry = entry->right;
-    }
-}
 
 std::vector<FunctionRow> functionRows(const NameTable* table) {
     std::vector<FunctionRow> rows;

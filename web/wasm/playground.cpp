@@ -18,6 +18,7 @@
 #include "diagnostics.h"
 #include "expr.h"
 #include "module_engine.h"
+#include "name_tables.h"
 #include "pins.h"
 #include "result_codes.h"
 
@@ -35,22 +36,6 @@ struct Report {
     ExprParseReport parse = {EXPR_OK, -1, 0, -1};
     const char* note = "";
 };
-
-// A name table's entries in name order. The table is an unbalanced search
-// tree, as deep as it has entries at worst, so the walk keeps its own stack
-// rather than recursing.
-template <typename Entry, typename Visit>
-void walkTable(const NameTable* table, Visit visit) {
-    std::vector<const Entry*> pending;
-    const Entry* entry = table ? static_cast<const Entry*>(table->root) : nullptr;
-    while (entry || !pending.empty()) {
-        for (; entry; entry = entry->left) pending.push_back(entry);
-        entry = pending.back();
-        pending.pop_back();
-        visit(*entry);
-        entry = entry->right;
-    }
-}
 
 // Names joined by NUL bytes, with one more NUL at the end.
 void appendName(std::string& list, const char* name) {
@@ -133,7 +118,7 @@ struct Session {
     void renewWatch() {
         watchNames.clear();
         watchValues.clear();
-        walkTable<VarEntry>(engine.variables(), [this](const VarEntry& entry) {
+        quorvel::tools::forEachEntry<VarEntry>(engine.variables(), [this](const VarEntry& entry) {
             appendName(watchNames, entry.name);
             watchValues.push_back(&entry.value);
         });
@@ -274,10 +259,10 @@ PLAYGROUND_EXPORT(pg_watch_values) const double* pgWatchValues(Session* session)
 PLAYGROUND_EXPORT(pg_names) const char* pgNames(Session* session, int32_t kind) {
     gNames.clear();
     if (kind == 0)
-        walkTable<FuncEntry>(session->engine.functions(),
+        quorvel::tools::forEachEntry<FuncEntry>(session->engine.functions(),
                              [](const FuncEntry& entry) { appendName(gNames, entry.name); });
     else
-        walkTable<VarEntry>(session->engine.constants(), [](const VarEntry& entry) { appendName(gNames, entry.name); });
+        quorvel::tools::forEachEntry<VarEntry>(session->engine.constants(), [](const VarEntry& entry) { appendName(gNames, entry.name); });
     gNames += '\0';
     return gNames.data();
 }
