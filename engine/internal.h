@@ -26,20 +26,9 @@ FuncEntry* exprNewFuncEntry(ExprFunction function, const char* name, int32_t min
 double exprMathFmod(double a, double b);
 double exprMathPow(double a, double b);
 
-/* The computation behind a built-in of one or two values (sin, tanh, pow,
- * atan2, ...), for an evaluator that runs it in place of the callback: the
- * callback evaluates its arguments in order and returns compute(values).
- * Under the math-error rule ("rule" set) compute is the bare routine, whose
- * value the callback and the compiled form both pass through
- * exprJudgeRoutine. Both are null for any other callback. */
+/* The routines the compiled form runs in place of a built-in's callback. */
 typedef double (*ExprUnaryCompute)(double);
 typedef double (*ExprBinaryCompute)(double, double);
-typedef struct ExprInPlace {
-    ExprUnaryCompute unary;   /* one-argument built-ins */
-    ExprBinaryCompute binary; /* two-argument built-ins */
-    int rule;                 /* under the math-error rule */
-} ExprInPlace;
-ExprInPlace exprInPlaceFunction(ExprFunction function);
 
 /* The compiled form of a parsed tree: the same evaluation, node for node,
  * including the node evaluations at which the abort callback is polled, as
@@ -72,6 +61,53 @@ int32_t exprParseRange(ExprContext* context, ExprNode* node, const char* text, i
 
 #ifdef __cplusplus
 }
+
+/* ---- The compiled form's instructions and the built-in table ------------ */
+
+/* The instructions, from the one list in opcodes.h. */
+enum class ExprOp : int32_t {
+#define OPCODE(name) name,
+#include "opcodes.h"
+#undef OPCODE
+};
+
+/* How a function reports a math error once its arguments are evaluated. */
+enum class ExprMathErrors : int8_t {
+    None,    /* never: a value out of its domain is NaN or infinite */
+    Rule,    /* the math-error rule judges what its routine reports */
+    OwnTest  /* its own test finds the error (logn, pntchange, a zero divisor) */
+};
+
+/* How the compiled form runs a call: in place of the callback where the
+ * call's counts are within the row's bounds, otherwise (only a hand-built
+ * tree breaks them) through the callback, which reports it. */
+struct ExprCompiledForm {
+    enum Kind : int8_t {
+        Callback,     /* Call: the callback, as the walk calls it */
+        Instruction,  /* `instruction` over the evaluated arguments */
+        Sequence,     /* many: each argument, the last one's value */
+        Choice,       /* if: a branch */
+        Loop          /* for: a loop that tests at the bottom */
+    } kind;
+    ExprOp instruction;
+    ExprUnaryCompute unary;   /* Direct, Rule: the routine */
+    ExprBinaryCompute binary; /* Direct2, Rule2: the routine */
+};
+
+/* Everything the engine knows of one callback of its own: a built-in
+ * function or an operator. The table is in builtins.cpp. */
+struct ExprBuiltin {
+    const char* name;         /* in the language; an operator's sign */
+    ExprFunction function;
+    int32_t minArgs, maxArgs; /* value arguments; -1: unbounded */
+    int32_t minRefs, maxRefs; /* references (&name) */
+    ExprMathErrors mathErrors;
+    ExprCompiledForm compiled;
+};
+
+/* The row of a callback, built-in or operator; null for any other. */
+const ExprBuiltin* exprFindBuiltin(ExprFunction function);
+
 #endif
 
 #endif

@@ -1,6 +1,6 @@
 /*
- * The mathematical built-in functions, the registration list of all 49
- * built-ins, and the named mathematical constants.
+ * The mathematical built-in functions: their routines and callbacks, and
+ * the named mathematical constants.
  *
  * Two kinds of function live here. Those under the math-error rule compute
  * through their bare routine, whose report exprJudgeRoutine judges, as the
@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "internal.h"
+#include "routines.h"
 
 /* ---- The routines used under the math-error rule ------------------------
  *
@@ -112,10 +113,10 @@ bool isOddInteger(double b) {
     return static_cast<double>(whole) == b && (whole & 1) != 0;
 }
 
-/* The bare routines behind the math-error-rule built-ins: their callbacks
- * run them, and exprInPlaceFunction hands them to the compiled evaluator;
- * both judge them through exprJudgeRoutine. */
-double bareFmod(double a, double b) {
+} // namespace
+
+/* The bare routines behind the math-error-rule built-ins (routines.h). */
+extern "C" double exprBareFmod(double a, double b) {
     if (std::isnan(a) || std::isnan(b)) return nanResult(a, b);
     if (std::isinf(a) || b == 0.0) return defaultNaN();
     return std::copysign(std::fmod(a, b), a);  /* the sign of a, zero included */
@@ -123,36 +124,38 @@ double bareFmod(double a, double b) {
 /* pow decides NaN arguments itself (pow(NaN, 0) is 1); a zero or infinite
  * power is negative exactly when a negative base, -0 included, has an odd
  * integral exponent. */
-double barePow(double a, double b) {
+extern "C" double exprBarePow(double a, double b) {
     const double value = std::pow(a, b);
     if (std::isnan(value)) return nanResult(a, b);
     if (value != 0.0 && !std::isinf(value)) return value;
     return std::signbit(a) && isOddInteger(b) ? -std::fabs(value) : std::fabs(value);
 }
-double bareSinh(double a) { return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::sinh(a); }
-double bareCosh(double a) { return std::isnan(a) ? quieted(a) : std::cosh(a); }
-double bareTanh(double a) { return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::tanh(a); }
-double bareAsin(double a) {
+extern "C" double exprBareSinh(double a) { return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::sinh(a); }
+extern "C" double exprBareCosh(double a) { return std::isnan(a) ? quieted(a) : std::cosh(a); }
+extern "C" double exprBareTanh(double a) { return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::tanh(a); }
+extern "C" double exprBareAsin(double a) {
     if (isZeroOrNaN(a)) return oddAtZeroOrNaN(a);
     return std::fabs(a) <= 1.0 ? std::asin(a) : defaultNaN();
 }
-double bareAcos(double a) {
+extern "C" double exprBareAcos(double a) {
     if (std::isnan(a)) return quieted(a);
     if (a == 1.0) return 0.0;
     return std::fabs(a) <= 1.0 ? std::acos(a) : defaultNaN();
 }
 /* Strictly between -1 and 1 the result is 1, -1 or a zero with the sign of a. */
-double bareCeil(double a) {
+extern "C" double exprBareCeil(double a) {
     if (std::isnan(a)) return quieted(a);
     if (std::fabs(a) < 1.0) return a > 0.0 ? 1.0 : std::copysign(0.0, a);
     return std::ceil(a);
 }
-double bareFloor(double a) {
+extern "C" double exprBareFloor(double a) {
     if (std::isnan(a)) return quieted(a);
     if (std::fabs(a) < 1.0) return a < 0.0 ? -1.0 : std::copysign(0.0, a);
     return std::floor(a);
 }
-double barePow10(double a) { return barePow(10.0, a); }
+extern "C" double exprBarePow10(double a) { return exprBarePow(10.0, a); }
+
+namespace {
 
 /* Both halves keep the sign of a: ipart(-0.5) and fpart(-3) are -0. */
 double bareModf(double a, double* integral) {
@@ -167,9 +170,9 @@ double bareModf(double a, double* integral) {
 
 } // namespace
 
-extern "C" double exprMathFmod(double a, double b) { return underRule(bareFmod, a, b); }
+extern "C" double exprMathFmod(double a, double b) { return underRule(exprBareFmod, a, b); }
 
-extern "C" double exprMathPow(double a, double b) { return underRule(barePow, a, b); }
+extern "C" double exprMathPow(double a, double b) { return underRule(exprBarePow, a, b); }
 
 namespace {
 
@@ -225,47 +228,54 @@ template <typename Routine> double logarithm(Routine routine, double a) {
     return quietly(routine, a);
 }
 
-double directSin(double a) { return oddPeriodic([](double x) { return std::sin(x); }, a); }
-double directCos(double a) { return std::isfinite(a) ? ofFinite([](double x) { return std::cos(x); }, a) : nanResult(a); }
-double directTan(double a) { return oddPeriodic([](double x) { return std::tan(x); }, a); }
+} // namespace
+
+/* The direct routines (routines.h). */
+extern "C" double exprDirectSin(double a) { return oddPeriodic([](double x) { return std::sin(x); }, a); }
+extern "C" double exprDirectCos(double a) { return std::isfinite(a) ? ofFinite([](double x) { return std::cos(x); }, a) : nanResult(a); }
+extern "C" double exprDirectTan(double a) { return oddPeriodic([](double x) { return std::tan(x); }, a); }
 /* The hardware's root, exact, -0 for -0; below zero the default NaN. */
-double directSqrt(double a) { return a >= 0.0 ? std::sqrt(a) : nanResult(a); }
-double directAtan(double a) {
+extern "C" double exprDirectSqrt(double a) { return a >= 0.0 ? std::sqrt(a) : nanResult(a); }
+extern "C" double exprDirectAtan(double a) {
     return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : quietly([](double x) { return std::atan(x); }, a);
 }
-double directLog(double a) { return logarithm([](double x) { return std::log10(x); }, a); }
-double directLn(double a) { return logarithm([](double x) { return std::log(x); }, a); }
+extern "C" double exprDirectLog(double a) { return logarithm([](double x) { return std::log10(x); }, a); }
+extern "C" double exprDirectLn(double a) { return logarithm([](double x) { return std::log(x); }, a); }
 /* An underflow is +0. */
-double directExp(double a) {
+extern "C" double exprDirectExp(double a) {
     if (std::isnan(a)) return quieted(a);
     const double value = quietly([](double x) { return std::exp(x); }, a);
     return value == 0.0 ? 0.0 : value;
 }
 /* The angle has the sign of y, ±0 and ±pi included. */
-double directAtan2(double y, double x) {
+extern "C" double exprDirectAtan2(double y, double x) {
     if (std::isnan(y) || std::isnan(x)) return nanResult(y, x);
     return std::copysign(quietly([](double b, double c) { return std::atan2(b, c); }, y, x), y);
 }
 
+namespace {
 /* 180/pi and pi/180, the doubles nearest them; multiplied, never divided,
  * so that deg(M_PI) is exactly 180 and rad(180) exactly M_PI. */
 constexpr double kDegreesPerRadian = 0x1.ca5dc1a63c1f8p+5;
 constexpr double kRadiansPerDegree = 0x1.1df46a2529d39p-6;
 constexpr double kTwoPi = 0x1.921fb54442d18p+2;
+} // namespace
 
-double directDeg(double a) { return a * kDegreesPerRadian; }
-double directRad(double a) { return a * kRadiansPerDegree; }
-double directRecttopolr(double x, double y) { return directSqrt(exprAdd(x * x, y * y)); }
-double directPoltorectx(double r, double angle) { return exprMul(r, directCos(angle)); }
-double directPoltorecty(double r, double angle) { return exprMul(r, directSin(angle)); }
+extern "C" double exprDirectDeg(double a) { return a * kDegreesPerRadian; }
+extern "C" double exprDirectRad(double a) { return a * kRadiansPerDegree; }
+extern "C" double exprDirectRecttopolr(double x, double y) { return exprDirectSqrt(exprAdd(x * x, y * y)); }
+extern "C" double exprDirectPoltorectx(double r, double angle) { return exprMul(r, exprDirectCos(angle)); }
+extern "C" double exprDirectPoltorecty(double r, double angle) { return exprMul(r, exprDirectSin(angle)); }
 
 /* The angle of (x, y) in [0, 2 pi); a negative zero stays negative zero. */
-double directRecttopola(double x, double y) {
-    double angle = directAtan2(y, x);
+extern "C" double exprDirectRecttopola(double x, double y) {
+    double angle = exprDirectAtan2(y, x);
     return angle < 0.0 ? angle + kTwoPi : angle;
 }
 
 /* ---- The common shapes of a callback ------------------------------------ */
+
+namespace {
 
 int32_t evalTwo(ExprContext* context, ExprNode* args, double* a, double* b) {
     int32_t code = exprEvalNode(context, &args[0], a);
@@ -321,31 +331,31 @@ QUORVEL_CALLBACK(builtinAbs) {
     *result = exprAbs(a);
     return EXPR_OK;
 }
-QUORVEL_CALLBACK(builtinMod) { return binaryRule(context, args, result, bareFmod); }
-QUORVEL_CALLBACK(builtinPow) { return binaryRule(context, args, result, barePow); }
-QUORVEL_CALLBACK(builtinSqrt) { return unaryDirect(context, args, result, directSqrt); }
-QUORVEL_CALLBACK(builtinSin) { return unaryDirect(context, args, result, directSin); }
-QUORVEL_CALLBACK(builtinSinh) { return unaryRule(context, args, result, bareSinh); }
-QUORVEL_CALLBACK(builtinAsin) { return unaryRule(context, args, result, bareAsin); }
-QUORVEL_CALLBACK(builtinCos) { return unaryDirect(context, args, result, directCos); }
-QUORVEL_CALLBACK(builtinCosh) { return unaryRule(context, args, result, bareCosh); }
-QUORVEL_CALLBACK(builtinAcos) { return unaryRule(context, args, result, bareAcos); }
-QUORVEL_CALLBACK(builtinTan) { return unaryDirect(context, args, result, directTan); }
-QUORVEL_CALLBACK(builtinTanh) { return unaryRule(context, args, result, bareTanh); }
-QUORVEL_CALLBACK(builtinAtan) { return unaryDirect(context, args, result, directAtan); }
-QUORVEL_CALLBACK(builtinAtan2) { return binaryDirect(context, args, result, directAtan2); }
-QUORVEL_CALLBACK(builtinLog) { return unaryDirect(context, args, result, directLog); }
-QUORVEL_CALLBACK(builtinPow10) { return unaryRule(context, args, result, barePow10); }
-QUORVEL_CALLBACK(builtinLn) { return unaryDirect(context, args, result, directLn); }
-QUORVEL_CALLBACK(builtinExp) { return unaryDirect(context, args, result, directExp); }
-QUORVEL_CALLBACK(builtinCeil) { return unaryRule(context, args, result, bareCeil); }
-QUORVEL_CALLBACK(builtinFloor) { return unaryRule(context, args, result, bareFloor); }
-QUORVEL_CALLBACK(builtinDeg) { return unaryDirect(context, args, result, directDeg); }
-QUORVEL_CALLBACK(builtinRad) { return unaryDirect(context, args, result, directRad); }
-QUORVEL_CALLBACK(builtinRecttopolr) { return binaryDirect(context, args, result, directRecttopolr); }
-QUORVEL_CALLBACK(builtinRecttopola) { return binaryDirect(context, args, result, directRecttopola); }
-QUORVEL_CALLBACK(builtinPoltorectx) { return binaryDirect(context, args, result, directPoltorectx); }
-QUORVEL_CALLBACK(builtinPoltorecty) { return binaryDirect(context, args, result, directPoltorecty); }
+QUORVEL_CALLBACK(builtinMod) { return binaryRule(context, args, result, exprBareFmod); }
+QUORVEL_CALLBACK(builtinPow) { return binaryRule(context, args, result, exprBarePow); }
+QUORVEL_CALLBACK(builtinSqrt) { return unaryDirect(context, args, result, exprDirectSqrt); }
+QUORVEL_CALLBACK(builtinSin) { return unaryDirect(context, args, result, exprDirectSin); }
+QUORVEL_CALLBACK(builtinSinh) { return unaryRule(context, args, result, exprBareSinh); }
+QUORVEL_CALLBACK(builtinAsin) { return unaryRule(context, args, result, exprBareAsin); }
+QUORVEL_CALLBACK(builtinCos) { return unaryDirect(context, args, result, exprDirectCos); }
+QUORVEL_CALLBACK(builtinCosh) { return unaryRule(context, args, result, exprBareCosh); }
+QUORVEL_CALLBACK(builtinAcos) { return unaryRule(context, args, result, exprBareAcos); }
+QUORVEL_CALLBACK(builtinTan) { return unaryDirect(context, args, result, exprDirectTan); }
+QUORVEL_CALLBACK(builtinTanh) { return unaryRule(context, args, result, exprBareTanh); }
+QUORVEL_CALLBACK(builtinAtan) { return unaryDirect(context, args, result, exprDirectAtan); }
+QUORVEL_CALLBACK(builtinAtan2) { return binaryDirect(context, args, result, exprDirectAtan2); }
+QUORVEL_CALLBACK(builtinLog) { return unaryDirect(context, args, result, exprDirectLog); }
+QUORVEL_CALLBACK(builtinPow10) { return unaryRule(context, args, result, exprBarePow10); }
+QUORVEL_CALLBACK(builtinLn) { return unaryDirect(context, args, result, exprDirectLn); }
+QUORVEL_CALLBACK(builtinExp) { return unaryDirect(context, args, result, exprDirectExp); }
+QUORVEL_CALLBACK(builtinCeil) { return unaryRule(context, args, result, exprBareCeil); }
+QUORVEL_CALLBACK(builtinFloor) { return unaryRule(context, args, result, exprBareFloor); }
+QUORVEL_CALLBACK(builtinDeg) { return unaryDirect(context, args, result, exprDirectDeg); }
+QUORVEL_CALLBACK(builtinRad) { return unaryDirect(context, args, result, exprDirectRad); }
+QUORVEL_CALLBACK(builtinRecttopolr) { return binaryDirect(context, args, result, exprDirectRecttopolr); }
+QUORVEL_CALLBACK(builtinRecttopola) { return binaryDirect(context, args, result, exprDirectRecttopola); }
+QUORVEL_CALLBACK(builtinPoltorectx) { return binaryDirect(context, args, result, exprDirectPoltorectx); }
+QUORVEL_CALLBACK(builtinPoltorecty) { return binaryDirect(context, args, result, exprDirectPoltorecty); }
 
 /* ipart and fpart make the same modf call and keep different halves. */
 QUORVEL_CALLBACK(builtinIpart) {
@@ -376,8 +386,8 @@ QUORVEL_CALLBACK(builtinLogn) {
     int32_t code = evalTwo(context, args, &a, &b);
     if (code != EXPR_OK)
         return code;
-    double logA = directLn(a);
-    double logB = directLn(b);
+    double logA = exprDirectLn(a);
+    double logB = exprDirectLn(b);
     if (logB == 0.0 || std::isnan(logB))
         return exprMathError(context, result);
     *result = logA / logB;
@@ -386,70 +396,9 @@ QUORVEL_CALLBACK(builtinLogn) {
 
 #undef QUORVEL_CALLBACK
 
-/* ---- Registration -------------------------------------------------------- */
+/* ---- The constants -------------------------------------------------------- */
 
 namespace {
-
-struct BuiltinRow {
-    const char* name;
-    ExprFunction function;
-    int32_t minArgs, maxArgs; /* value arguments; -1: unbounded */
-    int32_t minRefs, maxRefs; /* references (&name) */
-};
-
-/* The whole library, in the order of registration, which fixes the shape of
- * the function table's tree. */
-const BuiltinRow kBuiltins[] = {
-    {"abs", builtinAbs, 1, 1, 0, 0},
-    {"mod", builtinMod, 2, 2, 0, 0},
-    {"ipart", builtinIpart, 1, 1, 0, 0},
-    {"fpart", builtinFpart, 1, 1, 0, 0},
-    {"min", builtinMin, 1, -1, 0, 0},
-    {"max", builtinMax, 1, -1, 0, 0},
-    {"pow", builtinPow, 2, 2, 0, 0},
-    {"sqrt", builtinSqrt, 1, 1, 0, 0},
-    {"sin", builtinSin, 1, 1, 0, 0},
-    {"sinh", builtinSinh, 1, 1, 0, 0},
-    {"asin", builtinAsin, 1, 1, 0, 0},
-    {"cos", builtinCos, 1, 1, 0, 0},
-    {"cosh", builtinCosh, 1, 1, 0, 0},
-    {"acos", builtinAcos, 1, 1, 0, 0},
-    {"tan", builtinTan, 1, 1, 0, 0},
-    {"tanh", builtinTanh, 1, 1, 0, 0},
-    {"atan", builtinAtan, 1, 1, 0, 0},
-    {"atan2", builtinAtan2, 2, 2, 0, 0},
-    {"log", builtinLog, 1, 1, 0, 0},
-    {"pow10", builtinPow10, 1, 1, 0, 0},
-    {"ln", builtinLn, 1, 1, 0, 0},
-    {"exp", builtinExp, 1, 1, 0, 0},
-    {"logn", builtinLogn, 2, 2, 0, 0},
-    {"ceil", builtinCeil, 1, 1, 0, 0},
-    {"floor", builtinFloor, 1, 1, 0, 0},
-    {"rand", builtinRand, 0, 0, 1, 1},
-    {"random", builtinRandom, 2, 2, 1, 1},
-    {"randomize", builtinRandomize, 0, 0, 1, 1},
-    {"deg", builtinDeg, 1, 1, 0, 0},
-    {"rad", builtinRad, 1, 1, 0, 0},
-    {"recttopolr", builtinRecttopolr, 2, 2, 0, 0},
-    {"recttopola", builtinRecttopola, 2, 2, 0, 0},
-    {"poltorectx", builtinPoltorectx, 2, 2, 0, 0},
-    {"poltorecty", builtinPoltorecty, 2, 2, 0, 0},
-    {"if", builtinIf, 3, 3, 0, 0},
-    {"select", builtinSelect, 3, 4, 0, 0},
-    {"equal", builtinEqual, 2, 2, 0, 0},
-    {"above", builtinAbove, 2, 2, 0, 0},
-    {"below", builtinBelow, 2, 2, 0, 0},
-    {"avg", builtinAvg, 1, -1, 0, 0},
-    {"clip", builtinClip, 3, 3, 0, 0},
-    {"clamp", builtinClamp, 3, 3, 0, 0},
-    {"pntchange", builtinPntchange, 5, 5, 0, 0},
-    {"poly", builtinPoly, 2, -1, 0, 0},
-    {"and", builtinAnd, 2, 2, 0, 0},
-    {"or", builtinOr, 2, 2, 0, 0},
-    {"not", builtinNot, 1, 1, 0, 0},
-    {"for", builtinFor, 4, -1, 0, 0},
-    {"many", builtinMany, 1, -1, 0, 0},
-};
 
 struct ConstantRow {
     const char* name;
@@ -470,18 +419,6 @@ const ConstantRow kConstants[] = {
 
 } // namespace
 
-int32_t exprRegisterBuiltins(NameTable* functions) {
-    if (functions == nullptr)
-        return EXPR_ERR_ARGUMENT;
-    for (const BuiltinRow& row : kBuiltins) {
-        int32_t code = exprSetFunction(functions, row.function, row.name, row.minArgs, row.maxArgs, row.minRefs,
-                                       row.maxRefs);
-        if (code != EXPR_OK)
-            return code;
-    }
-    return EXPR_OK;
-}
-
 int32_t exprRegisterConstants(NameTable* table) {
     if (table == nullptr)
         return EXPR_ERR_ARGUMENT;
@@ -491,43 +428,4 @@ int32_t exprRegisterConstants(NameTable* table) {
             return code;
     }
     return EXPR_OK;
-}
-
-/* The computations the compiled evaluator runs in place of the callbacks,
- * a row per built-in, the same as its callback makes. */
-ExprInPlace exprInPlaceFunction(ExprFunction function) {
-    static const struct {
-        ExprFunction callback;
-        ExprInPlace compute;
-    } rows[] = {
-        {builtinSqrt, {directSqrt, nullptr, 0}},
-        {builtinSin, {directSin, nullptr, 0}},
-        {builtinCos, {directCos, nullptr, 0}},
-        {builtinTan, {directTan, nullptr, 0}},
-        {builtinAtan, {directAtan, nullptr, 0}},
-        {builtinLog, {directLog, nullptr, 0}},
-        {builtinLn, {directLn, nullptr, 0}},
-        {builtinExp, {directExp, nullptr, 0}},
-        {builtinDeg, {directDeg, nullptr, 0}},
-        {builtinRad, {directRad, nullptr, 0}},
-        {builtinSinh, {bareSinh, nullptr, 1}},
-        {builtinCosh, {bareCosh, nullptr, 1}},
-        {builtinTanh, {bareTanh, nullptr, 1}},
-        {builtinAsin, {bareAsin, nullptr, 1}},
-        {builtinAcos, {bareAcos, nullptr, 1}},
-        {builtinPow10, {barePow10, nullptr, 1}},
-        {builtinCeil, {bareCeil, nullptr, 1}},
-        {builtinFloor, {bareFloor, nullptr, 1}},
-        {builtinAtan2, {nullptr, directAtan2, 0}},
-        {builtinRecttopolr, {nullptr, directRecttopolr, 0}},
-        {builtinRecttopola, {nullptr, directRecttopola, 0}},
-        {builtinPoltorectx, {nullptr, directPoltorectx, 0}},
-        {builtinPoltorecty, {nullptr, directPoltorecty, 0}},
-        {builtinMod, {nullptr, bareFmod, 1}},
-        {builtinPow, {nullptr, barePow, 1}},
-    };
-    for (const auto& row : rows)
-        if (row.callback == function)
-            return row.compute;
-    return ExprInPlace{nullptr, nullptr, 0};
 }

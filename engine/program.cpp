@@ -3,12 +3,12 @@
 // of walking the tree: no recursion, no indirect call per operator, and the
 // abort countdown in a register.
 //
-// The program is the same evaluation as the walk, node for node. The
-// arithmetic operators, the statement sequence, if, for, the comparisons,
-// abs and the built-ins of one or two values that exprInPlaceFunction
-// describes run in place; every other callback is called with its node's
-// arguments, exactly as the walk calls it, and evaluates them through
-// exprEvalNode.
+// The program is the same evaluation as the walk, node for node. The calls
+// that the built-in table (builtins.cpp) runs in place are the arithmetic
+// operators, the statement sequence, if, for, the comparisons, abs and the
+// built-ins of one or two values; every other callback is called with its
+// node's arguments, exactly as the walk calls it, and evaluates them
+// through exprEvalNode.
 // Each node evaluation is counted as one tick of the countdown. The ticks of
 // a segment, the instructions between two points where the order could be
 // seen (an assignment's store, a division or a math-error-rule built-in,
@@ -29,12 +29,7 @@
 
 namespace {
 
-// The instructions, from the one list in opcodes.h.
-enum class Op : int32_t {
-#define OPCODE(name) name,
-#include "opcodes.h"
-#undef OPCODE
-};
+using Op = ExprOp;
 
 const char* const kOpNames[] = {
 #define OPCODE(name) #name,
@@ -279,11 +274,10 @@ private:
         return true;
     }
 
+    // left op right, for the four arithmetic operators.
     bool binary(ExprNode* n, Op op) {
         ExprNode* right = n->args + 1;
-        if (isArithmetic(op) && (right->kind == NODE_CONSTANT || right->kind == NODE_VARIABLE)) {
-            return binaryWithLeaf(n, op, right);
-        }
+        if (right->kind == NODE_CONSTANT || right->kind == NODE_VARIABLE) return binaryWithLeaf(n, op, right);
         if (!arguments(n, 2)) return false;
         if (op == Op::Div) boundary(op, -1);  // it may fail
         else emit(op, -1);
@@ -316,47 +310,41 @@ private:
         return true;
     }
 
+    // A call runs in place as its row in the built-in table says, where its
+    // counts are within the row's bounds; a hand-built tree may break them,
+    // and every other call goes through its callback, which reports it.
     bool call(ExprNode* n) {
-        const ExprFunction f = n->function;
-        if (f == nullptr) return false;
-        const bool valuesOnly = n->refCount == 0;
-        if (valuesOnly && n->argCount == 2 && n->args != nullptr) {
-            if (f == opAdd) return binary(n, Op::Add);
-            if (f == opSub) return binary(n, Op::Sub);
-            if (f == opMul) return binary(n, Op::Mul);
-            if (f == opDiv) return binary(n, Op::Div);
-            if (f == builtinEqual) return binary(n, Op::Equal);
-            if (f == builtinAbove) return binary(n, Op::Above);
-            if (f == builtinBelow) return binary(n, Op::Below);
-        }
-        if (valuesOnly && n->argCount == 1 && n->args != nullptr) {
-            if (f == opNeg) return unary(n, Op::Neg, nullptr);
-            if (f == builtinAbs) return unary(n, Op::Abs, nullptr);  // inline: it may give back a signalling NaN
-        }
-        if (valuesOnly && n->args != nullptr) {
-            const ExprInPlace inPlace = exprInPlaceFunction(f);
-            if (inPlace.unary && n->argCount == 1) return unary(n, inPlace.rule ? Op::Rule : Op::Direct, inPlace.unary);
-            if (inPlace.binary && n->argCount == 2) return binaryCompute(n, inPlace);
-        }
-        if (valuesOnly && n->argCount >= 1 && n->args != nullptr) {
-            if (f == builtinMany) return sequence(n);
-            if (f == builtinIf && n->argCount == 3) return choice(n);
-            if (f == builtinFor && n->argCount >= 4) return loop(n);
+        if (n->function == nullptr) return false;
+        const ExprBuiltin* row = exprFindBuiltin(n->function);
+        switch (row != nullptr && fitsBounds(*row, n) ? row->compiled.kind : ExprCompiledForm::Callback) {
+            case ExprCompiledForm::Instruction: return instruction(n, row->compiled);
+            case ExprCompiledForm::Sequence: return sequence(n);
+            case ExprCompiledForm::Choice: return choice(n);
+            case ExprCompiledForm::Loop: return loop(n);
+            case ExprCompiledForm::Callback: break;
         }
         boundary(Op::Call, +1).node = n;
         return true;
     }
 
-    bool unary(ExprNode* n, Op op, ExprUnaryCompute compute) {
-        if (!arguments(n, 1)) return false;
-        Instruction& instruction = op == Op::Rule ? boundary(op) : emit(op);  // a rule may fail
-        if (compute) instruction.compute = compute;
-        return true;
+    static bool fitsBounds(const ExprBuiltin& row, const ExprNode* n) {
+        const auto within = [](int32_t count, int32_t least, int32_t most) {
+            return count >= least && (most < 0 || count <= most);
+        };
+        return n->args != nullptr && within(n->argCount, row.minArgs, row.maxArgs) &&
+               within(n->refCount, row.minRefs, row.maxRefs);
     }
 
-    bool binaryCompute(ExprNode* n, ExprInPlace inPlace) {
-        if (!arguments(n, 2)) return false;
-        (inPlace.rule ? boundary(Op::Rule2, -1) : emit(Op::Direct2, -1)).compute2 = inPlace.binary;
+    // One instruction over the call's evaluated arguments.
+    bool instruction(ExprNode* n, const ExprCompiledForm& form) {
+        const Op op = form.instruction;
+        if (isArithmetic(op)) return binary(n, op);
+        if (!arguments(n, n->argCount)) return false;
+        const int32_t stackChange = 1 - n->argCount;
+        const bool mayFail = op == Op::Rule || op == Op::Rule2;
+        Instruction& emitted = mayFail ? boundary(op, stackChange) : emit(op, stackChange);
+        if (form.unary) emitted.compute = form.unary;
+        if (form.binary) emitted.compute2 = form.binary;
         return true;
     }
 

@@ -18,7 +18,7 @@ struct Row {
     int32_t minArgs, maxArgs, minRefs, maxRefs;
 };
 
-// Written from the library's documentation, independently of math.cpp, so
+// Written from the library's documentation, independently of builtins.cpp, so
 // that a row with the wrong callback or bounds shows.
 const std::vector<Row>& expectedRows() {
     static const std::vector<Row> rows = {
