@@ -3,6 +3,21 @@
  * interface: callers outside engine/ and tests use expr.h. What both
  * evaluators must agree on (the abort poll, division, the math-error
  * judgement, NaN-stable arithmetic, the truth tests) is in evaluation.h.
+ *
+ * Where each part lives:
+ *   alloc.cpp       the allocator
+ *   table.cpp       name tables and the identifier rule
+ *   parse.cpp       parsing entry: text preparation, the statement list
+ *   split.cpp       the splitting parser; decimal.cpp its number literals
+ *   context.cpp     contexts, their trees' release, exprEvaluate
+ *   walk.cpp        the tree walk (exprEvalNode)
+ *   program.cpp     the compiled form; its instructions in opcodes.h
+ *   evaluation.cpp  the abort poll and the math-error judgement
+ *   operators.cpp   the operator callbacks and the statement sequence
+ *   builtins.cpp    the built-in table: a row per built-in and operator
+ *   math.cpp, logic.cpp, random.cpp   the built-ins' callbacks
+ *   routines.cpp    the mathematical routines (routines.h)
+ *   constants.cpp   the named constants
  */
 #ifndef QUORVEL_ENGINE_INTERNAL_H
 #define QUORVEL_ENGINE_INTERNAL_H
@@ -14,30 +29,29 @@
 extern "C" {
 #endif
 
-/* Entry construction; null when the name breaks the identifier rule or
+/* Entry construction (table.cpp); null when the name breaks the identifier rule or
  * memory runs out. */
 VarEntry* exprNewVarEntry(const char* name, double value);
 FuncEntry* exprNewFuncEntry(ExprFunction function, const char* name, int32_t minArgs, int32_t maxArgs,
                             int32_t minRefs, int32_t maxRefs);
 
-/* fmod and pow as the C standard has them report errors: EDOM for a NaN
- * result from non-NaN arguments, ERANGE for an infinity from finite ones;
- * otherwise errno keeps its earlier value. */
-double exprMathFmod(double a, double b);
-double exprMathPow(double a, double b);
+/* A call of function over args, as the walk (walk.cpp) runs it (the operators and the
+ * statement sequence in place), from the context's countdown. */
+int32_t exprWalkCall(ExprContext* context, ExprFunction function, ExprNode* args, int32_t argCount,
+                     double* result);
 
 /* The routines the compiled form runs in place of a built-in's callback. */
 typedef double (*ExprUnaryCompute)(double);
 typedef double (*ExprBinaryCompute)(double, double);
 
-/* The compiled form of a parsed tree: the same evaluation, node for node,
+/* The compiled form of a parsed tree (program.cpp): the same evaluation, node for node,
  * including the node evaluations at which the abort callback is polled, as
  * a flat program. Null when the tree cannot be compiled or memory runs out;
  * exprEvaluate then walks the tree. */
 void* exprCompile(ExprNode* root);
 int32_t exprRunProgram(ExprContext* context, const void* program, double* result);
 void exprFreeProgram(void* program);
-/* Compiles the context's freshly parsed tree; called by exprParse on success. */
+/* Compiles the context's freshly parsed tree (context.cpp); called by exprParse on success. */
 void exprAttachProgram(ExprContext* context);
 /* The program exprCompile makes of a tree, as the names of its instructions
  * up to End, one blank between two (the exact copies after End left out),
@@ -45,17 +59,17 @@ void exprAttachProgram(ExprContext* context);
  * gives the length of the whole listing; -1 when the tree is not compiled. */
 int32_t exprListProgram(ExprNode* root, char* text, int32_t size);
 
-/* The value of a number literal that exprIsNumber accepts, of at most
+/* The value (decimal.cpp) of a number literal that exprIsNumber accepts, of at most
  * EXPR_MAX_TOKEN characters, correctly rounded; "." is its point whatever
  * the process locale. */
 double exprDecimalValue(const char* literal);
 
-/* Text preparation and the statement list. */
+/* Text preparation and the statement list (parse.cpp). */
 int32_t exprStripText(char* text);
 int32_t exprCheckCharacters(const char* text);
 int32_t exprParseStatements(ExprContext* context, ExprNode* root, const char* text);
 
-/* The splitting parser over the inclusive range first..last of the prepared
+/* The splitting parser (split.cpp) over the inclusive range first..last of the prepared
  * text. Each rule fills the zero-filled node its caller owns. */
 int32_t exprParseRange(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last);
 

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "internal.h"
+#include "routines.h"
 
 namespace {
 

@@ -3,11 +3,13 @@
  * Their callbacks compute with them, and the compiled form runs them in
  * place of the callbacks through the built-in table (builtins.cpp), so both
  * evaluators compute the same bits. Each answers for itself what the
- * runtimes leave open (the NaN of a result, the sign of some zeros).
+ * runtimes leave open (the NaN of a result, the sign of some zeros); they
+ * are defined in routines.cpp.
  *
- * A bare routine is one under the math-error rule: it leaves errno alone,
- * and its caller judges its value with exprJudgeRoutine. A direct routine
- * never reports an error and keeps errno as it found it.
+ * A bare routine is one under the math-error rule: what it leaves in errno
+ * means nothing, as the runtimes disagree there; its caller judges its value
+ * with exprJudgeRoutine, which leaves errno at the routine's report. A
+ * direct routine never reports an error and keeps errno as it found it.
  */
 #ifndef QUORVEL_ENGINE_ROUTINES_H
 #define QUORVEL_ENGINE_ROUTINES_H
@@ -44,6 +46,14 @@ double exprDirectRecttopolr(double x, double y);
 double exprDirectRecttopola(double x, double y);
 double exprDirectPoltorectx(double r, double angle);
 double exprDirectPoltorecty(double r, double angle);
+
+/* fmod, pow and modf reporting into errno as the C standard has them
+ * report (exprMathReport), for the built-ins that test errno after several
+ * computations (clamp, poly, ipart, fpart): without a report errno keeps
+ * its earlier value. modf's fraction is returned, its integral part stored. */
+double exprMathFmod(double a, double b);
+double exprMathPow(double a, double b);
+double exprMathModf(double a, double* integral);
 
 #ifdef __cplusplus
 }

@@ -1,63 +1,13 @@
-// Name tables and the engine's allocator.
+// Name tables: variables, constants and functions by name, and the
+// identifier rule every stored name obeys.
 //
 // A table is an unbalanced binary search tree keyed by byte-wise name
 // comparison. Entries never move, so the address of a variable's value stays
 // valid until the table is freed; the parser and the module keep it.
 
-#include <cstdlib>
 #include <cstring>
 
 #include "internal.h"
-
-#ifdef EXPR_ALLOC_HOOKS
-#include <atomic>
-#endif
-
-// ---- Allocation ------------------------------------------------------------
-
-#ifdef EXPR_ALLOC_HOOKS
-namespace {
-std::atomic<int32_t> failAt{0};       // allocation number that fails; 0: none
-std::atomic<int32_t> failPersistent{0};
-std::atomic<int32_t> attempts{0};     // since the last exprFailAllocation
-std::atomic<int32_t> liveBlocks{0};
-
-bool allocationShouldFail() {
-    const int32_t n = attempts.fetch_add(1) + 1;
-    const int32_t target = failAt.load();
-    if (target <= 0) return false;
-    return n == target || (failPersistent.load() != 0 && n > target);
-}
-}  // namespace
-
-extern "C" void exprFailAllocation(int32_t n, int32_t persistent) {
-    failAt.store(n < 0 ? 0 : n);
-    failPersistent.store(persistent);
-    attempts.store(0);
-}
-
-extern "C" int32_t exprAllocationCount(void) { return attempts.load(); }
-extern "C" int32_t exprLiveBlocks(void) { return liveBlocks.load(); }
-#endif
-
-extern "C" void* exprAlloc(size_t size) {
-#ifdef EXPR_ALLOC_HOOKS
-    if (allocationShouldFail()) return nullptr;
-#endif
-    void* block = std::calloc(1, size != 0 ? size : 1);
-#ifdef EXPR_ALLOC_HOOKS
-    if (block != nullptr) liveBlocks.fetch_add(1);
-#endif
-    return block;
-}
-
-extern "C" void exprDealloc(void* block) {
-    if (block == nullptr) return;
-#ifdef EXPR_ALLOC_HOOKS
-    liveBlocks.fetch_sub(1);
-#endif
-    std::free(block);
-}
 
 // ---- Names -----------------------------------------------------------------
 
@@ -88,29 +38,33 @@ extern "C" int32_t exprIsIdentifier(const char* text) {
 
 // ---- Entries ---------------------------------------------------------------
 
-extern "C" VarEntry* exprNewVarEntry(const char* name, double value) {
+namespace {
+// A zero-filled entry that owns a copy of name; null when the name breaks
+// the identifier rule or memory runs out.
+template <typename Entry>
+Entry* newNamedEntry(const char* name) {
     if (!exprIsIdentifier(name)) return nullptr;
-    VarEntry* entry = static_cast<VarEntry*>(exprAlloc(sizeof(VarEntry)));
+    Entry* entry = static_cast<Entry*>(exprAlloc(sizeof(Entry)));
     if (entry == nullptr) return nullptr;
     entry->name = copyName(name);
     if (entry->name == nullptr) {
         exprDealloc(entry);
         return nullptr;
     }
-    entry->value = value;
+    return entry;
+}
+}  // namespace
+
+extern "C" VarEntry* exprNewVarEntry(const char* name, double value) {
+    VarEntry* entry = newNamedEntry<VarEntry>(name);
+    if (entry != nullptr) entry->value = value;
     return entry;
 }
 
 extern "C" FuncEntry* exprNewFuncEntry(ExprFunction function, const char* name, int32_t minArgs, int32_t maxArgs,
                                        int32_t minRefs, int32_t maxRefs) {
-    if (!exprIsIdentifier(name)) return nullptr;
-    FuncEntry* entry = static_cast<FuncEntry*>(exprAlloc(sizeof(FuncEntry)));
+    FuncEntry* entry = newNamedEntry<FuncEntry>(name);
     if (entry == nullptr) return nullptr;
-    entry->name = copyName(name);
-    if (entry->name == nullptr) {
-        exprDealloc(entry);
-        return nullptr;
-    }
     entry->function = function;
     entry->minArgs = minArgs;
     entry->maxArgs = maxArgs;

@@ -1,0 +1,266 @@
+/*
+ * The computations of the mathematical built-ins (routines.h): what each
+ * gives for every argument, NaNs, infinities and zeros included, and what it
+ * reports, the same on every runtime, so every build gives the same bits.
+ */
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+
+#include "internal.h"
+#include "routines.h"
+
+/* ---- The routines used under the math-error rule ------------------------
+ *
+ * The runtimes disagree on what they put into errno: the 32-bit Windows
+ * runtime leaves it at 0 for fmod(7, 0), pow(0, -1), pow(10, 400),
+ * sinh(1000) and cosh(1000), and sets EDOM for asin, tanh and pow of a NaN;
+ * glibc reports ERANGE for an underflow, the Windows runtime does not. So
+ * whatever a routine left in errno is discarded for what the C standard has
+ * it report, judged from arguments and result (exprMathReport): a NaN from
+ * arguments that are not NaN is a domain error (EDOM), an infinity from
+ * finite arguments a pole or an overflow (ERANGE). An underflow is reported
+ * by none of them. The wrappers below, for the built-ins that test errno
+ * after several computations, keep the value errno had before the call when
+ * there is no report, so an error left there by an earlier computation
+ * survives (poly clears errno once for many calls of pow).
+ */
+namespace {
+
+double reported(int before, double result, double a, double b) {
+    int report = exprMathReport(result, a, b);
+    errno = report != 0 ? report : before;
+    return result;
+}
+
+double reported(int before, double result, double a) {
+    return reported(before, result, a, 0.0);
+}
+
+/* Ties a value into the order of memory accesses: nothing that reads or
+ * writes memory moves across this point, and the value is taken as written
+ * here. */
+inline void pinInMemoryOrder(double& value) {
+    __asm__ volatile("" : "+m"(value) : : "memory");
+}
+
+/* Calls routine(args...) strictly after errno is read into *before and
+ * strictly before whatever the caller then writes to errno. The compiler
+ * takes some routines (sin, cos, tan, atan, tanh, ...) for ones that touch
+ * no memory, and would otherwise move them across the errno accesses or
+ * drop a restore it thinks changes nothing; glibc's sin sets EDOM for an
+ * infinity and the Windows runtime's tanh for a NaN. */
+template <typename Routine, typename... Args> double callBetween(int* before, Routine routine, Args... args) {
+    *before = errno;
+    (pinInMemoryOrder(args), ...);
+    double value = routine(args...);
+    pinInMemoryOrder(value);
+    return value;
+}
+
+/* A routine under the math-error rule: errno as the C standard has it
+ * report, or as it was. */
+template <typename Routine, typename... Args> double underRule(Routine routine, Args... args) {
+    int before;
+    double value = callBetween(&before, routine, args...);
+    return reported(before, value, args...);
+}
+
+/* ---- What the runtimes leave open ---------------------------------------
+ *
+ * The runtimes disagree on the NaN a routine returns (its sign, its payload,
+ * whether a signalling one is made quiet) and on the sign of some zeros: the
+ * Windows runtime's modf (under wine) gives +0 as the fraction of -3, and
+ * glibc's log10(-1) is +NaN where its log(-1) is -NaN. So the engine answers
+ * those arguments itself: a NaN argument gives that NaN made quiet (the
+ * first of two), as x86 arithmetic does; an argument outside the domain
+ * gives the default NaN; zeros and the ends of the domain give their exact
+ * values. The routines see only arguments whose results are nonzero numbers
+ * or infinities, which every runtime signs alike, or have their result's
+ * sign settled after. So every build gives the same bits, and the common
+ * argument pays a comparison or two. */
+
+constexpr uint64_t kQuietBit = 0x0008000000000000;
+constexpr uint64_t kInfinityBits = 0x7FF0000000000000;
+/* The NaN of x86 arithmetic for an invalid operation such as 0 * inf. */
+constexpr uint64_t kDefaultNaN = 0xFFF8000000000000;
+
+double quieted(double nan) { return std::bit_cast<double>(std::bit_cast<uint64_t>(nan) | kQuietBit); }
+double defaultNaN() { return std::bit_cast<double>(kDefaultNaN); }
+
+/* The NaN of a routine's result: the first NaN argument made quiet, or the
+ * default NaN when the arguments had none. */
+double nanResult(double a) { return std::isnan(a) ? quieted(a) : defaultNaN(); }
+double nanResult(double a, double b) { return std::isnan(a) ? quieted(a) : nanResult(b); }
+
+/* ±0 or NaN, where an odd function gives its argument (made quiet). */
+bool isZeroOrNaN(double a) { return !(a < 0.0 || a > 0.0); }
+double oddAtZeroOrNaN(double a) { return std::isnan(a) ? quieted(a) : a; }
+
+bool isOddInteger(double b) {
+    if (!(std::fabs(b) < 0x1p53)) return false;  /* beyond it every double is even */
+    const int64_t whole = static_cast<int64_t>(b);
+    return static_cast<double>(whole) == b && (whole & 1) != 0;
+}
+
+} // namespace
+
+/* The bare routines behind the math-error-rule built-ins (routines.h). */
+extern "C" double exprBareFmod(double a, double b) {
+    if (std::isnan(a) || std::isnan(b)) return nanResult(a, b);
+    if (std::isinf(a) || b == 0.0) return defaultNaN();
+    return std::copysign(std::fmod(a, b), a);  /* the sign of a, zero included */
+}
+/* pow decides NaN arguments itself (pow(NaN, 0) is 1); a zero or infinite
+ * power is negative exactly when a negative base, -0 included, has an odd
+ * integral exponent. */
+extern "C" double exprBarePow(double a, double b) {
+    const double value = std::pow(a, b);
+    if (std::isnan(value)) return nanResult(a, b);
+    if (value != 0.0 && !std::isinf(value)) return value;
+    return std::signbit(a) && isOddInteger(b) ? -std::fabs(value) : std::fabs(value);
+}
+extern "C" double exprBareSinh(double a) { return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::sinh(a); }
+extern "C" double exprBareCosh(double a) { return std::isnan(a) ? quieted(a) : std::cosh(a); }
+extern "C" double exprBareTanh(double a) { return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::tanh(a); }
+extern "C" double exprBareAsin(double a) {
+    if (isZeroOrNaN(a)) return oddAtZeroOrNaN(a);
+    return std::fabs(a) <= 1.0 ? std::asin(a) : defaultNaN();
+}
+extern "C" double exprBareAcos(double a) {
+    if (std::isnan(a)) return quieted(a);
+    if (a == 1.0) return 0.0;
+    return std::fabs(a) <= 1.0 ? std::acos(a) : defaultNaN();
+}
+/* Strictly between -1 and 1 the result is 1, -1 or a zero with the sign of a. */
+extern "C" double exprBareCeil(double a) {
+    if (std::isnan(a)) return quieted(a);
+    if (std::fabs(a) < 1.0) return a > 0.0 ? 1.0 : std::copysign(0.0, a);
+    return std::ceil(a);
+}
+extern "C" double exprBareFloor(double a) {
+    if (std::isnan(a)) return quieted(a);
+    if (std::fabs(a) < 1.0) return a < 0.0 ? -1.0 : std::copysign(0.0, a);
+    return std::floor(a);
+}
+extern "C" double exprBarePow10(double a) { return exprBarePow(10.0, a); }
+
+namespace {
+
+/* Both halves keep the sign of a: ipart(-0.5) and fpart(-3) are -0. */
+double bareModf(double a, double* integral) {
+    if (std::isnan(a)) {
+        *integral = quieted(a);
+        return quieted(a);
+    }
+    const double fraction = std::modf(a, integral);
+    *integral = std::copysign(*integral, a);
+    return std::copysign(fraction, a);
+}
+
+} // namespace
+
+/* The wrappers that report into errno (routines.h). */
+extern "C" double exprMathFmod(double a, double b) { return underRule(exprBareFmod, a, b); }
+
+extern "C" double exprMathPow(double a, double b) { return underRule(exprBarePow, a, b); }
+
+extern "C" double exprMathModf(double a, double* integral) {
+    int before;
+    double fraction = callBetween(&before, [integral](double x) { return bareModf(x, integral); }, a);
+    return reported(before, fraction, a);
+}
+
+namespace {
+
+/* ---- Functions computed directly ----------------------------------------
+ *
+ * These never report a math error. glibc sets errno for exp(1000) and the
+ * Windows runtime not always, so each keeps errno as it found it: nothing
+ * they compute can leak into a later test of errno. */
+
+template <typename Routine, typename... Args> double quietly(Routine routine, Args... args) {
+    int before;
+    double value = callBetween(&before, routine, args...);
+    errno = before;
+    return value;
+}
+
+/* sin, cos and tan: an infinity or NaN gives NaN here, so the routine sees
+ * finite arguments only, for which glibc never sets errno; other runtimes
+ * go through quietly. */
+template <typename Routine> double ofFinite(Routine routine, double a) {
+#if defined(__GLIBC__)
+    return routine(a);
+#else
+    return quietly(routine, a);
+#endif
+}
+
+/* Finite and not zero, in one test: the sign shifted out, zero wraps to
+ * the top and infinities and NaNs lie at or above the limit. */
+bool isFiniteNonzero(double a) {
+    const uint64_t magnitude = std::bit_cast<uint64_t>(a) << 1;
+    return magnitude - 1 < (kInfinityBits << 1) - 1;
+}
+
+/* sin and tan: of ±0 that zero; of any other finite argument a nonzero value. */
+template <typename Routine> double oddPeriodic(Routine routine, double a) {
+    if (isFiniteNonzero(a)) [[likely]]
+        return ofFinite(routine, a);
+    return a == 0.0 ? a : nanResult(a);
+}
+
+/* log10 and ln: minus infinity at both zeros, +0 at 1, the default NaN
+ * below zero. */
+template <typename Routine> double logarithm(Routine routine, double a) {
+    if (!(a > 0.0)) return std::isnan(a) ? quieted(a) : a == 0.0 ? -HUGE_VAL : defaultNaN();
+    if (a == 1.0) return 0.0;
+    return quietly(routine, a);
+}
+
+} // namespace
+
+/* The direct routines (routines.h). */
+extern "C" double exprDirectSin(double a) { return oddPeriodic([](double x) { return std::sin(x); }, a); }
+extern "C" double exprDirectCos(double a) { return std::isfinite(a) ? ofFinite([](double x) { return std::cos(x); }, a) : nanResult(a); }
+extern "C" double exprDirectTan(double a) { return oddPeriodic([](double x) { return std::tan(x); }, a); }
+/* The hardware's root, exact, -0 for -0; below zero the default NaN. */
+extern "C" double exprDirectSqrt(double a) { return a >= 0.0 ? std::sqrt(a) : nanResult(a); }
+extern "C" double exprDirectAtan(double a) {
+    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : quietly([](double x) { return std::atan(x); }, a);
+}
+extern "C" double exprDirectLog(double a) { return logarithm([](double x) { return std::log10(x); }, a); }
+extern "C" double exprDirectLn(double a) { return logarithm([](double x) { return std::log(x); }, a); }
+/* An underflow is +0. */
+extern "C" double exprDirectExp(double a) {
+    if (std::isnan(a)) return quieted(a);
+    const double value = quietly([](double x) { return std::exp(x); }, a);
+    return value == 0.0 ? 0.0 : value;
+}
+/* The angle has the sign of y, ±0 and ±pi included. */
+extern "C" double exprDirectAtan2(double y, double x) {
+    if (std::isnan(y) || std::isnan(x)) return nanResult(y, x);
+    return std::copysign(quietly([](double b, double c) { return std::atan2(b, c); }, y, x), y);
+}
+
+namespace {
+/* 180/pi and pi/180, the doubles nearest them; multiplied, never divided,
+ * so that deg(M_PI) is exactly 180 and rad(180) exactly M_PI. */
+constexpr double kDegreesPerRadian = 0x1.ca5dc1a63c1f8p+5;
+constexpr double kRadiansPerDegree = 0x1.1df46a2529d39p-6;
+constexpr double kTwoPi = 0x1.921fb54442d18p+2;
+} // namespace
+
+extern "C" double exprDirectDeg(double a) { return a * kDegreesPerRadian; }
+extern "C" double exprDirectRad(double a) { return a * kRadiansPerDegree; }
+extern "C" double exprDirectRecttopolr(double x, double y) { return exprDirectSqrt(exprAdd(x * x, y * y)); }
+extern "C" double exprDirectPoltorectx(double r, double angle) { return exprMul(r, exprDirectCos(angle)); }
+extern "C" double exprDirectPoltorecty(double r, double angle) { return exprMul(r, exprDirectSin(angle)); }
+
+/* The angle of (x, y) in [0, 2 pi); a negative zero stays negative zero. */
+extern "C" double exprDirectRecttopola(double x, double y) {
+    double angle = exprDirectAtan2(y, x);
+    return angle < 0.0 ? angle + kTwoPi : angle;
+}
