@@ -22,6 +22,9 @@ bool isEqual(double a, double b) { return exprTestEqual(a, b); }
 bool isLess(double a, double b) { return exprTestLess(a, b); }
 bool isGreater(double a, double b) { return exprTestGreater(a, b); }
 
+bool bothTrue(double a, double b) { return !isZero(a) && !isZero(b); }
+bool eitherTrue(double a, double b) { return !isZero(a) || !isZero(b); }
+
 double truth(bool value) { return value ? 1.0 : 0.0; }
 
 int32_t evalArg(ExprContext* context, ExprNode* args, int32_t index, double* value) {
@@ -117,23 +120,8 @@ QUORVEL_CALLBACK(builtinSelect) {
 }
 
 /* and, or: both operands always, for the assignments inside them. */
-QUORVEL_CALLBACK(builtinAnd) {
-    double values[2];
-    int32_t code = evalArgs(context, args, 2, values);
-    if (code != EXPR_OK)
-        return code;
-    *result = truth(!isZero(values[0]) && !isZero(values[1]));
-    return EXPR_OK;
-}
-
-QUORVEL_CALLBACK(builtinOr) {
-    double values[2];
-    int32_t code = evalArgs(context, args, 2, values);
-    if (code != EXPR_OK)
-        return code;
-    *result = truth(!isZero(values[0]) || !isZero(values[1]));
-    return EXPR_OK;
-}
+QUORVEL_CALLBACK(builtinAnd) { return compareTwo(context, args, result, bothTrue); }
+QUORVEL_CALLBACK(builtinOr) { return compareTwo(context, args, result, eitherTrue); }
 
 QUORVEL_CALLBACK(builtinNot) {
     double value;

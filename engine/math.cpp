@@ -96,26 +96,21 @@ QUORVEL_CALLBACK(builtinPoltorectx) { return binaryDirect(context, args, result,
 QUORVEL_CALLBACK(builtinPoltorecty) { return binaryDirect(context, args, result, exprDirectPoltorecty); }
 
 /* ipart and fpart make the same modf call and keep different halves. */
-QUORVEL_CALLBACK(builtinIpart) {
+namespace {
+int32_t modfHalf(ExprContext* context, ExprNode* args, double* result, bool integralHalf) {
     double a;
     int32_t code = exprEvalNode(context, &args[0], &a);
     if (code != EXPR_OK)
         return code;
     errno = 0;
     double integral;
-    exprMathModf(a, &integral);
-    return exprApplyMathRule(context, integral, result);
+    const double fraction = exprMathModf(a, &integral);
+    return exprApplyMathRule(context, integralHalf ? integral : fraction, result);
 }
+} // namespace
 
-QUORVEL_CALLBACK(builtinFpart) {
-    double a;
-    int32_t code = exprEvalNode(context, &args[0], &a);
-    if (code != EXPR_OK)
-        return code;
-    errno = 0;
-    double integral;
-    return exprApplyMathRule(context, exprMathModf(a, &integral), result);
-}
+QUORVEL_CALLBACK(builtinIpart) { return modfHalf(context, args, result, true); }
+QUORVEL_CALLBACK(builtinFpart) { return modfHalf(context, args, result, false); }
 
 /* The logarithm of a to the base b. A base whose logarithm is zero or NaN
  * (1, negative, NaN) is a math error found here, not by errno. */

@@ -64,6 +64,18 @@ ExprNode* allocNodes(int32_t count) {
     return static_cast<ExprNode*>(exprAlloc(sizeof(ExprNode) * static_cast<size_t>(count)));
 }
 
+// Makes node a call of callback over count fresh, zero-filled argument
+// nodes, which it gives; null when memory runs out (node is then untouched).
+ExprNode* makeOperatorCall(ExprNode* node, ExprFunction callback, int32_t count) {
+    ExprNode* args = allocNodes(count);
+    if (args == nullptr) return nullptr;
+    node->kind = NODE_CALL;
+    node->function = callback;
+    node->args = args;
+    node->argCount = count;
+    return args;
+}
+
 double** allocAddresses(int32_t count) {
     if (count <= 0 || static_cast<size_t>(count) > SIZE_MAX / sizeof(double*)) return nullptr;
     return static_cast<double**>(exprAlloc(sizeof(double*) * static_cast<size_t>(count)));
@@ -507,12 +519,8 @@ EXPR_OWN_FRAME int32_t exprParseAssignment(ExprContext* context, ExprNode* node,
 int32_t exprParseBinary(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
                         int32_t operatorPos, int32_t level, ExprFunction callback, int32_t leftOperators) {
     if (operatorPos <= first || operatorPos >= last) return failAt(context, EXPR_ERR_SYNTAX, operatorPos, operatorPos);
-    ExprNode* operands = allocNodes(2);
+    ExprNode* operands = makeOperatorCall(node, callback, 2);
     if (operands == nullptr) return failAt(context, EXPR_ERR_MEMORY, first, last);
-    node->kind = NODE_CALL;
-    node->function = callback;
-    node->args = operands;
-    node->argCount = 2;
     const bool additive = callback == opAdd || callback == opSub;
     const int32_t code =
         leftOperators > 0
@@ -522,28 +530,14 @@ int32_t exprParseBinary(ExprContext* context, ExprNode* node, const char* text, 
     return parseRangeAt(context, &operands[1], text, operatorPos + 1, last, level + 1);
 }
 
-/* sum -> sum "+" term */
-int32_t exprParseAdd(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
-                     int32_t operatorPos, int32_t level, int32_t leftOperators) {
-    return exprParseBinary(context, node, text, first, last, operatorPos, level, opAdd, leftOperators);
-}
-
-/* sum -> sum "-" term */
-int32_t exprParseSub(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
-                     int32_t operatorPos, int32_t level, int32_t leftOperators) {
-    return exprParseBinary(context, node, text, first, last, operatorPos, level, opSub, leftOperators);
-}
-
-/* term -> term "*" factor */
-int32_t exprParseMul(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
-                     int32_t operatorPos, int32_t level, int32_t leftOperators) {
-    return exprParseBinary(context, node, text, first, last, operatorPos, level, opMul, leftOperators);
-}
-
-/* term -> term "/" factor */
-int32_t exprParseDiv(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
-                     int32_t operatorPos, int32_t level, int32_t leftOperators) {
-    return exprParseBinary(context, node, text, first, last, operatorPos, level, opDiv, leftOperators);
+// The callback of the operator at text[at], one of "+", "-", "*" and "/".
+ExprFunction operatorCallback(char sign) {
+    switch (sign) {
+        case '+': return opAdd;
+        case '-': return opSub;
+        case '*': return opMul;
+        default: return opDiv;
+    }
 }
 
 // The left operand of a chain, which holds `operators` more operators of the
@@ -554,12 +548,7 @@ int32_t parseChainAt(ExprContext* context, ExprNode* node, const char* text, int
     if (level > EXPR_MAX_DEPTH) return failAt(context, EXPR_ERR_SYNTAX, first, last);
     const int32_t at = lastOperator(text, first, last, additive);
     if (at < 0) return failAt(context, EXPR_ERR_INTERNAL, first, last);
-    switch (text[at]) {
-        case '+': return exprParseAdd(context, node, text, first, last, at, level, operators - 1);
-        case '-': return exprParseSub(context, node, text, first, last, at, level, operators - 1);
-        case '*': return exprParseMul(context, node, text, first, last, at, level, operators - 1);
-        default: return exprParseDiv(context, node, text, first, last, at, level, operators - 1);
-    }
+    return exprParseBinary(context, node, text, first, last, at, level, operatorCallback(text[at]), operators - 1);
 }
 
 /* factor -> "+" factor | "-" factor
@@ -572,12 +561,8 @@ EXPR_OWN_FRAME int32_t exprParseSign(ExprContext* context, ExprNode* node, const
     // The scan becomes the operand's.
     scan.signPos = signPos < last && (text[signPos + 1] == '+' || text[signPos + 1] == '-') ? signPos + 1 : -1;
     if (text[signPos] == '+') return parseAt(context, node, text, signPos + 1, last, level + 1, false, nullptr, &scan);
-    ExprNode* operand = allocNodes(1);
+    ExprNode* operand = makeOperatorCall(node, opNeg, 1);
     if (operand == nullptr) return failAt(context, EXPR_ERR_MEMORY, first, last);
-    node->kind = NODE_CALL;
-    node->function = opNeg;
-    node->args = operand;
-    node->argCount = 1;
     return parseAt(context, operand, text, signPos + 1, last, level + 1, false, nullptr, &scan);
 }
 
@@ -720,14 +705,12 @@ int32_t parseAt(ExprContext* context, ExprNode* node, const char* text, int32_t 
         if (scan.additivePos >= 0) {
             const int32_t at = scan.additivePos;
             const int32_t before = scan.additiveCount - 1;
-            return text[at] == '+' ? exprParseAdd(context, node, text, first, last, at, level, before)
-                                   : exprParseSub(context, node, text, first, last, at, level, before);
+            return exprParseBinary(context, node, text, first, last, at, level, operatorCallback(text[at]), before);
         }
         if (scan.multiplicativePos >= 0) {
             const int32_t at = scan.multiplicativePos;
             const int32_t before = scan.leadingMultiplicative - 1;  // no "+" or "-": all of them
-            return text[at] == '*' ? exprParseMul(context, node, text, first, last, at, level, before)
-                                   : exprParseDiv(context, node, text, first, last, at, level, before);
+            return exprParseBinary(context, node, text, first, last, at, level, operatorCallback(text[at]), before);
         }
         if (scan.signPos >= 0) return exprParseSign(context, node, text, first, last, scan.signPos, level, scan);
         if (scan.openPos == first) {

@@ -61,15 +61,22 @@ extern "C" VarEntry* exprNewVarEntry(const char* name, double value) {
     return entry;
 }
 
-extern "C" FuncEntry* exprNewFuncEntry(ExprFunction function, const char* name, int32_t minArgs, int32_t maxArgs,
-                                       int32_t minRefs, int32_t maxRefs) {
-    FuncEntry* entry = newNamedEntry<FuncEntry>(name);
-    if (entry == nullptr) return nullptr;
+namespace {
+// A function entry's callback and bounds, as created or overwritten.
+void fillFunction(FuncEntry* entry, ExprFunction function, int32_t minArgs, int32_t maxArgs, int32_t minRefs,
+                  int32_t maxRefs) {
     entry->function = function;
     entry->minArgs = minArgs;
     entry->maxArgs = maxArgs;
     entry->minRefs = minRefs;
     entry->maxRefs = maxRefs;
+}
+}  // namespace
+
+extern "C" FuncEntry* exprNewFuncEntry(ExprFunction function, const char* name, int32_t minArgs, int32_t maxArgs,
+                                       int32_t minRefs, int32_t maxRefs) {
+    FuncEntry* entry = newNamedEntry<FuncEntry>(name);
+    if (entry != nullptr) fillFunction(entry, function, minArgs, maxArgs, minRefs, maxRefs);
     return entry;
 }
 
@@ -273,12 +280,7 @@ extern "C" int32_t exprSetFunction(NameTable* table, ExprFunction function, cons
     orderPair(minRefs, maxRefs);
     FuncEntry** link = findLink<FuncEntry>(table, name);
     if (*link != nullptr) {
-        FuncEntry* entry = *link;
-        entry->function = function;
-        entry->minArgs = minArgs;
-        entry->maxArgs = maxArgs;
-        entry->minRefs = minRefs;
-        entry->maxRefs = maxRefs;
+        fillFunction(*link, function, minArgs, maxArgs, minRefs, maxRefs);
         return EXPR_OK;
     }
     FuncEntry* entry = exprNewFuncEntry(function, name, minArgs, maxArgs, minRefs, maxRefs);
