@@ -5,12 +5,11 @@
 #include <muParser.h>
 
 #include <array>
-#include <cstdlib>
 #include <string>
 
 #include "bench/cases.h"
 #include "engine/expr.h"
-#include "engine/internal.h"
+#include "tests/support/engine_rig.h"
 
 namespace quorvel_bench {
 namespace {
@@ -42,43 +41,16 @@ inline void nextSample(std::size_t& index, double& u, double& v, double& w, doub
     index = (index + 1) % kInputLength;
 }
 
-// An engine set up as the module sets up its own: builtins, constants with
-// time, and the variables the cases use.
-struct Engine {
-    NameTable* functions = nullptr;
-    NameTable* variables = nullptr;
-    NameTable* constants = nullptr;
-    ExprContext* context = nullptr;
-    double *u = nullptr, *v = nullptr, *w = nullptr, *time = nullptr, *out1 = nullptr;
+// An engine set up as the module sets up its own (the tests' engine rig),
+// with time among the constants and the variables the cases use.
+struct Engine : quorvel_test::EngineRig {
+    double& u = variable("u");
+    double& v = variable("v");
+    double& w = variable("w");
+    double& out1 = variable("out1");
+    double& time = constant("time");
 
-    Engine() {
-        if (exprNewTable(&functions) || exprRegisterBuiltins(functions) || exprNewTable(&constants) ||
-            exprRegisterConstants(constants) || exprNewTable(&variables) || exprSetVariable(constants, "time", 0) ||
-            exprNewContext(&context, functions, variables, constants, 0, nullptr, nullptr))
-            std::abort();
-        exprSetZeroOnMathError(context, 1);
-        u = variable("u");
-        v = variable("v");
-        w = variable("w");
-        out1 = variable("out1");
-        exprFindVariable(constants, "time", &time);
-    }
-    ~Engine() {
-        exprFreeContext(context);
-        exprFreeFunctionTable(functions);
-        exprFreeVarTable(variables);
-        exprFreeVarTable(constants);
-    }
-    double* variable(const char* name) {
-        double* address = nullptr;
-        exprSetVariable(variables, name, 0.0);
-        exprFindVariable(variables, name, &address);
-        return address;
-    }
-    int32_t parse(const char* text) {
-        exprClear(context);
-        return exprParse(context, text);
-    }
+    Engine() : EngineRig({.zeroOnMathError = 1}) {}
 };
 
 // Ours as exprEvaluate runs it (compiled), or with the tree walked, which
@@ -89,19 +61,16 @@ void evaluateCase(benchmark::State& state, const Case& c, bool walked) {
         state.SkipWithError("parse failed");
         return;
     }
-    if (walked) {
-        exprFreeProgram(engine.context->program);
-        engine.context->program = nullptr;
-    }
+    if (walked) engine.walkOnly();
     std::size_t index = 0;
     double result = 0;
     for (auto _ : state) {
-        nextSample(index, *engine.u, *engine.v, *engine.w, *engine.time);
-        if (exprEvaluate(engine.context, &result) != EXPR_OK) {
+        nextSample(index, engine.u, engine.v, engine.w, engine.time);
+        if (engine.evaluate(&result) != EXPR_OK) {
             state.SkipWithError("evaluation failed");
             return;
         }
-        benchmark::DoNotOptimize(*engine.out1);
+        benchmark::DoNotOptimize(engine.out1);
     }
 }
 

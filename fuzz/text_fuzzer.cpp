@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/expr.h"
+#include "tests/support/engine_rig.h"
 
 namespace {
 
@@ -56,24 +57,11 @@ bool sameValue(double a, double b) {
 
 [[noreturn]] void finding() { __builtin_trap(); }
 
-struct Engine {
-    NameTable* functions = nullptr;
-    NameTable* constants = nullptr;
-    NameTable* variables = nullptr;
-    ExprContext* context = nullptr;
-
-    bool make() {
-        return exprNewTable(&functions) == EXPR_OK && exprRegisterBuiltins(functions) == EXPR_OK &&
-               exprSetFunction(functions, countedRandomize, "randomize", 0, 0, 1, 1) == EXPR_OK &&
-               exprNewTable(&constants) == EXPR_OK && exprRegisterConstants(constants) == EXPR_OK &&
-               exprNewTable(&variables) == EXPR_OK && exprSetVariable(variables, "u", 0.25) == EXPR_OK &&
-               exprNewContext(&context, functions, variables, constants, 0, stopAfterAFewPolls, nullptr) == EXPR_OK;
-    }
-    ~Engine() {
-        exprFreeContext(context);
-        exprFreeFunctionTable(functions);
-        exprFreeVarTable(variables);
-        exprFreeVarTable(constants);
+// The tests' engine rig, randomize counted, u set.
+struct Engine : quorvel_test::EngineRig {
+    Engine() : EngineRig({.abort = stopAfterAFewPolls}) {
+        if (exprSetFunction(functions, countedRandomize, "randomize", 0, 0, 1, 1) != EXPR_OK) finding();
+        variable("u") = 0.25;
     }
 };
 
@@ -116,7 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
     {
         Engine engine;
-        if (!engine.make()) finding();
         exprSetZeroOnMathError(engine.context, flags & 1);
         engine.context->checkInterval = kIntervals[(flags >> 3) & 7];
         const int32_t polls = 1 + ((flags >> 1) & 3);

@@ -1,6 +1,6 @@
-// The built-in library as the module sets it up: a function table with the
-// built-ins, a constant table with the constants, a variable table; texts are
-// parsed and evaluated in a fresh context over them.
+// The built-in library as the module sets it up (the shared engine rig);
+// texts are parsed and evaluated one after another in its context, over
+// the same variables.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/expr.h"
+#include "support/engine_rig.h"
 
 namespace quorvel_test {
 
@@ -20,61 +21,24 @@ struct Outcome {
     double value;
 };
 
-class Library {
+class Library : public EngineRig {
 public:
-    Library() {
-        EXPECT_EQ(exprNewTable(&functions), EXPR_OK);
-        EXPECT_EQ(exprNewTable(&constants), EXPR_OK);
-        EXPECT_EQ(exprNewTable(&variables), EXPR_OK);
-        EXPECT_EQ(exprRegisterBuiltins(functions), EXPR_OK);
-        EXPECT_EQ(exprRegisterConstants(constants), EXPR_OK);
-    }
-    ~Library() {
-        exprFreeFunctionTable(functions);
-        exprFreeVarTable(constants);
-        exprFreeVarTable(variables);
-    }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-
     // Parses and evaluates text; a parse failure is a test failure. walked
-    // evaluates the tree by exprEvalNode, so that every built-in runs as the
-    // callback it is registered as, never in the compiled form's place.
+    // evaluates the tree, so that every built-in runs as the callback it is
+    // registered as, never in the compiled form's place.
     Outcome run(const std::string& text, int32_t zeroOnMathError = 0, AbortCallback abort = nullptr,
                 bool walked = false) {
-        ExprContext* context = nullptr;
-        EXPECT_EQ(exprNewContext(&context, functions, variables, constants, 0, abort, nullptr), EXPR_OK);
         exprSetZeroOnMathError(context, zeroOnMathError);
-        Outcome outcome{exprParse(context, text.c_str()), -777.0};
+        setAbort(abort);
+        Outcome outcome{parse(text), -777.0};
         EXPECT_EQ(outcome.code, EXPR_OK) << "parsing " << text;
-        if (outcome.code == EXPR_OK)
-            outcome.code = walked ? exprEvalNode(context, context->root, &outcome.value)
-                                  : exprEvaluate(context, &outcome.value);
-        exprFreeContext(context);
+        if (outcome.code != EXPR_OK) return outcome;
+        if (walked) walkOnly();
+        outcome.code = evaluate(&outcome.value);
         return outcome;
     }
 
-    int32_t parseCode(const std::string& text) {
-        ExprContext* context = nullptr;
-        EXPECT_EQ(exprNewContext(&context, functions, variables, constants, 0, nullptr, nullptr), EXPR_OK);
-        const int32_t code = exprParse(context, text.c_str());
-        exprFreeContext(context);
-        return code;
-    }
-
-    // The variable's value, created at 0.0 when it is new.
-    double& variable(const char* name) {
-        double* address = nullptr;
-        if (exprFindVariable(variables, name, &address) != EXPR_OK) {
-            EXPECT_EQ(exprSetVariable(variables, name, 0.0), EXPR_OK);
-            EXPECT_EQ(exprFindVariable(variables, name, &address), EXPR_OK);
-        }
-        return *address;
-    }
-
-    NameTable* functions = nullptr;
-    NameTable* constants = nullptr;
-    NameTable* variables = nullptr;
+    int32_t parseCode(const std::string& text) { return parse(text); }
 };
 
 inline uint64_t bitsOf(double value) { return std::bit_cast<uint64_t>(value); }

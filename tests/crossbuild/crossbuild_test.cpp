@@ -13,7 +13,7 @@
 
 #include "crossbuild/expected_bits.h"
 #include "engine/expr.h"
-#include "engine/internal.h"
+#include "support/engine_rig.h"
 
 namespace {
 
@@ -22,49 +22,21 @@ struct Outcome {
     uint64_t bits;  // the value's bits; 0 where the code is not EXPR_OK
 };
 
-// The built-ins and constants, shared; variables fresh for every text, so a
-// seed assigned by one text does not reach the next.
-class Corpus {
-public:
-    Corpus() {
-        exprNewTable(&functions_);
-        exprRegisterBuiltins(functions_);
-        exprNewTable(&constants_);
-        exprRegisterConstants(constants_);
-    }
-    ~Corpus() {
-        exprFreeFunctionTable(functions_);
-        exprFreeVarTable(constants_);
-    }
-
-    Outcome evaluate(const char* text, int32_t zeroOnMathError, bool compiled) const {
-        NameTable* variables = nullptr;
-        exprNewTable(&variables);
-        for (const EdgeValue& edge : kEdgeValues) exprSetVariable(variables, edge.name, std::bit_cast<double>(edge.bits));
-        ExprContext* context = nullptr;
-        exprNewContext(&context, functions_, variables, constants_, 0, nullptr, nullptr);
-        exprSetZeroOnMathError(context, zeroOnMathError);
-        Outcome outcome{exprParse(context, text), 0};
-        EXPECT_EQ(outcome.code, EXPR_OK) << text;
-        if (outcome.code == EXPR_OK) {
-            EXPECT_NE(context->program, nullptr) << text;
-            if (!compiled) {
-                exprFreeProgram(context->program);
-                context->program = nullptr;
-            }
-            double value = 0.0;
-            outcome.code = exprEvaluate(context, &value);
-            if (outcome.code == EXPR_OK) outcome.bits = std::bit_cast<uint64_t>(value);
-        }
-        exprFreeContext(context);
-        exprFreeVarTable(variables);
-        return outcome;
-    }
-
-private:
-    NameTable* functions_ = nullptr;
-    NameTable* constants_ = nullptr;
-};
+// A fresh engine for every text, so that a seed assigned by one text does
+// not reach the next; the edge values are its variables.
+Outcome evaluate(const char* text, int32_t zeroOnMathError, bool compiled) {
+    quorvel_test::EngineRig rig({.zeroOnMathError = zeroOnMathError});
+    for (const EdgeValue& edge : kEdgeValues) rig.variable(edge.name) = std::bit_cast<double>(edge.bits);
+    Outcome outcome{rig.parse(text), 0};
+    EXPECT_EQ(outcome.code, EXPR_OK) << text;
+    if (outcome.code != EXPR_OK) return outcome;
+    EXPECT_NE(rig.context->program, nullptr) << text;
+    if (!compiled) rig.walkOnly();
+    double value = 0.0;
+    outcome.code = rig.evaluate(&value);
+    if (outcome.code == EXPR_OK) outcome.bits = std::bit_cast<uint64_t>(value);
+    return outcome;
+}
 
 std::string codeName(int32_t code) {
     switch (code) {
@@ -84,10 +56,9 @@ std::string asRow(const ExpectedBits& row, const Outcome& outcome) {
 }
 
 TEST(CrossBuild, EveryRowGivesTheTablesBitsInBothForms) {
-    const Corpus corpus;
     for (const ExpectedBits& row : kExpectedBits) {
         for (bool compiled : {true, false}) {
-            const Outcome outcome = corpus.evaluate(row.text, row.zeroOnMathError, compiled);
+            const Outcome outcome = evaluate(row.text, row.zeroOnMathError, compiled);
             EXPECT_TRUE(outcome.code == row.code && outcome.bits == row.bits)
                 << (compiled ? "compiled" : "walked") << " gives " << asRow(row, outcome);
         }

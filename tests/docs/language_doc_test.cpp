@@ -1,6 +1,7 @@
-// docs/language.md, checked against the engine set up as the module sets it
-// up. Every example in a ```quorvel box is parsed and evaluated, and its
-// value must be the one the document states:
+// docs/language.md, checked against the module's own engine (ModuleEngine:
+// its tables and bound names, its contexts and their budgets). Every example
+// in a ```quorvel box is parsed and evaluated, and its value must be the one
+// the document states:
 //
 //     max(3, 1, 2);          → 3
 //     n = n + 1;             → 1, 2, 3        (values at successive samples)
@@ -24,6 +25,7 @@
 
 #include "examples/source_files.h"
 #include "expr.h"
+#include "module_engine.h"
 
 namespace {
 
@@ -31,44 +33,25 @@ constexpr const char* kArrow = "\xE2\x86\x92";   // →
 constexpr const char* kAbout = "\xE2\x89\x88";   // ≈
 constexpr double kRate = 48000.0;
 
-// ---- The module's engine set-up --------------------------------------------------
+// ---- The module's engine ------------------------------------------------------------
 
+// The examples read the value of a text, which the module's per-sample step
+// does not give out, so they evaluate the engine's contexts themselves,
+// setting time and sample before each sample as the step does. A fresh
+// engine counts Init's abort polls from zero, as the module does before
+// every evaluation.
 struct Instance {
-    NameTable* functions = nullptr;
-    NameTable* variables = nullptr;
-    NameTable* constants = nullptr;
+    ModuleEngine engine;
     double* time = nullptr;
     double* sample = nullptr;
-    int32_t polls = 0;
-    int32_t pollBudget = 1;  // Expr's: stopped at the first abort poll
 
     Instance() {
-        exprNewTable(&functions);
-        exprRegisterBuiltins(functions);
-        exprNewTable(&constants);
-        exprRegisterConstants(constants);
-        exprNewTable(&variables);
-        for (const char* name : {"u", "v", "w", "x", "y", "z", "out1", "out2", "out3"})
-            exprSetVariable(variables, name, 0.0);
-        exprSetVariable(constants, "time", 0.0);
-        exprSetVariable(constants, "sample", 0.0);
-        exprSetVariable(constants, "rate", kRate);
-        exprFindVariable(constants, "time", &time);
-        exprFindVariable(constants, "sample", &sample);
+        EXPECT_TRUE(engine.ready());
+        engine.restart(static_cast<float>(kRate));
+        exprFindVariable(engine.constants(), "time", &time);
+        exprFindVariable(engine.constants(), "sample", &sample);
     }
-    ~Instance() {
-        exprFreeFunctionTable(functions);
-        exprFreeVarTable(variables);
-        exprFreeVarTable(constants);
-    }
-    Instance(const Instance&) = delete;
-    Instance& operator=(const Instance&) = delete;
 };
-
-int32_t abortCheck(ExprContext* context) {
-    auto* instance = static_cast<Instance*>(exprUserData(context));
-    return ++instance->polls >= instance->pollBudget ? 1 : 0;
-}
 
 // A variable set before each sample, as the module sets its inputs.
 struct Feed {
@@ -76,28 +59,26 @@ struct Feed {
     std::vector<double> values;  // one per sample
 };
 
-// Parses the text and evaluates it `times` samples; the parse code, or the
-// first failing evaluation's code, or EXPR_OK with the values.
+enum class Pin { Expr, Init };
+
+// Parses the text into the pin's context and evaluates it `times` samples;
+// the parse code, or the first failing evaluation's code, or EXPR_OK with
+// the values.
 int32_t run(Instance& instance, const std::string& text, int times, std::vector<double>& values,
-            const std::vector<Feed>& feeds = {}) {
-    ExprContext* context = nullptr;
-    if (exprNewContext(&context, instance.functions, instance.variables, instance.constants, 0, &abortCheck,
-                       &instance) != EXPR_OK)
-        return EXPR_ERR_MEMORY;
-    exprSetZeroOnMathError(context, 1);
-    int32_t code = exprParse(context, text.c_str());
+            const std::vector<Feed>& feeds = {}, Pin pin = Pin::Expr) {
+    ModuleEngine& engine = instance.engine;
+    ExprContext* context = pin == Pin::Init ? engine.initContext() : engine.exprContext();
+    int32_t code = pin == Pin::Init ? engine.parseInit(text.c_str()) : engine.parseExpr(text.c_str());
     double time = 0.0;
     for (int n = 0; n < times && code == EXPR_OK; ++n) {
         *instance.time = time;
         *instance.sample = n;
-        for (const Feed& feed : feeds) exprSetVariable(instance.variables, feed.name.c_str(), feed.values[n]);
-        instance.polls = 0;
+        for (const Feed& feed : feeds) exprSetVariable(engine.variables(), feed.name.c_str(), feed.values[n]);
         double value = 0.0;
         code = exprEvaluate(context, &value);
         values.push_back(value);
         time += 1.0 / kRate;
     }
-    exprFreeContext(context);
     return code;
 }
 
@@ -300,28 +281,14 @@ constexpr int32_t kAllCodes[] = {
     EXPR_ERR_DIVIDE_BY_ZERO, EXPR_ERR_NO_VARIABLES, EXPR_ERR_ABORTED, EXPR_ERR_CONST_ASSIGN, EXPR_ERR_CONST_REF,
     EXPR_ERR_INTERNAL};
 
-std::vector<std::string> tableNames(NameTable* table) {
-    // Function and variable entries both begin with the name and end with
-    // left and right; walk each kind with its own record.
+// The names of a table's entries; Entry says which kind the table holds.
+template <typename Entry>
+std::vector<std::string> namesIn(NameTable* table) {
     std::vector<std::string> names;
-    std::vector<const FuncEntry*> pending;
-    if (table->root) pending.push_back(static_cast<const FuncEntry*>(table->root));
+    std::vector<const Entry*> pending;
+    if (table->root) pending.push_back(static_cast<const Entry*>(table->root));
     while (!pending.empty()) {
-        const FuncEntry* entry = pending.back();
-        pending.pop_back();
-        names.push_back(entry->name);
-        if (entry->left) pending.push_back(entry->left);
-        if (entry->right) pending.push_back(entry->right);
-    }
-    return names;
-}
-
-std::vector<std::string> variableNames(NameTable* table) {
-    std::vector<std::string> names;
-    std::vector<const VarEntry*> pending;
-    if (table->root) pending.push_back(static_cast<const VarEntry*>(table->root));
-    while (!pending.empty()) {
-        const VarEntry* entry = pending.back();
+        const Entry* entry = pending.back();
         pending.pop_back();
         names.push_back(entry->name);
         if (entry->left) pending.push_back(entry->left);
@@ -371,9 +338,9 @@ TEST(LanguageDoc, ShowsEveryFunctionAndConstantInAnExample) {
     Instance instance;
     std::string examples;
     for (const Example& example : document().examples) examples += example.text + "\n";
-    for (const std::string& name : tableNames(instance.functions))
+    for (const std::string& name : namesIn<FuncEntry>(instance.engine.functions()))
         EXPECT_NE(examples.find(name + "("), std::string::npos) << name << " has no example";
-    for (const std::string& name : variableNames(instance.constants))
+    for (const std::string& name : namesIn<VarEntry>(instance.engine.constants()))
         EXPECT_NE(examples.find(name), std::string::npos) << name << " has no example";
 }
 
@@ -402,9 +369,10 @@ TEST(LanguageDoc, LimitsAreWhereTheDocumentSaysTheyAre) {
     EXPECT_EQ(run(instance, "for(i = 0, below(i, 9090), i = i + 1, s = s + i);", 1, values), EXPR_OK);
     EXPECT_EQ(run(instance, "for(i = 0, below(i, 9091), i = i + 1, s = s + i);", 1, values), EXPR_ERR_ABORTED);
     // Init: a hundred polls, 10000099 node evaluations.
-    instance.pollBudget = 100;
-    EXPECT_EQ(run(instance, "for(i = 0, below(i, 909099), i = i + 1, s = s + i);", 1, values), EXPR_OK);
-    EXPECT_EQ(run(instance, "for(i = 0, below(i, 909100), i = i + 1, s = s + i);", 1, values), EXPR_ERR_ABORTED);
+    Instance first, second;
+    EXPECT_EQ(run(first, "for(i = 0, below(i, 909099), i = i + 1, s = s + i);", 1, values, {}, Pin::Init), EXPR_OK);
+    EXPECT_EQ(run(second, "for(i = 0, below(i, 909100), i = i + 1, s = s + i);", 1, values, {}, Pin::Init),
+              EXPR_ERR_ABORTED);
 }
 
 }  // namespace

@@ -12,8 +12,11 @@
 
 #include "engine/expr.h"
 #include "engine/internal.h"
+#include "support/engine_rig.h"
 
 namespace {
+
+using quorvel_test::EngineRig;
 
 struct PollLog {
     int32_t stopAt = 0;  // from this poll on, stop; 0: never
@@ -31,38 +34,19 @@ int32_t logPoll(ExprContext* context) {
 }
 
 // One engine as the module has it; compiled or walked.
-struct Engine {
-    NameTable *functions = nullptr, *variables = nullptr, *constants = nullptr;
-    ExprContext* context = nullptr;
+struct Engine : EngineRig {
     PollLog log;
-    Engine(const char* text, bool compiled, int32_t flag) {
-        exprNewTable(&functions);
-        exprRegisterBuiltins(functions);
-        exprNewTable(&constants);
-        exprRegisterConstants(constants);
-        exprNewTable(&variables);
-        exprSetVariable(variables, "x", 0.0);
-        exprSetVariable(variables, "u", 0.75);
-        exprFindVariable(variables, "x", &log.x);
-        exprNewContext(&context, functions, variables, constants, 0, logPoll, &log);
-        exprSetZeroOnMathError(context, flag);
-        EXPECT_EQ(exprParse(context, text), EXPR_OK) << text;
+    Engine(const char* text, bool compiled, int32_t flag)
+        : EngineRig({.abort = logPoll, .userData = &log, .zeroOnMathError = flag}) {
+        variable("x") = 0.0;
+        variable("u") = 0.75;
+        log.x = &variable("x");
+        EXPECT_EQ(parse(text), EXPR_OK) << text;
         if (compiled) {
             EXPECT_NE(context->program, nullptr) << text;
         } else {
-            exprFreeProgram(context->program);
-            context->program = nullptr;
+            walkOnly();
         }
-    }
-    ~Engine() {
-        exprFreeContext(context);
-        exprFreeFunctionTable(functions);
-        exprFreeVarTable(variables);
-        exprFreeVarTable(constants);
-    }
-    double variable(const char* name) {
-        double* address = nullptr;
-        return exprFindVariable(variables, name, &address) == EXPR_OK ? *address : -999.0;
     }
 };
 

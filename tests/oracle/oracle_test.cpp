@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "engine/expr.h"
+#include "support/engine_rig.h"
 
 namespace {
 
@@ -271,40 +272,19 @@ double randomValue(Random& random) {
 class Ours {
 public:
     Ours() {
-        exprNewTable(&functions_);
-        exprRegisterBuiltins(functions_);
-        exprNewTable(&constants_);
-        exprRegisterConstants(constants_);
-        exprNewTable(&variables_);
-        for (int i = 0; i < kVariableCount; ++i) {
-            exprSetVariable(variables_, kVariables[i], 0.0);
-            exprFindVariable(variables_, kVariables[i], &values[i]);
-        }
-        exprNewContext(&context_, functions_, variables_, constants_, 0, nullptr, nullptr);
+        for (int i = 0; i < kVariableCount; ++i) values[i] = &rig_.variable(kVariables[i]);
     }
-    ~Ours() {
-        exprFreeContext(context_);
-        exprFreeFunctionTable(functions_);
-        exprFreeVarTable(variables_);
-        exprFreeVarTable(constants_);
-    }
-    int32_t parse(const std::string& text) {
-        exprClear(context_);
-        return exprParse(context_, text.c_str());
-    }
+    int32_t parse(const std::string& text) { return rig_.parse(text); }
     int32_t evaluate(bool zeroOnMathError, double* result) {
-        exprSetZeroOnMathError(context_, zeroOnMathError ? 1 : 0);
-        return exprEvaluate(context_, result);
+        exprSetZeroOnMathError(rig_.context, zeroOnMathError ? 1 : 0);
+        return rig_.evaluate(result);
     }
-    bool ready() const { return context_ && values[kVariableCount - 1]; }
+    bool ready() const { return values[kVariableCount - 1] != nullptr; }
 
     double* values[kVariableCount] = {};
 
 private:
-    NameTable* functions_ = nullptr;
-    NameTable* constants_ = nullptr;
-    NameTable* variables_ = nullptr;
-    ExprContext* context_ = nullptr;
+    quorvel_test::EngineRig rig_;
 };
 
 class Theirs {

@@ -25,32 +25,27 @@ TEST(ParserMemory, EveryAllocationFailureIsReportedAndReleased) {
     for (const char* text : kCorpus) {
         bool succeeded = false;
         for (int32_t n = 1; n < 1000 && !succeeded; ++n) {
-            NameTable *functions = nullptr, *variables = nullptr, *constants = nullptr;
-            ParserTest::makeTables(&functions, &variables, &constants);
-            ExprContext* context = nullptr;
-            ASSERT_EQ(exprNewContext(&context, functions, variables, constants, 0, nullptr, nullptr), EXPR_OK);
+            {
+                ParserRig rig;
+                ExprContext* context = rig.context;
+                exprSetZeroOnMathError(context, 1);
+                exprFailAllocation(n, 0);
+                const int32_t code = exprParse(context, text);
+                exprFailAllocation(0, 0);
 
-            exprSetZeroOnMathError(context, 1);
-            exprFailAllocation(n, 0);
-            const int32_t code = exprParse(context, text);
-            exprFailAllocation(0, 0);
-
-            if (code == EXPR_OK) {
-                succeeded = true;
-                double value = 0.0;
-                EXPECT_EQ(exprEvaluate(context, &value), EXPR_OK) << text;
-            } else {
-                EXPECT_EQ(code, EXPR_ERR_MEMORY) << text << " failing allocation " << n;
-                EXPECT_EQ(context->parsed, 0);
-                // A failure before the root exists leaves the context Empty.
-                EXPECT_EQ(context->failed, context->root != nullptr ? 1 : 0);
+                if (code == EXPR_OK) {
+                    succeeded = true;
+                    double value = 0.0;
+                    EXPECT_EQ(exprEvaluate(context, &value), EXPR_OK) << text;
+                } else {
+                    EXPECT_EQ(code, EXPR_ERR_MEMORY) << text << " failing allocation " << n;
+                    EXPECT_EQ(context->parsed, 0);
+                    // A failure before the root exists leaves the context Empty.
+                    EXPECT_EQ(context->failed, context->root != nullptr ? 1 : 0);
+                }
+                exprClear(context);
+                EXPECT_EQ(context->root, nullptr);
             }
-            exprClear(context);
-            EXPECT_EQ(context->root, nullptr);
-            exprFreeContext(context);
-            exprFreeFunctionTable(functions);
-            exprFreeVarTable(variables);
-            exprFreeVarTable(constants);
             ASSERT_EQ(exprLiveBlocks(), liveAtStart) << text << " failing allocation " << n;
         }
         EXPECT_TRUE(succeeded) << text;
@@ -58,20 +53,15 @@ TEST(ParserMemory, EveryAllocationFailureIsReportedAndReleased) {
 }
 
 TEST(ParserMemory, FailedParseCanBeRetriedAfterClear) {
-    NameTable *functions = nullptr, *variables = nullptr, *constants = nullptr;
     const int32_t liveAtStart = exprLiveBlocks();
-    ParserTest::makeTables(&functions, &variables, &constants);
-    ExprContext* context = nullptr;
-    ASSERT_EQ(exprNewContext(&context, functions, variables, constants, 0, nullptr, nullptr), EXPR_OK);
-    exprFailAllocation(1, 1);  // everything fails, the working copy first
-    EXPECT_EQ(exprParse(context, "a = 1;"), EXPR_ERR_MEMORY);
-    EXPECT_EQ(context->root, nullptr);
-    exprFailAllocation(0, 0);
-    EXPECT_EQ(exprParse(context, "a = 1;"), EXPR_OK);  // still Empty: no clear needed
-    exprFreeContext(context);
-    exprFreeFunctionTable(functions);
-    exprFreeVarTable(variables);
-    exprFreeVarTable(constants);
+    {
+        ParserRig rig;
+        exprFailAllocation(1, 1);  // everything fails, the working copy first
+        EXPECT_EQ(exprParse(rig.context, "a = 1;"), EXPR_ERR_MEMORY);
+        EXPECT_EQ(rig.context->root, nullptr);
+        exprFailAllocation(0, 0);
+        EXPECT_EQ(exprParse(rig.context, "a = 1;"), EXPR_OK);  // still Empty: no clear needed
+    }
     EXPECT_EQ(exprLiveBlocks(), liveAtStart);
 }
 

@@ -1,6 +1,7 @@
-// Shared fixture of the parser tests: three tables with a few functions of the
-// tests' own, and a rendering of trees as text so that a tree's shape
-// (kinds, callbacks, argument order, addresses) compares as one string.
+// Shared fixture of the parser tests: the shared engine rig with a few
+// functions of the tests' own in place of the built-ins, and a rendering of
+// trees as text so that a tree's shape (kinds, callbacks, argument order,
+// addresses) compares as one string.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,9 +9,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "engine/expr.h"
+#include "support/engine_rig.h"
 
 namespace quorvel_test {
 
@@ -83,6 +86,21 @@ inline const VarEntry* entryOf(const double* address) {
     return reinterpret_cast<const VarEntry*>(reinterpret_cast<const char*>(address) - offsetof(VarEntry, value));
 }
 
+// The engine of the parser tests: the tests' functions instead of the
+// built-ins, the pins' variables, and time among the constants.
+struct ParserRig : EngineRig {
+    ParserRig() : EngineRig({.builtins = false}) {
+        EXPECT_EQ(exprSetFunction(functions, testSin, "sin", 1, 1, 0, 0), EXPR_OK);
+        EXPECT_EQ(exprSetFunction(functions, testMax, "max", 1, -1, 0, 0), EXPR_OK);
+        EXPECT_EQ(exprSetFunction(functions, testRand, "rand", 0, 0, 1, 1), EXPR_OK);
+        EXPECT_EQ(exprSetFunction(functions, testRandom, "random", 2, 2, 1, 1), EXPR_OK);
+        EXPECT_EQ(exprSetFunction(functions, testNone, "none", 0, 0, 0, 0), EXPR_OK);
+        EXPECT_EQ(exprSetFunction(functions, nullptr, "hollow", 0, -1, 0, -1), EXPR_OK);
+        for (const char* name : {"u", "v", "w", "out1", "out2", "out3"}) variable(name);
+        constant("time");
+    }
+};
+
 struct ParserTest : ::testing::Test {
     NameTable* functions = nullptr;
     NameTable* variables = nullptr;
@@ -93,33 +111,17 @@ struct ParserTest : ::testing::Test {
     void SetUp() override {
         exprFailAllocation(0, 0);
         liveAtStart = exprLiveBlocks();
-        makeTables(&functions, &variables, &constants);
-        ASSERT_EQ(exprNewContext(&context, functions, variables, constants, 0, nullptr, nullptr), EXPR_OK);
+        rig_.emplace();
+        functions = rig_->functions;
+        variables = rig_->variables;
+        constants = rig_->constants;
+        context = rig_->context;
     }
 
     void TearDown() override {
         exprFailAllocation(0, 0);
-        exprFreeContext(context);
-        exprFreeFunctionTable(functions);
-        exprFreeVarTable(variables);
-        exprFreeVarTable(constants);
+        rig_.reset();
         EXPECT_EQ(exprLiveBlocks(), liveAtStart) << "blocks leaked";
-    }
-
-    static void makeTables(NameTable** f, NameTable** v, NameTable** c) {
-        ASSERT_EQ(exprNewTable(f), EXPR_OK);
-        ASSERT_EQ(exprNewTable(v), EXPR_OK);
-        ASSERT_EQ(exprNewTable(c), EXPR_OK);
-        ASSERT_EQ(exprSetFunction(*f, testSin, "sin", 1, 1, 0, 0), EXPR_OK);
-        ASSERT_EQ(exprSetFunction(*f, testMax, "max", 1, -1, 0, 0), EXPR_OK);
-        ASSERT_EQ(exprSetFunction(*f, testRand, "rand", 0, 0, 1, 1), EXPR_OK);
-        ASSERT_EQ(exprSetFunction(*f, testRandom, "random", 2, 2, 1, 1), EXPR_OK);
-        ASSERT_EQ(exprSetFunction(*f, testNone, "none", 0, 0, 0, 0), EXPR_OK);
-        ASSERT_EQ(exprSetFunction(*f, nullptr, "hollow", 0, -1, 0, -1), EXPR_OK);
-        for (const char* name : {"u", "v", "w", "out1", "out2", "out3"})
-            ASSERT_EQ(exprSetVariable(*v, name, 0.0), EXPR_OK);
-        ASSERT_EQ(exprSetVariable(*c, "M_PI", 3.141592653589793), EXPR_OK);
-        ASSERT_EQ(exprSetVariable(*c, "time", 0.0), EXPR_OK);
     }
 
     int32_t parse(const std::string& text) { return exprParse(context, text.c_str()); }
@@ -187,6 +189,9 @@ struct ParserTest : ::testing::Test {
                 return "kind " + std::to_string(node->kind);
         }
     }
+
+private:
+    std::optional<ParserRig> rig_;
 };
 
 inline std::string repeat(const std::string& piece, int times) {
