@@ -20,6 +20,8 @@ namespace {
 
 using quorvel::host::Instance;
 using quorvel::host::Library;
+using quorvel::module::kExprPin;
+using quorvel::module::kInitPin;
 
 constexpr int32_t kBlock = 256;
 constexpr float kRate = 48000.0f;

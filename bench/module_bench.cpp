@@ -17,6 +17,8 @@
 namespace quorvel_bench {
 namespace {
 
+using quorvel::module::kExprPin;
+
 constexpr int32_t kBlock = 256;
 
 const quorvel::host::Library& library() { return quorvel::host::Library::nextToExecutable(); }

@@ -19,8 +19,8 @@ namespace {
 
 // The audio pins in the order processBlock takes buffers: inputs, then outputs.
 const char* audioPinName(int32_t k) {
-    return k < kInputCount ? kPins[pinIndex(PinRole::Input, k)].name
-                           : kPins[pinIndex(PinRole::Output, k - kInputCount)].name;
+    return k < module::kInputCount ? module::kPins[module::pinIndex(module::PinRole::Input, k)].name
+                           : module::kPins[module::pinIndex(module::PinRole::Output, k - module::kInputCount)].name;
 }
 
 bool samePin(const PinProperties& a, const PinProperties& b) {
@@ -265,9 +265,9 @@ void Instance::process(int32_t start, int32_t count) {
 }
 
 void Instance::processBlock(const float* const* inputs, float* const* outputs, int32_t count) {
-    for (int32_t k = 0; k < kInputCount; ++k) writeVariable(audioPins_[k], inputs ? inputs[k] : nullptr);
-    for (int32_t k = 0; k < kOutputCount; ++k)
-        writeVariable(audioPins_[kInputCount + k], outputs ? outputs[k] : nullptr);
+    for (int32_t k = 0; k < module::kInputCount; ++k) writeVariable(audioPins_[k], inputs ? inputs[k] : nullptr);
+    for (int32_t k = 0; k < module::kOutputCount; ++k)
+        writeVariable(audioPins_[module::kInputCount + k], outputs ? outputs[k] : nullptr);
     process(0, count);
 }
 

@@ -160,7 +160,7 @@ private:
     int32_t declaredPins_ = 0;
     std::array<PinProperties, kMaxPins> pins_{};
     std::array<std::string, kMaxPins> texts_{};
-    static constexpr int32_t kAudioPins = kInputCount + kOutputCount;
+    static constexpr int32_t kAudioPins = module::kInputCount + module::kOutputCount;
     std::array<int32_t, kAudioPins> audioPins_{};  // the inputs, then the outputs; -1 when absent
 
     mutable std::mutex mutex_;  // guards everything below

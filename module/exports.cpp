@@ -12,6 +12,9 @@
 #define QUORVEL_EXPORT __attribute__((visibility("default")))
 #endif
 
+using quorvel::module::EngineFloatState;
+using quorvel::module::ExpressionModule;
+
 namespace {
 const char* const kModuleName = "Quorvel";
 const char* const kModuleId = "TRESK Quorvel";

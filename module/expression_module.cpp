@@ -4,6 +4,8 @@
 
 #include "float_state.h"
 
+namespace quorvel::module {
+
 namespace {
 
 void QUORVEL_CDECL processSamplesEntry(void* object, int32_t start, int32_t count) noexcept {
@@ -111,3 +113,5 @@ void ExpressionModule::processSamples(int32_t start, int32_t count) noexcept {
     engine.process(in, out, first, end, suspended.load() == 0);
     evaluating.store(0);
 }
+
+}  // namespace quorvel::module

@@ -32,6 +32,8 @@
 #include "module_engine.h"
 #include "pins.h"
 
+namespace quorvel::module {
+
 class ExpressionModule final : public ModuleBase {
 public:
     ExpressionModule(HostCallback callback, void* hostData) noexcept;
@@ -73,3 +75,5 @@ private:
     // Reads `suspended` at every sample and abort poll; declared after it.
     ModuleEngine engine{&suspended};
 };
+
+}  // namespace quorvel::module

@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+namespace quorvel::module {
+
 class EngineFloatState {
 public:
     EngineFloatState() noexcept {
@@ -58,3 +60,5 @@ private:
     } callerX87 = {};
 #endif
 };
+
+}  // namespace quorvel::module

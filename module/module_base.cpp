@@ -7,6 +7,8 @@
 
 #include "float_state.h"
 
+namespace quorvel::module {
+
 namespace {
 
 // The pin block: pinCount in front, then the pins, aligned for them.
@@ -255,3 +257,5 @@ void ModuleBase::setProcessFunction(ProcessEntry process) noexcept {
     record.process = process;
     callHost(HOST_PROCESS_CHANGED, 0, 0, nullptr, 0.0f);
 }
+
+}  // namespace quorvel::module

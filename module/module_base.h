@@ -13,6 +13,8 @@
 
 #include "host_interface.h"
 
+namespace quorvel::module {
+
 class ModuleBase;
 
 // One pin of an open instance. Pins live side by side in the block that
@@ -123,3 +125,5 @@ private:
 
 // The process operation of a module that has installed none.
 void QUORVEL_CDECL processNothing(void* object, int32_t start, int32_t count);
+
+}  // namespace quorvel::module

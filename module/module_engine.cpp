@@ -6,6 +6,8 @@
 #include <cfloat>
 #include <cmath>
 
+namespace quorvel::module {
+
 namespace {
 
 // Constants the module binds besides the fourteen mathematical ones.
@@ -170,3 +172,5 @@ int32_t ModuleEngine::evaluateSample(const float* const* in, float* const* out, 
         if (out[k]) out[k][i] = narrowToFloat(*outputValues_[k] * 0.1);
     return code;
 }
+
+}  // namespace quorvel::module

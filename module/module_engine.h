@@ -16,6 +16,8 @@
 #include "expr.h"
 #include "pins.h"
 
+namespace quorvel::module {
+
 class ModuleEngine {
 public:
     // Node budget of one evaluation, in abort polls (one poll per
@@ -99,3 +101,5 @@ private:
 // A double narrowed to float as IEEE round-to-nearest does it, also outside
 // the float range (where a plain conversion is undefined).
 float narrowToFloat(double value) noexcept;
+
+}  // namespace quorvel::module

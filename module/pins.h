@@ -8,6 +8,8 @@
 
 #include "host_interface.h"
 
+namespace quorvel::module {
+
 // What the module does with a pin.
 enum class PinRole : int32_t {
     Input,   // audio in: the engine variable of the same name, times 10
@@ -67,3 +69,5 @@ constexpr bool audioPinsAreContiguous(PinRole role, int32_t count) {
 }
 static_assert(audioPinsAreContiguous(PinRole::Input, kInputCount));
 static_assert(audioPinsAreContiguous(PinRole::Output, kOutputCount));
+
+}  // namespace quorvel::module

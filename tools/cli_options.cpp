@@ -15,7 +15,7 @@ namespace {
 
 // The number of the input pin called `name`, or -1.
 int32_t inputNumber(const std::string& name) {
-    for (int32_t k = 0; k < kInputCount; ++k)
+    for (int32_t k = 0; k < module::kInputCount; ++k)
         if (name == inputName(k)) return k;
     return -1;
 }
@@ -54,7 +54,7 @@ std::string parseInput(const std::string& text, InputFeed& request) {
     request.input = equals == std::string::npos ? -1 : inputNumber(text.substr(0, equals));
     if (request.input < 0)
         return "takes INPUT=FILE.wav, INPUT=FILE.wav:CHANNEL or INPUT=VALUE, with INPUT one of " +
-               pinNames(PinRole::Input, " ") + " (got \"" + text + "\")";
+               pinNames(module::PinRole::Input, " ") + " (got \"" + text + "\")";
     const std::string source = text.substr(equals + 1);
     if (source.empty()) return text + ": a file or a value is missing after \"=\"";
     double value = 0.0;
@@ -68,7 +68,7 @@ std::string parseInput(const std::string& text, InputFeed& request) {
 // Every --in, each input at most once.
 std::vector<InputFeed> readInputs(const std::vector<std::string>& texts) {
     std::vector<InputFeed> inputs;
-    std::vector<bool> seen(kInputCount, false);
+    std::vector<bool> seen(module::kInputCount, false);
     for (const std::string& text : texts) {
         InputFeed request;
         if (std::string problem = parseInput(text, request); !problem.empty())
@@ -108,7 +108,7 @@ const CLI::Validator kPositiveLength(
 std::string inputHelp() {
     const std::string first = inputName(0);
     const std::string indent(first.size() + 9, ' ');
-    return "feed an input, one of " + pinNames(PinRole::Input, " ") + ", each at most once:\n" + first +
+    return "feed an input, one of " + pinNames(module::PinRole::Input, " ") + ", each at most once:\n" + first +
            "=FILE.wav[:CHANNEL]  a channel of a WAV file (1 unless given); silence after its end\n" + first +
            "=VALUE  the pin's sample held at VALUE: the text reads ten times it\n" + indent + "(" + first +
            "=0.25 reads 2.5)";
@@ -178,7 +178,7 @@ void addSignalOptions(CLI::App& render, RenderOptions& options) {
 // Where the samples and figures go, and which plug-in makes them.
 void addOutputOptions(CLI::App& render, RenderOptions& options) {
     render.add_option("-o,--output", options.output,
-                      "write " + pinNames(PinRole::Output, ", ") + " as the channels of a 32-bit float WAV file")
+                      "write " + pinNames(module::PinRole::Output, ", ") + " as the channels of a 32-bit float WAV file")
         ->type_name("OUT.wav")
         ->check(kWavName);
     CLI::Option* csv = render.add_flag("--csv", options.csv,

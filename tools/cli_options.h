@@ -19,7 +19,7 @@ inline constexpr int kExitUsage = 2;
 
 // What one --in feeds an input: a constant sample or a channel of a WAV file.
 struct InputFeed {
-    int32_t input = 0;       // 0 ... kInputCount - 1, in the order of the input pins
+    int32_t input = 0;       // 0 ... module::kInputCount - 1, in the order of the input pins
     bool constant = false;
     float value = 0.0f;      // the constant sample value
     std::string path;        // the WAV file

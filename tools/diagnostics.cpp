@@ -350,15 +350,15 @@ private:
     Usage usage_;
 };
 
-bool isPinVariable(const std::string& name, PinRole role) {
-    for (const PinRow& row : kPins)
+bool isPinVariable(const std::string& name, module::PinRole role) {
+    for (const module::PinRow& row : module::kPins)
         if (row.role == role && name == row.name) return true;
     return false;
 }
 
 // out4, Out1, OUT2: looks like an output and is none.
 bool looksLikeOutput(const std::string& name) {
-    if (name.size() < 4 || isPinVariable(name, PinRole::Output)) return false;
+    if (name.size() < 4 || isPinVariable(name, module::PinRole::Output)) return false;
     std::string lower;
     for (char c : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return lower.rfind("out", 0) == 0 && std::all_of(lower.begin() + 3, lower.end(), [](char c) {
@@ -368,8 +368,8 @@ bool looksLikeOutput(const std::string& name) {
 
 std::string outputNames() {
     std::string out;
-    for (int32_t k = 0; k < kOutputCount; ++k)
-        out += (k == 0 ? "" : k + 1 == kOutputCount ? " or " : ", ") + std::string(kPins[pinIndex(PinRole::Output, k)].name);
+    for (int32_t k = 0; k < module::kOutputCount; ++k)
+        out += (k == 0 ? "" : k + 1 == module::kOutputCount ? " or " : ", ") + std::string(module::kPins[module::pinIndex(module::PinRole::Output, k)].name);
     return out;
 }
 
@@ -399,7 +399,7 @@ int32_t offsetIn(const std::unordered_map<std::string, int32_t>& offsets, const 
     return found == offsets.end() ? -1 : found->second;
 }
 
-void describeSuccess(const std::string& text, ModuleEngine& engine, ExprContext* context,
+void describeSuccess(const std::string& text, module::ModuleEngine& engine, ExprContext* context,
                      const std::unordered_set<std::string>& boundBefore, TextDiagnosis& d) {
     Usage usage = UsageWalk(engine.variables(), engine.constants()).walk(context->root);
     d.reads = std::move(usage.reads);
@@ -436,14 +436,14 @@ void warnAcrossTexts(const std::string& expr, const std::optional<std::string>& 
     std::unordered_set<std::string> written;
     for (const TextDiagnosis& d : diagnosis.texts) written.insert(d.writes.begin(), d.writes.end());
     bool assignsOutput = false;
-    for (int32_t k = 0; k < kOutputCount; ++k) assignsOutput |= written.count(kPins[pinIndex(PinRole::Output, k)].name) != 0;
+    for (int32_t k = 0; k < module::kOutputCount; ++k) assignsOutput |= written.count(module::kPins[module::pinIndex(module::PinRole::Output, k)].name) != 0;
     if (!assignsOutput)
         exprText.warnings.push_back({"the texts never assign " + outputNames() + ": the outputs stay silent"});
     for (TextDiagnosis& d : diagnosis.texts) {
         std::vector<std::string> unwritten;
         for (const std::string& name : d.reads)
-            if (written.count(name) == 0 && !isPinVariable(name, PinRole::Input) &&
-                !isPinVariable(name, PinRole::Output))
+            if (written.count(name) == 0 && !isPinVariable(name, module::PinRole::Input) &&
+                !isPinVariable(name, module::PinRole::Output))
                 unwritten.push_back(name);
         if (unwritten.empty()) continue;
         const auto offsets = firstOffsets(d.label == "Init" ? *init : expr);
@@ -454,7 +454,7 @@ void warnAcrossTexts(const std::string& expr, const std::optional<std::string>& 
     }
 }
 
-TextDiagnosis diagnoseOne(const std::string& label, const std::string& text, ModuleEngine& engine, bool isInit,
+TextDiagnosis diagnoseOne(const std::string& label, const std::string& text, module::ModuleEngine& engine, bool isInit,
                           const std::vector<FunctionRow>& functions) {
     TextDiagnosis d;
     d.label = label;
@@ -528,7 +528,7 @@ std::string formatOne(const std::string& text, const TextDiagnosis& d, bool labe
         out += "creates:   " + joined(d.creates) + "\n";
         out += "constants: " + joined(d.constants) + "\n";
         for (const std::string& name : d.writes)
-            if (isPinVariable(name, PinRole::Input))
+            if (isPinVariable(name, module::PinRole::Input))
                 out += "note: " + name + " is input " + name + ": the module sets it from the input at every sample, "
                        "so it keeps nothing from one sample to the next\n";
     } else {
@@ -557,7 +557,7 @@ int32_t Diagnosis::code() const {
 
 Diagnosis diagnose(const std::string& expr, const std::optional<std::string>& init) {
     Diagnosis diagnosis;
-    ModuleEngine engine;
+    module::ModuleEngine engine;
     if (!engine.ready()) {
         TextDiagnosis failed;
         failed.label = "Expr";

@@ -40,7 +40,7 @@ struct InputSource {
     }
 };
 
-using InputSources = InputSource[kInputCount];
+using InputSources = InputSource[module::kInputCount];
 
 struct Texts {
     std::string expr;
@@ -67,7 +67,7 @@ Texts loadTexts(const RenderOptions& options, std::FILE* err) {
 // Parses the texts in the engine run beside the plug-in, as the module
 // parses them; a text that does not parse ends the render with what
 // `check` says about the texts.
-void parseTexts(ModuleEngine& shadow, const Texts& texts) {
+void parseTexts(module::ModuleEngine& shadow, const Texts& texts) {
     const bool initFails = texts.init && shadow.parseInit(texts.init->c_str()) != EXPR_OK;
     const bool exprFails = shadow.parseExpr(texts.expr.c_str()) != EXPR_OK;
     if (!initFails && !exprFails) return;
@@ -84,7 +84,7 @@ struct Watch {
 };
 
 // Looked up after parsing, so that names the texts create are there.
-std::vector<Watch> findWatches(const ModuleEngine& shadow, const std::vector<std::string>& names) {
+std::vector<Watch> findWatches(const module::ModuleEngine& shadow, const std::vector<std::string>& names) {
     std::vector<Watch> watches;
     for (const std::string& name : names) {
         double* value = nullptr;
@@ -150,11 +150,11 @@ PlugIn loadPlugIn(const RenderOptions& options, const Texts& texts) {
     instance.setSampleRate(static_cast<float>(options.rate));
     instance.setBlockSize(options.block);
     instance.open();
-    for (const PinRow& row : kPins)
+    for (const module::PinRow& row : module::kPins)
         if (instance.findPin(row.name) < 0)
             throw Failure{path + " is not the Quorvel module: it has no pin " + row.name};
-    if (texts.init) instance.setText(kInitPin, *texts.init);
-    instance.setText(kExprPin, texts.expr);
+    if (texts.init) instance.setText(module::kInitPin, *texts.init);
+    instance.setText(module::kExprPin, texts.expr);
     return plugIn;
 }
 
@@ -164,7 +164,7 @@ bool sameSample(float a, float b) { return a == b || (std::isnan(a) && std::isna
 
 void printCsvHeader(std::FILE* out, const std::vector<Watch>& watches) {
     std::string header = "sample,time";
-    for (int32_t k = 0; k < kOutputCount; ++k) header += std::string(",") + outputName(k);
+    for (int32_t k = 0; k < module::kOutputCount; ++k) header += std::string(",") + outputName(k);
     for (const Watch& watch : watches) header += "," + watch.name;
     std::fprintf(out, "%s\n", header.c_str());
 }
@@ -187,7 +187,7 @@ std::string csvDouble(double value) {
 
 void printCsvRow(std::FILE* out, int64_t n, int32_t rate, const float* outputs, const std::vector<Watch>& watches) {
     std::string row = std::to_string(n) + "," + csvNumber(static_cast<double>(n) / rate);
-    for (int32_t k = 0; k < kOutputCount; ++k) row += "," + csvNumber(outputs[k]);
+    for (int32_t k = 0; k < module::kOutputCount; ++k) row += "," + csvNumber(outputs[k]);
     for (const Watch& watch : watches) row += "," + csvDouble(*watch.value);
     std::fprintf(out, "%s\n", row.c_str());
 }
@@ -205,21 +205,21 @@ struct Sinks {
 // silent and what a watched variable holds, block by block.
 class Renderer {
 public:
-    Renderer(PlugIn& plugIn, ModuleEngine& shadow, const RenderOptions& options, const InputSources& sources,
+    Renderer(PlugIn& plugIn, module::ModuleEngine& shadow, const RenderOptions& options, const InputSources& sources,
              Sinks& sinks)
         : plugIn_(plugIn), shadow_(shadow), options_(options), sources_(sources), sinks_(sinks) {
         const std::size_t block = static_cast<std::size_t>(options.block);
-        for (int32_t k = 0; k < kInputCount; ++k) {
+        for (int32_t k = 0; k < module::kInputCount; ++k) {
             inputs_[k].assign(block, 0.0f);
             in_[k] = inputs_[k].data();
         }
-        for (int32_t k = 0; k < kOutputCount; ++k) {
+        for (int32_t k = 0; k < module::kOutputCount; ++k) {
             outputs_[k].assign(block, 0.0f);
             expected_[k].assign(block, 0.0f);
             out_[k] = outputs_[k].data();
             shadowOut_[k] = expected_[k].data();
         }
-        interleaved_.assign(block * kOutputCount, 0.0f);
+        interleaved_.assign(block * module::kOutputCount, 0.0f);
     }
 
     RenderSummary run(int64_t total, std::FILE* err) {
@@ -238,7 +238,7 @@ public:
 
 private:
     void renderBlock(int64_t first, int32_t count) {
-        for (int32_t k = 0; k < kInputCount; ++k)
+        for (int32_t k = 0; k < module::kInputCount; ++k)
             for (int32_t i = 0; i < count; ++i) inputs_[k][i] = sources_[k].at(first + i);
         plugIn_.instance->processBlock(in_, out_, count);
         // The engine runs one sample at a time, so that a watched value can be
@@ -262,12 +262,12 @@ private:
             ++summary_.silenced;
             ++summary_.silencedBy[code];
         }
-        float actual[kOutputCount];
+        float actual[module::kOutputCount];
         bool agrees = true;
-        for (int32_t k = 0; k < kOutputCount; ++k) {
+        for (int32_t k = 0; k < module::kOutputCount; ++k) {
             actual[k] = outputs_[k][i];
             summary_.outputs[k].add(actual[k]);
-            interleaved_[static_cast<std::size_t>(i) * kOutputCount + k] = actual[k];
+            interleaved_[static_cast<std::size_t>(i) * module::kOutputCount + k] = actual[k];
             agrees = agrees && sameSample(actual[k], expected_[k][i]);
         }
         if (!agrees) ++summary_.disagreements;
@@ -275,15 +275,15 @@ private:
     }
 
     PlugIn& plugIn_;
-    ModuleEngine& shadow_;
+    module::ModuleEngine& shadow_;
     const RenderOptions& options_;
     const InputSources& sources_;
     Sinks& sinks_;
     RenderSummary summary_;
-    std::vector<float> inputs_[kInputCount], outputs_[kOutputCount], expected_[kOutputCount], interleaved_;
-    const float* in_[kInputCount];
-    float* out_[kOutputCount];
-    float* shadowOut_[kOutputCount];
+    std::vector<float> inputs_[module::kInputCount], outputs_[module::kOutputCount], expected_[module::kOutputCount], interleaved_;
+    const float* in_[module::kInputCount];
+    float* out_[module::kOutputCount];
+    float* shadowOut_[module::kOutputCount];
 };
 
 // ---- The figures ----------------------------------------------------------------------
@@ -295,7 +295,7 @@ std::string secondsText(int64_t samples, int32_t rate) {
 }
 
 void printFullScaleNotes(std::FILE* out, const RenderSummary& summary) {
-    for (int32_t k = 0; k < kOutputCount; ++k) {
+    for (int32_t k = 0; k < module::kOutputCount; ++k) {
         const OutputFigures& figures = summary.outputs[k];
         if (figures.overFullScale == 0) continue;
         std::fprintf(out,
@@ -312,9 +312,9 @@ void printSummary(std::FILE* out, const RenderOptions& options, const RenderSumm
                  options.rate, options.block, modulePath(options).c_str());
     if (!options.output.empty())
         std::fprintf(out, "wrote %s: %s as %d channels of 32-bit float\n", options.output.c_str(),
-                     pinNames(PinRole::Output, ", ").c_str(), kOutputCount);
+                     pinNames(module::PinRole::Output, ", ").c_str(), module::kOutputCount);
     std::fprintf(out, "%-6s %-22s %-22s %9s %9s %9s\n", "output", "peak", "RMS", "NaN/inf", "silenced", ">1.0");
-    for (int32_t k = 0; k < kOutputCount; ++k) {
+    for (int32_t k = 0; k < module::kOutputCount; ++k) {
         const OutputFigures& figures = summary.outputs[k];
         std::fprintf(out, "%-6s %-22s %-22s %9lld %9lld %9lld\n", outputName(k), levelText(figures.peak).c_str(),
                      levelText(figures.rms()).c_str(), static_cast<long long>(figures.nonFinite),
@@ -365,7 +365,7 @@ std::string levelText(double level) {
 int runRender(const RenderOptions& options, std::FILE* out, std::FILE* err) {
     try {
         const Texts texts = loadTexts(options, err);
-        ModuleEngine shadow;
+        module::ModuleEngine shadow;
         shadow.restart(static_cast<float>(options.rate));
         parseTexts(shadow, texts);
         Sinks sinks;
@@ -379,7 +379,7 @@ int runRender(const RenderOptions& options, std::FILE* out, std::FILE* err) {
         WavWriter writer;
         std::string error;
         if (!options.output.empty()) {
-            if (!writer.open(options.output, options.rate, kOutputCount, total, &error)) throw Failure{error};
+            if (!writer.open(options.output, options.rate, module::kOutputCount, total, &error)) throw Failure{error};
             sinks.writer = &writer;
         }
         if (options.csv) {

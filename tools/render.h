@@ -27,7 +27,7 @@ struct OutputFigures {
 
 struct RenderSummary {
     int64_t samples = 0;
-    OutputFigures outputs[kOutputCount];
+    OutputFigures outputs[module::kOutputCount];
     // Samples whose Expr evaluation failed, which the module writes as 0.0
     // on all outputs, in total and by result code.
     int64_t silenced = 0;

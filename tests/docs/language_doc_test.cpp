@@ -29,6 +29,8 @@
 
 namespace {
 
+using quorvel::module::ModuleEngine;
+
 constexpr const char* kArrow = "\xE2\x86\x92";   // →
 constexpr const char* kAbout = "\xE2\x89\x88";   // ≈
 constexpr double kRate = 48000.0;

@@ -16,6 +16,8 @@
 
 namespace {
 
+using namespace quorvel::module;
+
 using quorvel::host::Instance;
 using quorvel::host::Library;
 

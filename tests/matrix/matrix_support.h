@@ -17,6 +17,9 @@
 
 namespace quorvel_matrix {
 
+// The module's own names: the pin table.
+using namespace quorvel::module;
+
 using quorvel::host::Instance;
 using quorvel::host::Library;
 

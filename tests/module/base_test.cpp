@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace quorvel::module;
+
 struct FakeHost {
     static inline int32_t pinCount = 0;
     static inline std::vector<int32_t> valueAsked;  // pins of HOST_GET_PIN_VALUE

@@ -14,6 +14,9 @@
 
 namespace quorvel_test {
 
+// The module's own names: the pin table, the module base.
+using namespace quorvel::module;
+
 using quorvel::host::Instance;
 using quorvel::host::InstanceOptions;
 using quorvel::host::Library;

@@ -171,13 +171,13 @@ SideBySide runSideBySide(const std::string& expr, const std::string* init, int32
     auto instance = quorvel::host::Instance::create(*library);
     instance->setSampleRate(48000.0f);
     instance->open();
-    ModuleEngine shadow;
+    quorvel::module::ModuleEngine shadow;
     shadow.restart(48000.0f);
     if (init) {
-        instance->setText(kInitPin, *init);
+        instance->setText(quorvel::module::kInitPin, *init);
         shadow.parseInit(init->c_str());
     }
-    instance->setText(kExprPin, expr);
+    instance->setText(quorvel::module::kExprPin, expr);
     shadow.parseExpr(expr.c_str());
     const std::size_t count = static_cast<std::size_t>(samples);
     std::vector<float> input(count, 0.25f), out[3], expected[3];

@@ -15,6 +15,9 @@
 #define BENCH_EXPORT(name) extern "C"
 #endif
 
+
+using namespace quorvel::module;
+
 namespace {
 
 constexpr std::size_t kBlock = 256;

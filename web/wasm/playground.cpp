@@ -24,6 +24,9 @@
 
 #define PLAYGROUND_EXPORT(name) extern "C" __attribute__((export_name(#name)))
 
+
+using namespace quorvel::module;
+
 namespace {
 
 // The most frames one process call takes. The audio worklet hands 128 at a
