@@ -21,21 +21,14 @@ extern "C" {
 
 /* ---- The abort poll ------------------------------------------------------
  *
- * Every node evaluation counts. *countdown is the evaluator's own copy of
- * the context's countdown (kept in a register or a local record rather than
- * in the context). While it is above zero a node costs one decrement; at
- * zero or below the abort callback is polled. Nonzero means stop with
- * EXPR_ERR_ABORTED. */
+ * Every node evaluation counts. The evaluator keeps its own copy of the
+ * context's countdown (in a register or a local record rather than in the
+ * context); while it is above zero a node costs one decrement, and at zero
+ * or below exprPollAbortNow polls the abort callback. Nonzero means stop
+ * with EXPR_ERR_ABORTED. exprCountNodeEvaluation (below, for C++) is the
+ * count; the evaluator hands it the call of exprPollAbortNow in whatever
+ * form keeps its own code small. */
 int32_t exprPollAbortNow(ExprContext* context, int32_t* countdown);
-
-static inline int exprCountNodeEvaluation(ExprContext* context, int32_t* countdown) {
-    const int32_t left = *countdown;
-    if (__builtin_expect(left > 0, 1)) {
-        *countdown = left - 1;
-        return 0;
-    }
-    return exprPollAbortNow(context, countdown);
-}
 
 /* ---- Division ------------------------------------------------------------
  *
@@ -129,6 +122,20 @@ static inline int exprTestLess(double a, double b) { return !(a >= b); }
 static inline int exprTestGreater(double a, double b) { return a > b; }
 
 #ifdef __cplusplus
+}
+
+/* Counts one node evaluation against countdown; at zero or below,
+ * poll(args...) calls exprPollAbortNow for it and gives nonzero to stop.
+ * True: stop. (A function, not a closure, so that no evaluator frame grows
+ * by a closure object at every tick.) */
+template <auto poll, typename... Args>
+inline bool exprCountNodeEvaluation(int32_t& countdown, Args... args) {
+    const int32_t left = countdown;
+    if (left > 0) [[likely]] {
+        countdown = left - 1;
+        return false;
+    }
+    return poll(args...) != 0;
 }
 #endif
 

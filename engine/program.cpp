@@ -439,7 +439,7 @@ private:
 // Gives the new countdown, or EXPR_ERR_ABORTED in code.
 [[gnu::noinline]] int32_t tickSlowly(ExprContext* context, int32_t countdown, int32_t count, int32_t* code) {
     for (int32_t i = 0; i < count; ++i) {
-        if (exprCountNodeEvaluation(context, &countdown)) {
+        if (exprCountNodeEvaluation<exprPollAbortNow>(countdown, context, &countdown)) {
             *code = EXPR_ERR_ABORTED;
             break;
         }
