@@ -39,9 +39,9 @@ inline const Case kCases[] = {
      "out1=((((((((0.9*u+0.8)*u+0.7)*u+0.6)*u+0.5)*u+0.4)*u+0.3)*u+0.2)*u+0.1)*u+0.05",
      [](SampleState& s) {
          const double u = s.u;
-         s.out1 = ((((((((0.9 * u + 0.8) * u + 0.7) * u + 0.6) * u + 0.5) * u + 0.4) * u + 0.3) * u + 0.2) * u + 0.1) *
-                      u +
-                  0.05;
+         s.out1 =
+             ((((((((0.9 * u + 0.8) * u + 0.7) * u + 0.6) * u + 0.5) * u + 0.4) * u + 0.3) * u + 0.2) * u + 0.1) * u +
+             0.05;
      }},
     {"partials", "s=0;for(i=1,below(i,9),i=i+1,s=s+sin(i*time)/i);out1=s;",
      "s=0, s=s+sin(1*time)/1, s=s+sin(2*time)/2, s=s+sin(3*time)/3, s=s+sin(4*time)/4, "

@@ -21,7 +21,9 @@ using quorvel::module::kExprPin;
 
 constexpr int32_t kBlock = 256;
 
-const quorvel::host::Library& library() { return quorvel::host::Library::nextToExecutable(); }
+const quorvel::host::Library& library() {
+    return quorvel::host::Library::nextToExecutable();
+}
 
 // Inputs u, v, w in [-0.1, 0.1): the module scales them by 10.
 std::array<std::vector<float>, 3> inputBlocks() {
@@ -71,8 +73,7 @@ void instanceMemory(benchmark::State& state, const Case& c) {
 }
 
 [[maybe_unused]] const bool registered = [] {
-    for (const Case& c : kCases)
-        benchmark::RegisterBenchmark((std::string("module/") + c.name).c_str(), moduleCase, c);
+    for (const Case& c : kCases) benchmark::RegisterBenchmark((std::string("module/") + c.name).c_str(), moduleCase, c);
     benchmark::RegisterBenchmark("memory/filter", instanceMemory, kCases[3])->Iterations(1);
     return true;
 }();

@@ -14,9 +14,9 @@
 
 #ifdef EXPR_ALLOC_HOOKS
 namespace {
-std::atomic<int32_t> failAt{0};       // allocation number that fails; 0: none
+std::atomic<int32_t> failAt{0};  // allocation number that fails; 0: none
 std::atomic<int32_t> failPersistent{0};
-std::atomic<int32_t> attempts{0};     // since the last exprFailAllocation
+std::atomic<int32_t> attempts{0};  // since the last exprFailAllocation
 std::atomic<int32_t> liveBlocks{0};
 
 bool allocationShouldFail() {
@@ -33,8 +33,12 @@ extern "C" void exprFailAllocation(int32_t n, int32_t persistent) {
     attempts.store(0);
 }
 
-extern "C" int32_t exprAllocationCount(void) { return attempts.load(); }
-extern "C" int32_t exprLiveBlocks(void) { return liveBlocks.load(); }
+extern "C" int32_t exprAllocationCount(void) {
+    return attempts.load();
+}
+extern "C" int32_t exprLiveBlocks(void) {
+    return liveBlocks.load();
+}
 #endif
 
 extern "C" void* exprAlloc(size_t size) {

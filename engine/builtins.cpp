@@ -31,11 +31,16 @@ constexpr Form kChoice{Form::Choice, Op::Call, nullptr, nullptr};
 constexpr Form kLoop{Form::Loop, Op::Call, nullptr, nullptr};
 constexpr Form in(Op op) {
     switch (op) {
-        case Op::Add: case Op::Sub: case Op::Mul: case Op::Div: case Op::Neg: case Op::Abs:
-        case Op::Equal: case Op::Above: case Op::Below:
-            break;
-        default:
-            rowBreaksItsInstruction();
+        case Op::Add:
+        case Op::Sub:
+        case Op::Mul:
+        case Op::Div:
+        case Op::Neg:
+        case Op::Abs:
+        case Op::Equal:
+        case Op::Above:
+        case Op::Below: break;
+        default: rowBreaksItsInstruction();
     }
     return {Form::Instruction, op, nullptr, nullptr};
 }
@@ -50,6 +55,8 @@ constexpr Form in(Op op, ExprBinaryCompute routine) {
 
 // The library, in the order of registration, which fixes the shape of the
 // function table's tree.
+// The rows keep their columns aligned: the formatter leaves them alone.
+// clang-format off
 constexpr ExprBuiltin kBuiltins[] = {
     // name        callback           values  refs  math errors  compiled form
     // abs runs in place: through a call, 32-bit x86 would quiet a signalling NaN.
@@ -112,6 +119,7 @@ constexpr ExprBuiltin kOperators[] = {
     {"/",          opDiv,             2, 2,   0, 0, kOwnTest, in(Op::Div)},
     {"-",          opNeg,             1, 1,   0, 0, kNone,    in(Op::Neg)},
 };
+// clang-format on
 
 // An instruction runs a call of exactly its operands, without references,
 // and reports math errors as its routine or operation does.
@@ -123,7 +131,9 @@ constexpr bool runsAs(const ExprBuiltin& row, int32_t operands, ExprMathErrors e
 constexpr bool consistent(const ExprBuiltin& row) {
     if (row.compiled.kind != Form::Instruction) return true;
     switch (row.compiled.instruction) {
-        case Op::Neg: case Op::Abs: case Op::Direct: return runsAs(row, 1, kNone);
+        case Op::Neg:
+        case Op::Abs:
+        case Op::Direct: return runsAs(row, 1, kNone);
         case Op::Rule: return runsAs(row, 1, kRule);
         case Op::Div: return runsAs(row, 2, kOwnTest);
         case Op::Rule2: return runsAs(row, 2, kRule);

@@ -7,8 +7,7 @@
 // ---- Contexts ---------------------------------------------------------------
 
 extern "C" int32_t exprNewContext(ExprContext** context, NameTable* functions, NameTable* variables,
-                                  NameTable* constants, int32_t reserved, AbortCallback abortCallback,
-                                  void* userData) {
+                                  NameTable* constants, int32_t reserved, AbortCallback abortCallback, void* userData) {
     if (context == nullptr) return EXPR_ERR_ARGUMENT;
     ExprContext* created = static_cast<ExprContext*>(exprAlloc(sizeof(ExprContext)));
     if (created == nullptr) return EXPR_ERR_MEMORY;
@@ -59,11 +58,21 @@ extern "C" int32_t exprFreeContext(ExprContext* context) {
 
 // ---- Accessors ----------------------------------------------------------------
 
-extern "C" NameTable* exprFunctions(ExprContext* context) { return context ? context->functions : nullptr; }
-extern "C" NameTable* exprVariables(ExprContext* context) { return context ? context->variables : nullptr; }
-extern "C" NameTable* exprConstants(ExprContext* context) { return context ? context->constants : nullptr; }
-extern "C" void* exprUserData(ExprContext* context) { return context ? context->userData : nullptr; }
-extern "C" int32_t exprZeroOnMathError(ExprContext* context) { return context ? context->zeroOnMathError : 0; }
+extern "C" NameTable* exprFunctions(ExprContext* context) {
+    return context ? context->functions : nullptr;
+}
+extern "C" NameTable* exprVariables(ExprContext* context) {
+    return context ? context->variables : nullptr;
+}
+extern "C" NameTable* exprConstants(ExprContext* context) {
+    return context ? context->constants : nullptr;
+}
+extern "C" void* exprUserData(ExprContext* context) {
+    return context ? context->userData : nullptr;
+}
+extern "C" int32_t exprZeroOnMathError(ExprContext* context) {
+    return context ? context->zeroOnMathError : 0;
+}
 
 extern "C" void exprSetZeroOnMathError(ExprContext* context, int32_t flag) {
     if (context != nullptr) context->zeroOnMathError = flag;

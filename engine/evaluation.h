@@ -37,7 +37,9 @@ int32_t exprPollAbortNow(ExprContext* context, int32_t* countdown);
  * EXPR_ERR_DIVIDE_BY_ZERO with *quotient untouched. Any other divisor gives
  * the IEEE quotient, unchecked (an overflow to infinity passes); errno is
  * not involved. */
-static inline int exprDivisorAccepted(double divisor) { return divisor < 0.0 || divisor > 0.0; }
+static inline int exprDivisorAccepted(double divisor) {
+    return divisor < 0.0 || divisor > 0.0;
+}
 
 static inline int32_t exprDivide(ExprContext* context, double dividend, double divisor, double* quotient) {
     if (__builtin_expect(exprDivisorAccepted(divisor), 1)) {
@@ -112,14 +114,24 @@ static inline double exprMul(double a, double b) {
 /* abs: -a when a < 0, otherwise a itself, a signalling NaN included. Kept
  * inline in every evaluator: on 32-bit x86 a double returned from a call
  * passes the x87 stack, which would make a signalling NaN quiet. */
-__attribute__((always_inline)) static inline double exprAbs(double a) { return a < 0.0 ? -a : a; }
+__attribute__((always_inline)) static inline double exprAbs(double a) {
+    return a < 0.0 ? -a : a;
+}
 
 /* The truth tests of the logic built-ins. A NaN operand makes "zero",
  * "equal" and "less than" true and "greater than" false. */
-static inline int exprTestZero(double a) { return a == 0.0 || a != a; }
-static inline int exprTestEqual(double a, double b) { return a == b || a != a || b != b; }
-static inline int exprTestLess(double a, double b) { return !(a >= b); }
-static inline int exprTestGreater(double a, double b) { return a > b; }
+static inline int exprTestZero(double a) {
+    return a == 0.0 || a != a;
+}
+static inline int exprTestEqual(double a, double b) {
+    return a == b || a != a || b != b;
+}
+static inline int exprTestLess(double a, double b) {
+    return !(a >= b);
+}
+static inline int exprTestGreater(double a, double b) {
+    return a > b;
+}
 
 #ifdef __cplusplus
 }
@@ -128,8 +140,7 @@ static inline int exprTestGreater(double a, double b) { return a > b; }
  * poll(args...) calls exprPollAbortNow for it and gives nonzero to stop.
  * True: stop. (A function, not a closure, so that no evaluator frame grows
  * by a closure object at every tick.) */
-template <auto poll, typename... Args>
-inline bool exprCountNodeEvaluation(int32_t& countdown, Args... args) {
+template <auto poll, typename... Args> inline bool exprCountNodeEvaluation(int32_t& countdown, Args... args) {
     const int32_t left = countdown;
     if (left > 0) [[likely]] {
         countdown = left - 1;

@@ -73,8 +73,8 @@ typedef struct ExprNode ExprNode;
 /* Every operator and built-in function. It evaluates its own arguments with
  * exprEvalNode, returns the first nonzero code unchanged, and writes *result
  * only on EXPR_OK. refs[i] is the address of a referenced variable's value. */
-typedef int32_t (*ExprFunction)(ExprContext* context, ExprNode* args, int32_t argCount, double** refs,
-                                int32_t refCount, double* result);
+typedef int32_t (*ExprFunction)(ExprContext* context, ExprNode* args, int32_t argCount, double** refs, int32_t refCount,
+                                double* result);
 
 /* Polled during evaluation on the evaluating thread; nonzero asks to stop. */
 typedef int32_t (*AbortCallback)(ExprContext* context);
@@ -118,9 +118,9 @@ struct ExprNode {
         double* valuePtr;
         struct {
             ExprFunction function;
-            ExprNode* args;   /* argCount nodes, null when argCount is 0 */
+            ExprNode* args; /* argCount nodes, null when argCount is 0 */
             int32_t argCount;
-            double** refs;    /* refCount addresses, null when refCount is 0 */
+            double** refs; /* refCount addresses, null when refCount is 0 */
             int32_t refCount;
         };
         struct {
@@ -165,8 +165,8 @@ int32_t exprSetVariable(NameTable* table, const char* name, double value);
 int32_t exprFindVariable(NameTable* table, const char* name, double** value);
 int32_t exprSetFunction(NameTable* table, ExprFunction function, const char* name, int32_t minArgs, int32_t maxArgs,
                         int32_t minRefs, int32_t maxRefs);
-int32_t exprFindFunction(NameTable* table, ExprFunction* function, const char* name, int32_t* minArgs,
-                         int32_t* maxArgs, int32_t* minRefs, int32_t* maxRefs);
+int32_t exprFindFunction(NameTable* table, ExprFunction* function, const char* name, int32_t* minArgs, int32_t* maxArgs,
+                         int32_t* minRefs, int32_t* maxRefs);
 
 /* ---- Contexts and evaluation ------------------------------------------- */
 
@@ -208,8 +208,9 @@ int32_t exprIsNumber(const char* text);
 int32_t exprRegisterBuiltins(NameTable* functions);
 int32_t exprRegisterConstants(NameTable* table);
 
-#define EXPR_DECLARE_FUNCTION(name) \
-    int32_t name(ExprContext* context, ExprNode* args, int32_t argCount, double** refs, int32_t refCount, double* result)
+#define EXPR_DECLARE_FUNCTION(name)                                                                       \
+    int32_t name(ExprContext* context, ExprNode* args, int32_t argCount, double** refs, int32_t refCount, \
+                 double* result)
 
 /* Operators, built by the parser; not entries of the function table. */
 EXPR_DECLARE_FUNCTION(opAdd);

@@ -32,13 +32,12 @@ extern "C" {
 /* Entry construction (table.cpp); null when the name breaks the identifier rule or
  * memory runs out. */
 VarEntry* exprNewVarEntry(const char* name, double value);
-FuncEntry* exprNewFuncEntry(ExprFunction function, const char* name, int32_t minArgs, int32_t maxArgs,
-                            int32_t minRefs, int32_t maxRefs);
+FuncEntry* exprNewFuncEntry(ExprFunction function, const char* name, int32_t minArgs, int32_t maxArgs, int32_t minRefs,
+                            int32_t maxRefs);
 
 /* A call of function over args, as the walk (walk.cpp) runs it (the operators and the
  * statement sequence in place), from the context's countdown. */
-int32_t exprWalkCall(ExprContext* context, ExprFunction function, ExprNode* args, int32_t argCount,
-                     double* result);
+int32_t exprWalkCall(ExprContext* context, ExprFunction function, ExprNode* args, int32_t argCount, double* result);
 
 /* The routines the compiled form runs in place of a built-in's callback. */
 typedef double (*ExprUnaryCompute)(double);
@@ -87,9 +86,9 @@ enum class ExprOp : int32_t {
 
 /* How a function reports a math error once its arguments are evaluated. */
 enum class ExprMathErrors : int8_t {
-    None,    /* never: a value out of its domain is NaN or infinite */
-    Rule,    /* the math-error rule judges what its routine reports */
-    OwnTest  /* its own test finds the error (logn, pntchange, a zero divisor) */
+    None,   /* never: a value out of its domain is NaN or infinite */
+    Rule,   /* the math-error rule judges what its routine reports */
+    OwnTest /* its own test finds the error (logn, pntchange, a zero divisor) */
 };
 
 /* How the compiled form runs a call: in place of the callback where the
@@ -97,11 +96,11 @@ enum class ExprMathErrors : int8_t {
  * tree breaks them) through the callback, which reports it. */
 struct ExprCompiledForm {
     enum Kind : int8_t {
-        Callback,     /* Call: the callback, as the walk calls it */
-        Instruction,  /* `instruction` over the evaluated arguments */
-        Sequence,     /* many: each argument, the last one's value */
-        Choice,       /* if: a branch */
-        Loop          /* for: a loop that tests at the bottom */
+        Callback,    /* Call: the callback, as the walk calls it */
+        Instruction, /* `instruction` over the evaluated arguments */
+        Sequence,    /* many: each argument, the last one's value */
+        Choice,      /* if: a branch */
+        Loop         /* for: a loop that tests at the bottom */
     } kind;
     ExprOp instruction;
     ExprUnaryCompute unary;   /* Direct, Rule: the routine */
@@ -111,7 +110,7 @@ struct ExprCompiledForm {
 /* Everything the engine knows of one callback of its own: a built-in
  * function or an operator. The table is in builtins.cpp. */
 struct ExprBuiltin {
-    const char* name;         /* in the language; an operator's sign */
+    const char* name; /* in the language; an operator's sign */
     ExprFunction function;
     int32_t minArgs, maxArgs; /* value arguments; -1: unbounded */
     int32_t minRefs, maxRefs; /* references (&name) */

@@ -17,15 +17,29 @@ namespace {
 /* The four tests. A NaN operand makes "zero", "equal" and "less than" true
  * and "greater than" false: select, clip and min treat NaN as below
  * everything, and a NaN condition counts as false. */
-bool isZero(double a) { return exprTestZero(a); }
-bool isEqual(double a, double b) { return exprTestEqual(a, b); }
-bool isLess(double a, double b) { return exprTestLess(a, b); }
-bool isGreater(double a, double b) { return exprTestGreater(a, b); }
+bool isZero(double a) {
+    return exprTestZero(a);
+}
+bool isEqual(double a, double b) {
+    return exprTestEqual(a, b);
+}
+bool isLess(double a, double b) {
+    return exprTestLess(a, b);
+}
+bool isGreater(double a, double b) {
+    return exprTestGreater(a, b);
+}
 
-bool bothTrue(double a, double b) { return !isZero(a) && !isZero(b); }
-bool eitherTrue(double a, double b) { return !isZero(a) || !isZero(b); }
+bool bothTrue(double a, double b) {
+    return !isZero(a) && !isZero(b);
+}
+bool eitherTrue(double a, double b) {
+    return !isZero(a) || !isZero(b);
+}
 
-double truth(bool value) { return value ? 1.0 : 0.0; }
+double truth(bool value) {
+    return value ? 1.0 : 0.0;
+}
 
 int32_t evalArg(ExprContext* context, ExprNode* args, int32_t index, double* value) {
     return exprEvalNode(context, &args[index], value);
@@ -35,8 +49,7 @@ int32_t evalArg(ExprContext* context, ExprNode* args, int32_t index, double* val
 int32_t evalArgs(ExprContext* context, ExprNode* args, int32_t count, double* values) {
     for (int32_t i = 0; i < count; ++i) {
         int32_t code = evalArg(context, args, i, &values[i]);
-        if (code != EXPR_OK)
-            return code;
+        if (code != EXPR_OK) return code;
     }
     return EXPR_OK;
 }
@@ -46,8 +59,7 @@ int32_t evalArgs(ExprContext* context, ExprNode* args, int32_t count, double* va
 int32_t evalChosen(ExprContext* context, ExprNode* args, int32_t index, double* result) {
     double value;
     int32_t code = evalArg(context, args, index, &value);
-    if (code == EXPR_OK)
-        *result = value;
+    if (code == EXPR_OK) *result = value;
     return code;
 }
 
@@ -55,8 +67,7 @@ int32_t evalChosen(ExprContext* context, ExprNode* args, int32_t index, double* 
 int32_t compareTwo(ExprContext* context, ExprNode* args, double* result, bool (*test)(double, double)) {
     double values[2];
     int32_t code = evalArgs(context, args, 2, values);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     *result = truth(test(values[0], values[1]));
     return EXPR_OK;
 }
@@ -67,40 +78,48 @@ int32_t extreme(ExprContext* context, ExprNode* args, int32_t argCount, double* 
                 bool (*replaces)(double, double)) {
     double best;
     int32_t code = evalArg(context, args, 0, &best);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     for (int32_t i = 1; i < argCount; ++i) {
         double value;
         code = evalArg(context, args, i, &value);
-        if (code != EXPR_OK)
-            return code;
-        if (replaces(value, best))
-            best = value;
+        if (code != EXPR_OK) return code;
+        if (replaces(value, best)) best = value;
     }
     *result = best;
     return EXPR_OK;
 }
 
-bool isMathError(int error) { return error == EDOM || error == ERANGE; }
+bool isMathError(int error) {
+    return error == EDOM || error == ERANGE;
+}
 
-} // namespace
+}  // namespace
 
-#define QUORVEL_CALLBACK(name) \
+#define QUORVEL_CALLBACK(name)                                                                               \
     int32_t name(ExprContext* context, ExprNode* args, [[maybe_unused]] int32_t argCount, double**, int32_t, \
                  double* result)
 
-QUORVEL_CALLBACK(builtinMin) { return extreme(context, args, argCount, result, isLess); }
-QUORVEL_CALLBACK(builtinMax) { return extreme(context, args, argCount, result, isGreater); }
-QUORVEL_CALLBACK(builtinEqual) { return compareTwo(context, args, result, isEqual); }
-QUORVEL_CALLBACK(builtinAbove) { return compareTwo(context, args, result, isGreater); }
-QUORVEL_CALLBACK(builtinBelow) { return compareTwo(context, args, result, isLess); }
+QUORVEL_CALLBACK(builtinMin) {
+    return extreme(context, args, argCount, result, isLess);
+}
+QUORVEL_CALLBACK(builtinMax) {
+    return extreme(context, args, argCount, result, isGreater);
+}
+QUORVEL_CALLBACK(builtinEqual) {
+    return compareTwo(context, args, result, isEqual);
+}
+QUORVEL_CALLBACK(builtinAbove) {
+    return compareTwo(context, args, result, isGreater);
+}
+QUORVEL_CALLBACK(builtinBelow) {
+    return compareTwo(context, args, result, isLess);
+}
 
 /* if (c, a, b): only the chosen branch is evaluated. */
 QUORVEL_CALLBACK(builtinIf) {
     double condition;
     int32_t code = evalArg(context, args, 0, &condition);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     return evalChosen(context, args, isZero(condition) ? 2 : 1, result);
 }
 
@@ -109,8 +128,7 @@ QUORVEL_CALLBACK(builtinIf) {
 QUORVEL_CALLBACK(builtinSelect) {
     double selector;
     int32_t code = evalArg(context, args, 0, &selector);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     int32_t chosen = 3;
     if (isLess(selector, 0.0))
         chosen = 1;
@@ -120,14 +138,17 @@ QUORVEL_CALLBACK(builtinSelect) {
 }
 
 /* and, or: both operands always, for the assignments inside them. */
-QUORVEL_CALLBACK(builtinAnd) { return compareTwo(context, args, result, bothTrue); }
-QUORVEL_CALLBACK(builtinOr) { return compareTwo(context, args, result, eitherTrue); }
+QUORVEL_CALLBACK(builtinAnd) {
+    return compareTwo(context, args, result, bothTrue);
+}
+QUORVEL_CALLBACK(builtinOr) {
+    return compareTwo(context, args, result, eitherTrue);
+}
 
 QUORVEL_CALLBACK(builtinNot) {
     double value;
     int32_t code = evalArg(context, args, 0, &value);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     *result = truth(isZero(value));
     return EXPR_OK;
 }
@@ -137,8 +158,7 @@ QUORVEL_CALLBACK(builtinAvg) {
     for (int32_t i = 0; i < argCount; ++i) {
         double value;
         int32_t code = evalArg(context, args, i, &value);
-        if (code != EXPR_OK)
-            return code;
+        if (code != EXPR_OK) return code;
         sum = exprAdd(value, sum);
     }
     *result = sum / static_cast<double>(argCount);
@@ -149,8 +169,7 @@ QUORVEL_CALLBACK(builtinAvg) {
 QUORVEL_CALLBACK(builtinClip) {
     double v[3];
     int32_t code = evalArgs(context, args, 3, v);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     if (isLess(v[0], v[1]))
         *result = v[1];
     else if (isGreater(v[0], v[2]))
@@ -165,8 +184,7 @@ QUORVEL_CALLBACK(builtinClip) {
 QUORVEL_CALLBACK(builtinClamp) {
     double v[3];
     int32_t code = evalArgs(context, args, 3, v);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     errno = 0;
     double wrapped = exprMathFmod(v[0] - v[1], v[2] - v[1]);
     return exprApplyMathRule(context, exprAdd(wrapped, isLess(wrapped, 0.0) ? v[2] : v[1]), result);
@@ -177,11 +195,9 @@ QUORVEL_CALLBACK(builtinClamp) {
 QUORVEL_CALLBACK(builtinPntchange) {
     double v[5];
     int32_t code = evalArgs(context, args, 5, v);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     double run = v[1] - v[0];
-    if (isZero(run))
-        return EXPR_ERR_MATH;
+    if (isZero(run)) return EXPR_ERR_MATH;
     *result = exprAdd(exprMul((v[4] - v[0]) / run, v[3] - v[2]), v[2]);
     return EXPR_OK;
 }
@@ -193,20 +209,17 @@ QUORVEL_CALLBACK(builtinPntchange) {
 QUORVEL_CALLBACK(builtinPoly) {
     double x;
     int32_t code = evalArg(context, args, 0, &x);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     errno = 0;
     double power = static_cast<double>(argCount - 2);
     double sum = 0.0;
     for (int32_t i = 1; i < argCount; ++i) {
         double coefficient;
         code = evalArg(context, args, i, &coefficient);
-        if (code != EXPR_OK)
-            return code;
+        if (code != EXPR_OK) return code;
         sum = exprAdd(exprMul(exprMathPow(x, power), coefficient), sum);
         power = power - 1.0;
-        if (isMathError(errno))
-            return exprMathError(context, result);
+        if (isMathError(errno)) return exprMathError(context, result);
     }
     *result = sum;
     return EXPR_OK;
@@ -219,24 +232,19 @@ QUORVEL_CALLBACK(builtinPoly) {
 QUORVEL_CALLBACK(builtinFor) {
     double discarded;
     int32_t code = evalArg(context, args, 0, &discarded);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     double loopValue = 0.0;
     for (;;) {
         double condition;
         code = evalArg(context, args, 1, &condition);
-        if (code != EXPR_OK)
-            return code;
-        if (isZero(condition))
-            break;
+        if (code != EXPR_OK) return code;
+        if (isZero(condition)) break;
         for (int32_t i = 3; i < argCount; ++i) {
             code = evalArg(context, args, i, &loopValue);
-            if (code != EXPR_OK)
-                return code;
+            if (code != EXPR_OK) return code;
         }
         code = evalArg(context, args, 2, &discarded);
-        if (code != EXPR_OK)
-            return code;
+        if (code != EXPR_OK) return code;
     }
     *result = loopValue;
     return EXPR_OK;

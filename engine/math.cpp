@@ -23,8 +23,7 @@ int32_t evalTwo(ExprContext* context, ExprNode* args, double* a, double* b) {
 int32_t unaryDirect(ExprContext* context, ExprNode* args, double* result, double (*compute)(double)) {
     double a;
     int32_t code = exprEvalNode(context, &args[0], &a);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     *result = compute(a);
     return EXPR_OK;
 }
@@ -32,8 +31,7 @@ int32_t unaryDirect(ExprContext* context, ExprNode* args, double* result, double
 int32_t binaryDirect(ExprContext* context, ExprNode* args, double* result, double (*compute)(double, double)) {
     double a, b;
     int32_t code = evalTwo(context, args, &a, &b);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     *result = compute(a, b);
     return EXPR_OK;
 }
@@ -41,20 +39,18 @@ int32_t binaryDirect(ExprContext* context, ExprNode* args, double* result, doubl
 int32_t unaryRule(ExprContext* context, ExprNode* args, double* result, double (*bare)(double)) {
     double a;
     int32_t code = exprEvalNode(context, &args[0], &a);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     return exprJudgeRoutine(context, bare(a), a, 0.0, result);
 }
 
 int32_t binaryRule(ExprContext* context, ExprNode* args, double* result, double (*bare)(double, double)) {
     double a, b;
     int32_t code = evalTwo(context, args, &a, &b);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     return exprJudgeRoutine(context, bare(a, b), a, b, result);
 }
 
-} // namespace
+}  // namespace
 
 /* ---- The callbacks ------------------------------------------------------- */
 
@@ -64,65 +60,115 @@ int32_t binaryRule(ExprContext* context, ExprNode* args, double* result, double 
 QUORVEL_CALLBACK(builtinAbs) {
     double a;
     int32_t code = exprEvalNode(context, &args[0], &a);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     *result = exprAbs(a);
     return EXPR_OK;
 }
-QUORVEL_CALLBACK(builtinMod) { return binaryRule(context, args, result, exprBareFmod); }
-QUORVEL_CALLBACK(builtinPow) { return binaryRule(context, args, result, exprBarePow); }
-QUORVEL_CALLBACK(builtinSqrt) { return unaryDirect(context, args, result, exprDirectSqrt); }
-QUORVEL_CALLBACK(builtinSin) { return unaryDirect(context, args, result, exprDirectSin); }
-QUORVEL_CALLBACK(builtinSinh) { return unaryRule(context, args, result, exprBareSinh); }
-QUORVEL_CALLBACK(builtinAsin) { return unaryRule(context, args, result, exprBareAsin); }
-QUORVEL_CALLBACK(builtinCos) { return unaryDirect(context, args, result, exprDirectCos); }
-QUORVEL_CALLBACK(builtinCosh) { return unaryRule(context, args, result, exprBareCosh); }
-QUORVEL_CALLBACK(builtinAcos) { return unaryRule(context, args, result, exprBareAcos); }
-QUORVEL_CALLBACK(builtinTan) { return unaryDirect(context, args, result, exprDirectTan); }
-QUORVEL_CALLBACK(builtinTanh) { return unaryRule(context, args, result, exprBareTanh); }
-QUORVEL_CALLBACK(builtinAtan) { return unaryDirect(context, args, result, exprDirectAtan); }
-QUORVEL_CALLBACK(builtinAtan2) { return binaryDirect(context, args, result, exprDirectAtan2); }
-QUORVEL_CALLBACK(builtinLog) { return unaryDirect(context, args, result, exprDirectLog); }
-QUORVEL_CALLBACK(builtinPow10) { return unaryRule(context, args, result, exprBarePow10); }
-QUORVEL_CALLBACK(builtinLn) { return unaryDirect(context, args, result, exprDirectLn); }
-QUORVEL_CALLBACK(builtinExp) { return unaryDirect(context, args, result, exprDirectExp); }
-QUORVEL_CALLBACK(builtinCeil) { return unaryRule(context, args, result, exprBareCeil); }
-QUORVEL_CALLBACK(builtinFloor) { return unaryRule(context, args, result, exprBareFloor); }
-QUORVEL_CALLBACK(builtinDeg) { return unaryDirect(context, args, result, exprDirectDeg); }
-QUORVEL_CALLBACK(builtinRad) { return unaryDirect(context, args, result, exprDirectRad); }
-QUORVEL_CALLBACK(builtinRecttopolr) { return binaryDirect(context, args, result, exprDirectRecttopolr); }
-QUORVEL_CALLBACK(builtinRecttopola) { return binaryDirect(context, args, result, exprDirectRecttopola); }
-QUORVEL_CALLBACK(builtinPoltorectx) { return binaryDirect(context, args, result, exprDirectPoltorectx); }
-QUORVEL_CALLBACK(builtinPoltorecty) { return binaryDirect(context, args, result, exprDirectPoltorecty); }
+QUORVEL_CALLBACK(builtinMod) {
+    return binaryRule(context, args, result, exprBareFmod);
+}
+QUORVEL_CALLBACK(builtinPow) {
+    return binaryRule(context, args, result, exprBarePow);
+}
+QUORVEL_CALLBACK(builtinSqrt) {
+    return unaryDirect(context, args, result, exprDirectSqrt);
+}
+QUORVEL_CALLBACK(builtinSin) {
+    return unaryDirect(context, args, result, exprDirectSin);
+}
+QUORVEL_CALLBACK(builtinSinh) {
+    return unaryRule(context, args, result, exprBareSinh);
+}
+QUORVEL_CALLBACK(builtinAsin) {
+    return unaryRule(context, args, result, exprBareAsin);
+}
+QUORVEL_CALLBACK(builtinCos) {
+    return unaryDirect(context, args, result, exprDirectCos);
+}
+QUORVEL_CALLBACK(builtinCosh) {
+    return unaryRule(context, args, result, exprBareCosh);
+}
+QUORVEL_CALLBACK(builtinAcos) {
+    return unaryRule(context, args, result, exprBareAcos);
+}
+QUORVEL_CALLBACK(builtinTan) {
+    return unaryDirect(context, args, result, exprDirectTan);
+}
+QUORVEL_CALLBACK(builtinTanh) {
+    return unaryRule(context, args, result, exprBareTanh);
+}
+QUORVEL_CALLBACK(builtinAtan) {
+    return unaryDirect(context, args, result, exprDirectAtan);
+}
+QUORVEL_CALLBACK(builtinAtan2) {
+    return binaryDirect(context, args, result, exprDirectAtan2);
+}
+QUORVEL_CALLBACK(builtinLog) {
+    return unaryDirect(context, args, result, exprDirectLog);
+}
+QUORVEL_CALLBACK(builtinPow10) {
+    return unaryRule(context, args, result, exprBarePow10);
+}
+QUORVEL_CALLBACK(builtinLn) {
+    return unaryDirect(context, args, result, exprDirectLn);
+}
+QUORVEL_CALLBACK(builtinExp) {
+    return unaryDirect(context, args, result, exprDirectExp);
+}
+QUORVEL_CALLBACK(builtinCeil) {
+    return unaryRule(context, args, result, exprBareCeil);
+}
+QUORVEL_CALLBACK(builtinFloor) {
+    return unaryRule(context, args, result, exprBareFloor);
+}
+QUORVEL_CALLBACK(builtinDeg) {
+    return unaryDirect(context, args, result, exprDirectDeg);
+}
+QUORVEL_CALLBACK(builtinRad) {
+    return unaryDirect(context, args, result, exprDirectRad);
+}
+QUORVEL_CALLBACK(builtinRecttopolr) {
+    return binaryDirect(context, args, result, exprDirectRecttopolr);
+}
+QUORVEL_CALLBACK(builtinRecttopola) {
+    return binaryDirect(context, args, result, exprDirectRecttopola);
+}
+QUORVEL_CALLBACK(builtinPoltorectx) {
+    return binaryDirect(context, args, result, exprDirectPoltorectx);
+}
+QUORVEL_CALLBACK(builtinPoltorecty) {
+    return binaryDirect(context, args, result, exprDirectPoltorecty);
+}
 
 /* ipart and fpart make the same modf call and keep different halves. */
 namespace {
 int32_t modfHalf(ExprContext* context, ExprNode* args, double* result, bool integralHalf) {
     double a;
     int32_t code = exprEvalNode(context, &args[0], &a);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     errno = 0;
     double integral;
     const double fraction = exprMathModf(a, &integral);
     return exprApplyMathRule(context, integralHalf ? integral : fraction, result);
 }
-} // namespace
+}  // namespace
 
-QUORVEL_CALLBACK(builtinIpart) { return modfHalf(context, args, result, true); }
-QUORVEL_CALLBACK(builtinFpart) { return modfHalf(context, args, result, false); }
+QUORVEL_CALLBACK(builtinIpart) {
+    return modfHalf(context, args, result, true);
+}
+QUORVEL_CALLBACK(builtinFpart) {
+    return modfHalf(context, args, result, false);
+}
 
 /* The logarithm of a to the base b. A base whose logarithm is zero or NaN
  * (1, negative, NaN) is a math error found here, not by errno. */
 QUORVEL_CALLBACK(builtinLogn) {
     double a, b;
     int32_t code = evalTwo(context, args, &a, &b);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     double logA = exprDirectLn(a);
     double logB = exprDirectLn(b);
-    if (logB == 0.0 || std::isnan(logB))
-        return exprMathError(context, result);
+    if (logB == 0.0 || std::isnan(logB)) return exprMathError(context, result);
     *result = logA / logB;
     return EXPR_OK;
 }

@@ -9,11 +9,11 @@
  * order, marked here and at each such place: ORDER ARITH (Add, Sub, Mul,
  * Div) and ORDER TEST (Equal, Above, Below).
  */
-OPCODE(Tick)      /* count node evaluations; poll when they run the countdown out */
-OPCODE(Constant)  /* push value */
-OPCODE(Load)      /* push *address */
-OPCODE(Store)     /* *address = top; the value stays: it is the assignment's value */
-OPCODE(Add)       /* ORDER ARITH: top = below op top */
+OPCODE(Tick)     /* count node evaluations; poll when they run the countdown out */
+OPCODE(Constant) /* push value */
+OPCODE(Load)     /* push *address */
+OPCODE(Store)    /* *address = top; the value stays: it is the assignment's value */
+OPCODE(Add)      /* ORDER ARITH: top = below op top */
 OPCODE(Sub)
 OPCODE(Mul)
 OPCODE(Div)

@@ -6,10 +6,10 @@
 
 #include "internal.h"
 
-#define QUORVEL_WALKED_CALLBACK(name)                                                                       \
-    extern "C" int32_t name(ExprContext* context, ExprNode* args, int32_t argCount, double**, int32_t,    \
-                            double* result) {                                                             \
-        return exprWalkCall(context, name, args, argCount, result);                                       \
+#define QUORVEL_WALKED_CALLBACK(name)                                                                  \
+    extern "C" int32_t name(ExprContext* context, ExprNode* args, int32_t argCount, double**, int32_t, \
+                            double* result) {                                                          \
+        return exprWalkCall(context, name, args, argCount, result);                                    \
     }
 
 QUORVEL_WALKED_CALLBACK(opAdd)

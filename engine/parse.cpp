@@ -10,16 +10,26 @@
 
 namespace {
 
-bool isBlank(unsigned char c) { return (c >= 7 && c <= 13) || c == ' '; }
+bool isBlank(unsigned char c) {
+    return (c >= 7 && c <= 13) || c == ' ';
+}
 
 bool isAlphabet(unsigned char c) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
     switch (c) {
-        case '_': case '.': case '+': case '-': case '*': case '/':
-        case '(': case ')': case '&': case ';': case ',': case '=':
-            return true;
-        default:
-            return false;
+        case '_':
+        case '.':
+        case '+':
+        case '-':
+        case '*':
+        case '/':
+        case '(':
+        case ')':
+        case '&':
+        case ';':
+        case ',':
+        case '=': return true;
+        default: return false;
     }
 }
 
@@ -27,8 +37,7 @@ bool isAlphabet(unsigned char c) {
  * nor inside "<" ... ">" (which nest), in order. EXPR_ERR_COMMENT when the
  * brackets do not balance, with *culprit at the ">" that closes nothing or
  * the outermost "<" left open. The one definition of what a text keeps. */
-template <class Keep>
-int32_t forEachKeptByte(const char* text, Keep keep, int32_t* culprit) {
+template <class Keep> int32_t forEachKeptByte(const char* text, Keep keep, int32_t* culprit) {
     size_t depth = 0;
     int32_t outermostOpen = -1;
     for (const char* in = text; *in != '\0'; ++in) {
@@ -58,7 +67,8 @@ extern "C" int32_t exprStripText(char* text) {
     if (text == nullptr) return EXPR_ERR_ARGUMENT;
     char* out = text;
     int32_t culprit = -1;
-    const int32_t code = forEachKeptByte(text, [&](ptrdiff_t at) { *out++ = text[at]; }, &culprit);
+    const int32_t code = forEachKeptByte(
+        text, [&](ptrdiff_t at) { *out++ = text[at]; }, &culprit);
     if (code != EXPR_OK) return code;
     *out = '\0';
     return EXPR_OK;
@@ -105,8 +115,7 @@ int32_t countStatements(ExprContext* context, const char* text, int32_t n, int32
                 ++statements;
                 lastSemicolon = i;
                 break;
-            default:
-                break;
+            default: break;
         }
     }
     if (depth != 0) return failAt(context, EXPR_ERR_PARENTHESES, outermostOpen, outermostOpen, statements);
@@ -270,17 +279,15 @@ void describeParse(const ExprContext* context, const char* text, int32_t code, E
             report->length = static_cast<int32_t>(std::strlen(text) > INT32_MAX ? INT32_MAX : std::strlen(text));
             break;
         case EXPR_ERR_COMMENT:
-            forEachKeptByte(text, [](ptrdiff_t) {}, &culprit);
+            forEachKeptByte(
+                text, [](ptrdiff_t) {}, &culprit);
             if (culprit < 0) break;
             report->offset = culprit;
             report->length = 1;
             report->statement = statementAt(text, culprit);
             break;
-        case EXPR_ERR_CHARACTER:
-            placeRefusedCharacter(text, report);
-            break;
-        default:
-            break;
+        case EXPR_ERR_CHARACTER: placeRefusedCharacter(text, report); break;
+        default: break;
     }
 }
 

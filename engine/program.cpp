@@ -103,7 +103,7 @@ public:
         boundary(Op::End);
         return depth_ == 1 && maxDepth_ <= kStackLimit;
     }
-    int32_t length() const { return length_; }            // the program, up to its End
+    int32_t length() const { return length_; }              // the program, up to its End
     int32_t copiesLength() const { return copiesLength_; }  // the exact copies after it
 
 private:
@@ -113,9 +113,9 @@ private:
     int32_t copyCursor_;
     int32_t depth_ = 0;
     int32_t maxDepth_ = 0;
-    Op lastOp_ = Op::Jump;  // the last instruction, or Jump after a branch target: nothing to fuse
+    Op lastOp_ = Op::Jump;      // the last instruction, or Jump after a branch target: nothing to fuse
     Op previousOp_ = Op::Jump;  // the one before it, likewise
-    int32_t level_ = 0;  // nesting of node() calls
+    int32_t level_ = 0;         // nesting of node() calls
 
     // The open segment: where it starts, the ticks counted in it, the ticks
     // counted before its first read (-1: no read yet), and for its exact
@@ -249,9 +249,7 @@ private:
     bool nodeAtLevel(ExprNode* n) {
         if (n == nullptr || !tick() || maxDepth_ > kStackLimit) return false;
         switch (n->kind) {
-            case NODE_CONSTANT:
-                emit(Op::Constant, +1).value = n->value;
-                return true;
+            case NODE_CONSTANT: emit(Op::Constant, +1).value = n->value; return true;
             case NODE_VARIABLE:
                 if (n->valuePtr == nullptr) return false;
                 emit(Op::Load, +1).address = n->valuePtr;
@@ -260,10 +258,8 @@ private:
                 if (n->target == nullptr || !node(n->child)) return false;
                 boundary(Op::Store).address = n->target;
                 return true;
-            case NODE_CALL:
-                return call(n);
-            default:
-                return false;
+            case NODE_CALL: return call(n);
+            default: return false;
         }
     }
 
@@ -279,8 +275,10 @@ private:
         ExprNode* right = n->args + 1;
         if (right->kind == NODE_CONSTANT || right->kind == NODE_VARIABLE) return binaryWithLeaf(n, op, right);
         if (!arguments(n, 2)) return false;
-        if (op == Op::Div) boundary(op, -1);  // it may fail
-        else emit(op, -1);
+        if (op == Op::Div)
+            boundary(op, -1);  // it may fail
+        else
+            emit(op, -1);
         return true;
     }
 
@@ -494,7 +492,9 @@ extern "C" int32_t exprListProgram(ExprNode* root, char* text, int32_t size) {
     return length;
 }
 
-extern "C" void exprFreeProgram(void* program) { exprDealloc(program); }
+extern "C" void exprFreeProgram(void* program) {
+    exprDealloc(program);
+}
 
 namespace {
 
@@ -538,7 +538,7 @@ QUORVEL_ONE_COPY int32_t runOrLink(ExprContext* context, Program* program, doubl
     bool holds;
 
 #define QUORVEL_NEXT() goto*(++pc)->handler
-    goto* pc->handler;
+    goto * pc->handler;
 
 Tick:
     if (countdown >= pc->count) [[likely]] {
@@ -547,7 +547,7 @@ Tick:
     }
     if (pc->exactCopy != 0) {  // a poll falls between the segment's reads
         pc = code + pc->exactCopy;
-        goto* pc->handler;
+        goto * pc->handler;
     }
     countdown = tickSlowly(context, countdown, pc->count, &status);
     if (status != EXPR_OK) goto done;
@@ -606,7 +606,7 @@ MulVariable:
     QUORVEL_NEXT();
 DivVariable:
     divisor = *pc->address;
-divide: {
+divide : {
     const int32_t code = exprDivide(context, top, divisor, &top);
     if (code != EXPR_OK) {
         status = code;
@@ -623,7 +623,7 @@ Abs:
 Direct:
     top = pc->compute(top);
     QUORVEL_NEXT();
-Rule: {
+Rule : {
     const int32_t code = exprJudgeRoutine(context, pc->compute(top), top, 0.0, &value);
     if (code != EXPR_OK) {
         status = code;
@@ -635,7 +635,7 @@ Rule: {
 Direct2:
     top = pc->compute2(*below--, top);
     QUORVEL_NEXT();
-Rule2: {
+Rule2 : {
     const double left = *below--;
     const int32_t code = exprJudgeRoutine(context, pc->compute2(left, top), left, top, &value);
     if (code != EXPR_OK) {
@@ -654,7 +654,7 @@ Above:
 Below:
     top = exprTestLess(*below--, top) ? 1.0 : 0.0;
     QUORVEL_NEXT();
-Call: {
+Call : {
     ExprNode* n = pc->node;
     context->countdown = countdown;
     *++below = top;
@@ -666,22 +666,22 @@ Call: {
 }
 Jump:
     pc = code + pc->count;
-    goto* pc->handler;
-JumpIfZero: {
+    goto * pc->handler;
+JumpIfZero : {
     const bool zero = exprTestZero(top);
     top = *below--;
     if (zero) {
         pc = code + pc->count;
-        goto* pc->handler;
+        goto * pc->handler;
     }
     QUORVEL_NEXT();
 }
-JumpIfNonZero: {
+JumpIfNonZero : {
     const bool zero = exprTestZero(top);
     top = *below--;
     if (!zero) {
         pc = code + pc->count;
-        goto* pc->handler;
+        goto * pc->handler;
     }
     QUORVEL_NEXT();
 }
@@ -730,7 +730,7 @@ popOneUnless:
     top = *below--;
     if (!holds) {
         pc = code + pc->count;
-        goto* pc->handler;
+        goto * pc->handler;
     }
     QUORVEL_NEXT();
 popTwoIf:
@@ -739,7 +739,7 @@ popOneIf:
     top = *below--;
     if (holds) {
         pc = code + pc->count;
-        goto* pc->handler;
+        goto * pc->handler;
     }
     QUORVEL_NEXT();
 MulVariableAddConstant:

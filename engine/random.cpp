@@ -14,8 +14,7 @@ namespace {
 /* The seed as the low 32 bits of its integral part. A seed that is NaN or
  * beyond the 64-bit range counts as 0, so no double converts out of range. */
 uint32_t seedBits(double seed) {
-    if (!(seed >= -0x1p63 && seed < 0x1p63))
-        return 0;
+    if (!(seed >= -0x1p63 && seed < 0x1p63)) return 0;
     return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(seed)));
 }
 
@@ -34,7 +33,7 @@ uint32_t processMilliseconds() {
     return static_cast<uint32_t>(std::clock() / (CLOCKS_PER_SEC / 1000));
 }
 
-} // namespace
+}  // namespace
 
 /* One step of the linear congruential generator modulo 2^32; the result is
  * bits 16 to 30 of the new state. */
@@ -55,11 +54,9 @@ int32_t builtinRand(ExprContext*, ExprNode*, int32_t, double** refs, int32_t, do
 int32_t builtinRandom(ExprContext* context, ExprNode* args, int32_t, double** refs, int32_t, double* result) {
     double lo, hi;
     int32_t code = exprEvalNode(context, &args[0], &lo);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     code = exprEvalNode(context, &args[1], &hi);
-    if (code != EXPR_OK)
-        return code;
+    if (code != EXPR_OK) return code;
     double span = hi - lo;
     *result = exprAdd((nextRandom(refs[0]) * kUnitSpan) * span, lo);
     return EXPR_OK;

@@ -86,31 +86,43 @@ constexpr uint64_t kInfinityBits = 0x7FF0000000000000;
 /* The NaN of x86 arithmetic for an invalid operation such as 0 * inf. */
 constexpr uint64_t kDefaultNaN = 0xFFF8000000000000;
 
-double quieted(double nan) { return std::bit_cast<double>(std::bit_cast<uint64_t>(nan) | kQuietBit); }
-double defaultNaN() { return std::bit_cast<double>(kDefaultNaN); }
+double quieted(double nan) {
+    return std::bit_cast<double>(std::bit_cast<uint64_t>(nan) | kQuietBit);
+}
+double defaultNaN() {
+    return std::bit_cast<double>(kDefaultNaN);
+}
 
 /* The NaN of a routine's result: the first NaN argument made quiet, or the
  * default NaN when the arguments had none. */
-double nanResult(double a) { return std::isnan(a) ? quieted(a) : defaultNaN(); }
-double nanResult(double a, double b) { return std::isnan(a) ? quieted(a) : nanResult(b); }
+double nanResult(double a) {
+    return std::isnan(a) ? quieted(a) : defaultNaN();
+}
+double nanResult(double a, double b) {
+    return std::isnan(a) ? quieted(a) : nanResult(b);
+}
 
 /* ±0 or NaN, where an odd function gives its argument (made quiet). */
-bool isZeroOrNaN(double a) { return !(a < 0.0 || a > 0.0); }
-double oddAtZeroOrNaN(double a) { return std::isnan(a) ? quieted(a) : a; }
+bool isZeroOrNaN(double a) {
+    return !(a < 0.0 || a > 0.0);
+}
+double oddAtZeroOrNaN(double a) {
+    return std::isnan(a) ? quieted(a) : a;
+}
 
 bool isOddInteger(double b) {
-    if (!(std::fabs(b) < 0x1p53)) return false;  /* beyond it every double is even */
+    if (!(std::fabs(b) < 0x1p53)) return false; /* beyond it every double is even */
     const int64_t whole = static_cast<int64_t>(b);
     return static_cast<double>(whole) == b && (whole & 1) != 0;
 }
 
-} // namespace
+}  // namespace
 
 /* The bare routines behind the math-error-rule built-ins (routines.h). */
 extern "C" double exprBareFmod(double a, double b) {
     if (std::isnan(a) || std::isnan(b)) return nanResult(a, b);
     if (std::isinf(a) || b == 0.0) return defaultNaN();
-    return std::copysign(std::fmod(a, b), a);  /* the sign of a, zero included */
+    return std::copysign(std::fmod(a, b), a); /* the sign of a, zero included */
 }
 /* pow decides NaN arguments itself (pow(NaN, 0) is 1); a zero or infinite
  * power is negative exactly when a negative base, -0 included, has an odd
@@ -121,9 +133,15 @@ extern "C" double exprBarePow(double a, double b) {
     if (value != 0.0 && !std::isinf(value)) return value;
     return std::signbit(a) && isOddInteger(b) ? -std::fabs(value) : std::fabs(value);
 }
-extern "C" double exprBareSinh(double a) { return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::sinh(a); }
-extern "C" double exprBareCosh(double a) { return std::isnan(a) ? quieted(a) : std::cosh(a); }
-extern "C" double exprBareTanh(double a) { return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::tanh(a); }
+extern "C" double exprBareSinh(double a) {
+    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::sinh(a);
+}
+extern "C" double exprBareCosh(double a) {
+    return std::isnan(a) ? quieted(a) : std::cosh(a);
+}
+extern "C" double exprBareTanh(double a) {
+    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::tanh(a);
+}
 extern "C" double exprBareAsin(double a) {
     if (isZeroOrNaN(a)) return oddAtZeroOrNaN(a);
     return std::fabs(a) <= 1.0 ? std::asin(a) : defaultNaN();
@@ -144,7 +162,9 @@ extern "C" double exprBareFloor(double a) {
     if (std::fabs(a) < 1.0) return a < 0.0 ? -1.0 : std::copysign(0.0, a);
     return std::floor(a);
 }
-extern "C" double exprBarePow10(double a) { return exprBarePow(10.0, a); }
+extern "C" double exprBarePow10(double a) {
+    return exprBarePow(10.0, a);
+}
 
 namespace {
 
@@ -159,16 +179,21 @@ double bareModf(double a, double* integral) {
     return std::copysign(fraction, a);
 }
 
-} // namespace
+}  // namespace
 
 /* The wrappers that report into errno (routines.h). */
-extern "C" double exprMathFmod(double a, double b) { return underRule(exprBareFmod, a, b); }
+extern "C" double exprMathFmod(double a, double b) {
+    return underRule(exprBareFmod, a, b);
+}
 
-extern "C" double exprMathPow(double a, double b) { return underRule(exprBarePow, a, b); }
+extern "C" double exprMathPow(double a, double b) {
+    return underRule(exprBarePow, a, b);
+}
 
 extern "C" double exprMathModf(double a, double* integral) {
     int before;
-    double fraction = callBetween(&before, [integral](double x) { return bareModf(x, integral); }, a);
+    double fraction = callBetween(
+        &before, [integral](double x) { return bareModf(x, integral); }, a);
     return reported(before, fraction, a);
 }
 
@@ -220,19 +245,31 @@ template <typename Routine> double logarithm(Routine routine, double a) {
     return quietly(routine, a);
 }
 
-} // namespace
+}  // namespace
 
 /* The direct routines (routines.h). */
-extern "C" double exprDirectSin(double a) { return oddPeriodic([](double x) { return std::sin(x); }, a); }
-extern "C" double exprDirectCos(double a) { return std::isfinite(a) ? ofFinite([](double x) { return std::cos(x); }, a) : nanResult(a); }
-extern "C" double exprDirectTan(double a) { return oddPeriodic([](double x) { return std::tan(x); }, a); }
+extern "C" double exprDirectSin(double a) {
+    return oddPeriodic([](double x) { return std::sin(x); }, a);
+}
+extern "C" double exprDirectCos(double a) {
+    return std::isfinite(a) ? ofFinite([](double x) { return std::cos(x); }, a) : nanResult(a);
+}
+extern "C" double exprDirectTan(double a) {
+    return oddPeriodic([](double x) { return std::tan(x); }, a);
+}
 /* The hardware's root, exact, -0 for -0; below zero the default NaN. */
-extern "C" double exprDirectSqrt(double a) { return a >= 0.0 ? std::sqrt(a) : nanResult(a); }
+extern "C" double exprDirectSqrt(double a) {
+    return a >= 0.0 ? std::sqrt(a) : nanResult(a);
+}
 extern "C" double exprDirectAtan(double a) {
     return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : quietly([](double x) { return std::atan(x); }, a);
 }
-extern "C" double exprDirectLog(double a) { return logarithm([](double x) { return std::log10(x); }, a); }
-extern "C" double exprDirectLn(double a) { return logarithm([](double x) { return std::log(x); }, a); }
+extern "C" double exprDirectLog(double a) {
+    return logarithm([](double x) { return std::log10(x); }, a);
+}
+extern "C" double exprDirectLn(double a) {
+    return logarithm([](double x) { return std::log(x); }, a);
+}
 /* An underflow is +0. */
 extern "C" double exprDirectExp(double a) {
     if (std::isnan(a)) return quieted(a);
@@ -251,13 +288,23 @@ namespace {
 constexpr double kDegreesPerRadian = 0x1.ca5dc1a63c1f8p+5;
 constexpr double kRadiansPerDegree = 0x1.1df46a2529d39p-6;
 constexpr double kTwoPi = 0x1.921fb54442d18p+2;
-} // namespace
+}  // namespace
 
-extern "C" double exprDirectDeg(double a) { return a * kDegreesPerRadian; }
-extern "C" double exprDirectRad(double a) { return a * kRadiansPerDegree; }
-extern "C" double exprDirectRecttopolr(double x, double y) { return exprDirectSqrt(exprAdd(x * x, y * y)); }
-extern "C" double exprDirectPoltorectx(double r, double angle) { return exprMul(r, exprDirectCos(angle)); }
-extern "C" double exprDirectPoltorecty(double r, double angle) { return exprMul(r, exprDirectSin(angle)); }
+extern "C" double exprDirectDeg(double a) {
+    return a * kDegreesPerRadian;
+}
+extern "C" double exprDirectRad(double a) {
+    return a * kRadiansPerDegree;
+}
+extern "C" double exprDirectRecttopolr(double x, double y) {
+    return exprDirectSqrt(exprAdd(x * x, y * y));
+}
+extern "C" double exprDirectPoltorectx(double r, double angle) {
+    return exprMul(r, exprDirectCos(angle));
+}
+extern "C" double exprDirectPoltorecty(double r, double angle) {
+    return exprMul(r, exprDirectSin(angle));
+}
 
 /* The angle of (x, y) in [0, 2 pi); a negative zero stays negative zero. */
 extern "C" double exprDirectRecttopola(double x, double y) {

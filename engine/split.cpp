@@ -39,7 +39,7 @@
 #if defined(__GNUC__)
 // Functions that hold a token buffer stay out of the recursive frames, and
 // rules with locals of their own stay out of the frame every level has.
-#define EXPR_LEAF __attribute__((noinline))
+#define EXPR_LEAF      __attribute__((noinline))
 #define EXPR_OWN_FRAME __attribute__((noinline))
 #else
 #define EXPR_LEAF
@@ -48,7 +48,9 @@
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Notes where a failure stands (prepared positions first..last) for the parse
 // report and returns its code. Called where a failure is found, never on the
@@ -137,10 +139,9 @@ EXPR_LEAF int32_t lookupFunction(ExprContext* context, const char* text, int32_t
     char name[EXPR_MAX_TOKEN + 1];
     if (!copyToken(text, first, last, name) || !exprIsIdentifier(name)) return EXPR_ERR_TOKEN;
     info->function = nullptr;
-    const int32_t code = exprFindFunction(exprFunctions(context), &info->function, name, &info->minArgs,
-                                          &info->maxArgs, &info->minRefs, &info->maxRefs);
-    if (code == EXPR_ERR_NOT_FOUND || (code == EXPR_OK && info->function == nullptr))
-        return EXPR_ERR_UNKNOWN_FUNCTION;
+    const int32_t code = exprFindFunction(exprFunctions(context), &info->function, name, &info->minArgs, &info->maxArgs,
+                                          &info->minRefs, &info->maxRefs);
+    if (code == EXPR_ERR_NOT_FOUND || (code == EXPR_OK && info->function == nullptr)) return EXPR_ERR_UNKNOWN_FUNCTION;
     return code;
 }
 
@@ -157,7 +158,7 @@ constexpr ScanWord kEveryByte = ~ScanWord(0) / 255;  // 0x0101...
 
 int32_t countByte(ScanWord word, unsigned char byte) {
     const ScanWord low7 = kEveryByte * 0x7f;
-    const ScanWord v = word ^ (kEveryByte * byte);             // zero bytes where equal
+    const ScanWord v = word ^ (kEveryByte * byte);            // zero bytes where equal
     const ScanWord zero = ~(((v & low7) + low7) | v | low7);  // 0x80 in exactly those bytes
     return static_cast<int32_t>(((zero >> 7) * kEveryByte) >> (8 * (kWordBytes - 1)));
 }
@@ -269,18 +270,18 @@ int32_t groupItems(const char* text, int32_t open, int32_t last, int32_t* nestin
 }
 
 struct RangeScan {
-    int32_t last;               // where the range ends (an item ends before its ",")
-    int32_t openPos;            // first "(" at depth 0
-    int32_t closePos;           // the ")" that closes it
-    int32_t equalsPos;          // first "=" at depth 0
-    int32_t additivePos;        // last binary "+" or "-" at depth 0
-    int32_t multiplicativePos;  // last "*" or "/" at depth 0
-    int32_t signPos;            // first unary "+" or "-" at depth 0
-    int32_t equalsCount;        // "=" at depth 0
-    int32_t additiveCount;      // binary "+" and "-" at depth 0
+    int32_t last;                   // where the range ends (an item ends before its ",")
+    int32_t openPos;                // first "(" at depth 0
+    int32_t closePos;               // the ")" that closes it
+    int32_t equalsPos;              // first "=" at depth 0
+    int32_t additivePos;            // last binary "+" or "-" at depth 0
+    int32_t multiplicativePos;      // last "*" or "/" at depth 0
+    int32_t signPos;                // first unary "+" or "-" at depth 0
+    int32_t equalsCount;            // "=" at depth 0
+    int32_t additiveCount;          // binary "+" and "-" at depth 0
     int32_t leadingMultiplicative;  // "*" and "/" at depth 0 before the first binary "+" or "-"
-    int32_t nesting;            // deepest parenthesis depth
-    ItemCount call;             // the list in the first group
+    int32_t nesting;                // deepest parenthesis depth
+    ItemCount call;                 // the list in the first group
 };
 
 // One pass over first..last; an argument item (item set) ends early at a
@@ -294,8 +295,8 @@ EXPR_LEAF int32_t scanRange(const char* text, int32_t first, int32_t last, bool 
         switch (text[i]) {
             case '(': {
                 const bool firstGroup = s.openPos < 0;
-                const int32_t close = firstGroup ? groupItems(text, i, last, &s.nesting, &s.call)
-                                                 : groupEnd(text, i, last, &s.nesting);
+                const int32_t close =
+                    firstGroup ? groupItems(text, i, last, &s.nesting, &s.call) : groupEnd(text, i, last, &s.nesting);
                 if (close < 0) {
                     scan->last = i;  // the "(" left open
                     return EXPR_ERR_PARENTHESES;
@@ -308,9 +309,7 @@ EXPR_LEAF int32_t scanRange(const char* text, int32_t first, int32_t last, bool 
                 unary = false;
                 break;
             }
-            case ')':
-                scan->last = i;
-                return EXPR_ERR_PARENTHESES;
+            case ')': scan->last = i; return EXPR_ERR_PARENTHESES;
             case ',':
                 if (item) {
                     s.last = i - 1;
@@ -340,9 +339,7 @@ EXPR_LEAF int32_t scanRange(const char* text, int32_t first, int32_t last, bool 
                 if (s.additiveCount == 0) ++s.leadingMultiplicative;
                 unary = true;
                 break;
-            default:
-                unary = false;
-                break;
+            default: unary = false; break;
         }
     }
     *scan = s;
@@ -357,9 +354,12 @@ EXPR_LEAF int32_t scanRange(const char* text, int32_t first, int32_t last, bool 
     int32_t depth = 0;
     for (int32_t i = first; i <= last; ++i) {
         const char c = text[i];
-        if (c == '(') ++depth;
-        else if (c == ')') --depth;
-        else if (depth == 0 && std::strchr(bytes, c) != nullptr && --n <= 0) return i;
+        if (c == '(')
+            ++depth;
+        else if (c == ')')
+            --depth;
+        else if (depth == 0 && std::strchr(bytes, c) != nullptr && --n <= 0)
+            return i;
     }
     return last;
 }
@@ -429,7 +429,9 @@ int32_t groupStart(const char* text, int32_t first, int32_t close) {
     return -1;
 }
 
-bool isOperator(char c) { return c == '+' || c == '-' || c == '*' || c == '/'; }
+bool isOperator(char c) {
+    return c == '+' || c == '-' || c == '*' || c == '/';
+}
 
 // The last depth-0 operator of one precedence in first..last, searched
 // backwards, for a range known to hold one and no "=". A "+" or "-" is
@@ -471,8 +473,8 @@ int32_t parseRangeAt(ExprContext* context, ExprNode* node, const char* text, int
     return parseAt(context, node, text, first, last, level, false, nullptr, nullptr);
 }
 
-int32_t parseChainAt(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
-                     int32_t level, int32_t operators, bool additive);
+int32_t parseChainAt(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last, int32_t level,
+                     int32_t operators, bool additive);
 
 // ---- The rules ----------------------------------------------------------------------
 
@@ -543,8 +545,8 @@ ExprFunction operatorCallback(char sign) {
 // The left operand of a chain, which holds `operators` more operators of the
 // precedence just split and, like the whole range, no "=" at depth 0. The
 // scan of the whole range has already checked its depth.
-int32_t parseChainAt(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last,
-                     int32_t level, int32_t operators, bool additive) {
+int32_t parseChainAt(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last, int32_t level,
+                     int32_t operators, bool additive) {
     if (level > EXPR_MAX_DEPTH) return failAt(context, EXPR_ERR_SYNTAX, first, last);
     const int32_t at = lastOperator(text, first, last, additive);
     if (at < 0) return failAt(context, EXPR_ERR_INTERNAL, first, last);
@@ -694,8 +696,8 @@ int32_t parseAt(ExprContext* context, ExprNode* node, const char* text, int32_t 
             }
             return exprParseAssignment(context, node, text, first, last, scan.equalsPos, level, scan);
         }
-        const int64_t leftmostDepth = static_cast<int64_t>(scan.additiveCount) + scan.leadingMultiplicative +
-                                      leadingOpeners(text, first, last);
+        const int64_t leftmostDepth =
+            static_cast<int64_t>(scan.additiveCount) + scan.leadingMultiplicative + leadingOpeners(text, first, last);
         if (leftmostDepth > levelsLeft) {
             // Everything left of this operator stands too deep.
             const int32_t at = nthOutsideGroups(text, first, last, "+-*/", leftmostDepth - levelsLeft);
@@ -731,8 +733,7 @@ int32_t parseAt(ExprContext* context, ExprNode* node, const char* text, int32_t 
 
 }  // namespace
 
-extern "C" int32_t exprParseRange(ExprContext* context, ExprNode* node, const char* text, int32_t first,
-                                  int32_t last) {
+extern "C" int32_t exprParseRange(ExprContext* context, ExprNode* node, const char* text, int32_t first, int32_t last) {
     if (context == nullptr || node == nullptr || text == nullptr) return EXPR_ERR_ARGUMENT;
     if (first > last) return failAt(context, EXPR_ERR_SYNTAX, first, first);
     if (first < 0) return EXPR_ERR_INTERNAL;

@@ -14,8 +14,12 @@
 namespace {
 // ASCII classes only: the default locale, which the library never changes,
 // has no letters or digits at 0x80 and above.
-bool isAsciiLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool isAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool isAsciiLetter(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool isAsciiDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 char* copyName(const char* name) {
     const size_t length = std::strlen(name);
@@ -41,8 +45,7 @@ extern "C" int32_t exprIsIdentifier(const char* text) {
 namespace {
 // A zero-filled entry that owns a copy of name; null when the name breaks
 // the identifier rule or memory runs out.
-template <typename Entry>
-Entry* newNamedEntry(const char* name) {
+template <typename Entry> Entry* newNamedEntry(const char* name) {
     if (!exprIsIdentifier(name)) return nullptr;
     Entry* entry = static_cast<Entry*>(exprAlloc(sizeof(Entry)));
     if (entry == nullptr) return nullptr;
@@ -84,8 +87,7 @@ extern "C" FuncEntry* exprNewFuncEntry(ExprFunction function, const char* name, 
 
 namespace {
 // The link (table root or a subtree pointer) where name is or would be.
-template <typename Entry>
-Entry** findLink(NameTable* table, const char* name) {
+template <typename Entry> Entry** findLink(NameTable* table, const char* name) {
     Entry** link = reinterpret_cast<Entry**>(&table->root);
     while (*link != nullptr) {
         const int order = std::strcmp(name, (*link)->name);  // compares unsigned bytes
@@ -108,8 +110,7 @@ Entry** findLink(NameTable* table, const char* name) {
 constexpr int kRebalanceDepth = 40;
 constexpr int kPathLimit = 64;
 
-template <typename Entry>
-size_t countEntries(const Entry* entry) {
+template <typename Entry> size_t countEntries(const Entry* entry) {
     size_t count = 0;
     while (entry != nullptr) {  // the right spine iteratively, left subtrees recursively
         count += 1 + countEntries(entry->left);
@@ -120,8 +121,7 @@ size_t countEntries(const Entry* entry) {
 
 // One step of turning a right-leaning list into a balanced tree: count left
 // rotations down the right spine.
-template <typename Entry>
-void compressSpine(Entry* top, size_t count) {
+template <typename Entry> void compressSpine(Entry* top, size_t count) {
     Entry* scanner = top;
     for (size_t i = 0; i < count; ++i) {
         Entry* child = scanner->right;
@@ -134,8 +134,7 @@ void compressSpine(Entry* top, size_t count) {
 
 // Rebuilds the subtree at link, of size entries, in place and without
 // allocating: first into a right-leaning list, then into a balanced tree.
-template <typename Entry>
-void rebuildBalanced(Entry** link, size_t size) {
+template <typename Entry> void rebuildBalanced(Entry** link, size_t size) {
     Entry top{};
     top.right = *link;
     Entry* tail = &top;
@@ -160,8 +159,7 @@ void rebuildBalanced(Entry** link, size_t size) {
 }
 
 // path[0 .. depth-1] are the links from the root down to the new entry.
-template <typename Entry>
-void rebalanceAfterInsert(Entry** path[], int depth) {
+template <typename Entry> void rebalanceAfterInsert(Entry** path[], int depth) {
     if (depth <= kRebalanceDepth || depth > kPathLimit) return;
     size_t childSize = 1;
     for (int i = depth - 2; i >= 0; --i) {
@@ -178,8 +176,7 @@ void rebalanceAfterInsert(Entry** path[], int depth) {
 }
 
 // Inserts entry at the empty link where its name belongs, recording the way.
-template <typename Entry>
-void insertEntry(NameTable* table, Entry* entry) {
+template <typename Entry> void insertEntry(NameTable* table, Entry* entry) {
     Entry** path[kPathLimit];
     int depth = 0;
     Entry** link = reinterpret_cast<Entry**>(&table->root);
@@ -193,16 +190,14 @@ void insertEntry(NameTable* table, Entry* entry) {
     rebalanceAfterInsert(path, depth);
 }
 
-template <typename Entry>
-Entry* findEntry(NameTable* table, const char* name) {
+template <typename Entry> Entry* findEntry(NameTable* table, const char* name) {
     return *findLink<Entry>(table, name);
 }
 
 // Releases every entry without recursion: rotating each left subtree up turns
 // the tree into a right-leaning list that is freed as it is walked, so a
 // table built from names in ascending order needs no stack at all.
-template <typename Entry>
-void freeEntries(Entry* entry) {
+template <typename Entry> void freeEntries(Entry* entry) {
     while (entry != nullptr) {
         if (entry->left != nullptr) {
             Entry* left = entry->left;
@@ -218,8 +213,7 @@ void freeEntries(Entry* entry) {
     }
 }
 
-template <typename Entry>
-int32_t freeTable(NameTable* table) {
+template <typename Entry> int32_t freeTable(NameTable* table) {
     if (table == nullptr) return EXPR_OK;
     freeEntries(static_cast<Entry*>(table->root));
     exprDealloc(table);
@@ -246,8 +240,12 @@ extern "C" int32_t exprNewTable(NameTable** table) {
     return EXPR_OK;
 }
 
-extern "C" int32_t exprFreeVarTable(NameTable* table) { return freeTable<VarEntry>(table); }
-extern "C" int32_t exprFreeFunctionTable(NameTable* table) { return freeTable<FuncEntry>(table); }
+extern "C" int32_t exprFreeVarTable(NameTable* table) {
+    return freeTable<VarEntry>(table);
+}
+extern "C" int32_t exprFreeFunctionTable(NameTable* table) {
+    return freeTable<FuncEntry>(table);
+}
 
 extern "C" int32_t exprSetVariable(NameTable* table, const char* name, double value) {
     if (table == nullptr || name == nullptr) return EXPR_ERR_ARGUMENT;

@@ -18,7 +18,9 @@ struct Walk {
 
 // The poll, out of line with the walk's record as its one argument, which
 // keeps the calling code of every tick small.
-[[gnu::noinline]] int32_t pollNow(Walk* walk) { return exprPollAbortNow(walk->context, &walk->countdown); }
+[[gnu::noinline]] int32_t pollNow(Walk* walk) {
+    return exprPollAbortNow(walk->context, &walk->countdown);
+}
 
 // Counts one node evaluation; true means stop.
 inline bool tick(Walk& walk) {
@@ -68,10 +70,14 @@ int32_t walkCall(Walk& walk, ExprNode* node, double* result) {
         double left, right;
         const int32_t code = walkOperands(walk, node->args, left, right);
         if (code != EXPR_OK) return code;
-        if (function == opMul) *result = exprMul(left, right);
-        else if (function == opAdd) *result = exprAdd(left, right);
-        else if (function == opSub) *result = left - right;
-        else return exprDivide(walk.context, left, right, result);
+        if (function == opMul)
+            *result = exprMul(left, right);
+        else if (function == opAdd)
+            *result = exprAdd(left, right);
+        else if (function == opSub)
+            *result = left - right;
+        else
+            return exprDivide(walk.context, left, right, result);
         return EXPR_OK;
     }
     if (function == builtinMany) {
@@ -97,28 +103,21 @@ int32_t walkCall(Walk& walk, ExprNode* node, double* result) {
 int32_t walkNode(Walk& walk, ExprNode* node, double* result) {
     if (tick(walk)) return EXPR_ERR_ABORTED;
     switch (node->kind) {
-        case NODE_CALL:
-            return walkCall(walk, node, result);
+        case NODE_CALL: return walkCall(walk, node, result);
         case NODE_ASSIGN: {
             const int32_t code = walkOperand(walk, node->child, result);
             if (code != EXPR_OK) return code;
             *node->target = *result;
             return EXPR_OK;
         }
-        case NODE_CONSTANT:
-            *result = node->value;
-            return EXPR_OK;
-        case NODE_VARIABLE:
-            *result = *node->valuePtr;
-            return EXPR_OK;
-        default:
-            return EXPR_ERR_INTERNAL;
+        case NODE_CONSTANT: *result = node->value; return EXPR_OK;
+        case NODE_VARIABLE: *result = *node->valuePtr; return EXPR_OK;
+        default: return EXPR_ERR_INTERNAL;
     }
 }
 
 // A walk from the context's countdown, which it hands back.
-template <typename Step>
-int32_t walkFrom(ExprContext* context, Step step) {
+template <typename Step> int32_t walkFrom(ExprContext* context, Step step) {
     Walk walk{context, context->countdown};
     const int32_t code = step(walk);
     context->countdown = walk.countdown;

@@ -35,9 +35,13 @@ constexpr int32_t kSamplesPerInput = 160;
 constexpr int32_t kConcurrentBlocks = 24;
 constexpr int32_t kConcurrentBlock = 16;
 
-const Library& plugIn() { return quorvel::host::Library::nextToExecutable(); }
+const Library& plugIn() {
+    return quorvel::host::Library::nextToExecutable();
+}
 
-[[noreturn]] void finding() { __builtin_trap(); }
+[[noreturn]] void finding() {
+    __builtin_trap();
+}
 
 class Bytes {
 public:
@@ -165,8 +169,10 @@ struct Player {
             return;
         }
         if (op == 0xFF) {
-            if (audio) stopAudio();
-            else audio = std::make_unique<AudioThread>(*instance);
+            if (audio)
+                stopAudio();
+            else
+                audio = std::make_unique<AudioThread>(*instance);
             return;
         }
         // Ending the instance or processing on this thread: the second thread stops first.
@@ -195,7 +201,10 @@ struct Player {
             case 8: instance->pinUpdate(static_cast<intptr_t>(bytes.word()), bytes.byte() % 4); break;
             case 9: block(bytes, false); break;
             case 10: block(bytes, true); break;
-            case 11: instance->close(); instance.reset(); break;
+            case 11:
+                instance->close();
+                instance.reset();
+                break;
             case 12: {
                 const int32_t opcode = bytes.byte() % 16;
                 if (opcode == DISPATCH_CLOSE) {
@@ -207,8 +216,8 @@ struct Player {
                 PinProperties props{};
                 char scratch[64] = {};
                 void* ptr = opcode == DISPATCH_GET_PIN_PROPERTIES ? static_cast<void*>(&props)
-                            : opcode == DISPATCH_PIN_REQUEST       ? static_cast<void*>(scratch)
-                                                                   : nullptr;
+                            : opcode == DISPATCH_PIN_REQUEST      ? static_cast<void*>(scratch)
+                                                                  : nullptr;
                 const int32_t index = bytes.word();
                 const int32_t value = bytes.word();
                 instance->dispatch(opcode, index, value, ptr, bytes.real());

@@ -32,7 +32,9 @@ EXPR_DECLARE_FUNCTION(countedRandomize) {
     return builtinRandomize(context, args, argCount, refs, refCount, result);
 }
 
-int32_t stopAfterAFewPolls(ExprContext*) { return --pollsLeft < 0 ? 1 : 0; }
+int32_t stopAfterAFewPolls(ExprContext*) {
+    return --pollsLeft < 0 ? 1 : 0;
+}
 
 void collect(const VarEntry* entry, std::vector<double*>& values) {
     for (; entry; entry = entry->right) {
@@ -55,7 +57,9 @@ bool sameValue(double a, double b) {
     return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b) || (a != a && b != b);
 }
 
-[[noreturn]] void finding() { __builtin_trap(); }
+[[noreturn]] void finding() {
+    __builtin_trap();
+}
 
 // The tests' engine rig, randomize counted, u set.
 struct Engine : quorvel_test::EngineRig {

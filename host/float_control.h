@@ -25,7 +25,7 @@ inline constexpr FloatControl kDefaultFloatControl{};
 // overflow exceptions unmasked, and the x87 unit at 24-bit precision,
 // rounding up, with the same exceptions unmasked.
 inline constexpr FloatControl kHostileFloatControl{0x6000 | 0x8000 | 0x0040 | 0x0100 | 0x0800 | 0x1000,
-                                                  0x0800 | 0x0040 | 0x0032, 0};
+                                                   0x0800 | 0x0040 | 0x0032, 0};
 
 #if defined(__i386__) || defined(__x86_64__)
 inline FloatControl currentFloatControl() {
@@ -47,7 +47,9 @@ inline void setFloatControl(const FloatControl& state) {
 }
 inline constexpr bool kFloatControlAvailable = true;
 #else
-inline FloatControl currentFloatControl() { return {}; }
+inline FloatControl currentFloatControl() {
+    return {};
+}
 inline void setFloatControl(const FloatControl&) {}
 inline constexpr bool kFloatControlAvailable = false;
 #endif

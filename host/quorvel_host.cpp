@@ -19,8 +19,9 @@ namespace {
 
 // The audio pins in the order processBlock takes buffers: inputs, then outputs.
 const char* audioPinName(int32_t k) {
-    return k < module::kInputCount ? module::kPins[module::pinIndex(module::PinRole::Input, k)].name
-                           : module::kPins[module::pinIndex(module::PinRole::Output, k - module::kInputCount)].name;
+    return k < module::kInputCount
+               ? module::kPins[module::pinIndex(module::PinRole::Input, k)].name
+               : module::kPins[module::pinIndex(module::PinRole::Output, k - module::kInputCount)].name;
 }
 
 bool samePin(const PinProperties& a, const PinProperties& b) {
@@ -43,15 +44,21 @@ void* openLibrary(const std::string& path, std::string* error) {
 void* findSymbol(void* handle, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
 }
-void closeLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+void closeLibrary(void* handle) {
+    FreeLibrary(static_cast<HMODULE>(handle));
+}
 #else
 void* openLibrary(const std::string& path, std::string* error) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle && error) *error = dlerror();
     return handle;
 }
-void* findSymbol(void* handle, const char* name) { return dlsym(handle, name); }
-void closeLibrary(void* handle) { dlclose(handle); }
+void* findSymbol(void* handle, const char* name) {
+    return dlsym(handle, name);
+}
+void closeLibrary(void* handle) {
+    dlclose(handle);
+}
 #endif
 
 }  // namespace
@@ -149,7 +156,9 @@ std::unique_ptr<Instance> Instance::create(const Library& library, const Instanc
     return instance;
 }
 
-Instance::~Instance() { close(); }
+Instance::~Instance() {
+    close();
+}
 
 int32_t QUORVEL_CDECL Instance::callback(InstanceRecord* record, int32_t opcode, int32_t index, int32_t value,
                                          void* ptr, float opt) {
@@ -165,18 +174,11 @@ int32_t Instance::answer(int32_t opcode, int32_t index, int32_t value, void* ptr
         case HOST_SET_PIN_STATUS:
             statuses_.push_back({index, value, static_cast<int32_t>(reinterpret_cast<intptr_t>(ptr))});
             return 0;
-        case HOST_GET_STAMP:
-            stamps_.push_back(nextStamp_);
-            return nextStamp_++;
-        case HOST_GET_PIN_VALUE:
-            return index >= 0 && index < kMaxPins ? pinValues_[index] : 0;
-        case HOST_GET_PIN_COUNT:
-            return pinCount_;
-        case HOST_PROCESS_CHANGED:
-            ++processChanged_;
-            return 0;
-        default:
-            return 0;
+        case HOST_GET_STAMP: stamps_.push_back(nextStamp_); return nextStamp_++;
+        case HOST_GET_PIN_VALUE: return index >= 0 && index < kMaxPins ? pinValues_[index] : 0;
+        case HOST_GET_PIN_COUNT: return pinCount_;
+        case HOST_PROCESS_CHANGED: ++processChanged_; return 0;
+        default: return 0;
     }
 }
 
@@ -188,9 +190,13 @@ int32_t Instance::dispatch(int32_t opcode, int32_t index, int32_t value, void* p
     return record->dispatcher(record, opcode, index, value, ptr, opt);
 }
 
-void Instance::setSampleRate(float rate) { dispatch(DISPATCH_SET_SAMPLE_RATE, 0, 0, nullptr, rate); }
+void Instance::setSampleRate(float rate) {
+    dispatch(DISPATCH_SET_SAMPLE_RATE, 0, 0, nullptr, rate);
+}
 
-void Instance::setBlockSize(int32_t size) { dispatch(DISPATCH_SET_BLOCK_SIZE, 0, size); }
+void Instance::setBlockSize(int32_t size) {
+    dispatch(DISPATCH_SET_BLOCK_SIZE, 0, size);
+}
 
 int32_t Instance::pinProperties(int32_t index, PinProperties* props) {
     return dispatch(DISPATCH_GET_PIN_PROPERTIES, index, 0, props);

@@ -79,11 +79,11 @@ struct StatusReport {
 };
 
 struct InstanceOptions {
-    int32_t index = 0;                  // makeModule's index
-    int32_t kind = MODULE_KIND;         // makeModule's kind
-    bool withCallback = true;           // false: makeModule gets a null callback
-    int32_t pinCount = 11;              // answer to HOST_GET_PIN_COUNT
-    int32_t firstStamp = 1000;          // HOST_GET_STAMP answers this, then counts up
+    int32_t index = 0;           // makeModule's index
+    int32_t kind = MODULE_KIND;  // makeModule's kind
+    bool withCallback = true;    // false: makeModule gets a null callback
+    int32_t pinCount = 11;       // answer to HOST_GET_PIN_COUNT
+    int32_t firstStamp = 1000;   // HOST_GET_STAMP answers this, then counts up
     // Set before every call into the module (and taken back after it), as a
     // host that runs in another floating-point state would; null keeps the
     // thread's own state.
@@ -126,7 +126,7 @@ public:
     // when deliver is set, sends EVENT_PIN_UPDATE with status.
     bool setText(int32_t pin, const std::string& text, bool deliver = true, int32_t status = PIN_STATUS_CLEAR);
     void pinUpdate(intptr_t pin, int32_t status = PIN_STATUS_CLEAR);  // any index, checked by the module only
-    void sendEvent(HostEvent& event);                                   // the record's event entry
+    void sendEvent(HostEvent& event);                                 // the record's event entry
 
     // ---- Audio --------------------------------------------------------------
     // The record's process word, called once. No allocation, no lock.

@@ -25,7 +25,9 @@ public:
         __rtsan_init();  // idempotent; runs before the section begins
         __rtsan_realtime_enter();
     }
-    ~RealtimeSection() { __rtsan_realtime_exit(); }
+    ~RealtimeSection() {
+        __rtsan_realtime_exit();
+    }
 #else
     RealtimeSection() = default;
 #endif
@@ -39,8 +41,12 @@ public:
 class HostBookkeeping {
 public:
 #if defined(QUORVEL_RTSAN)
-    HostBookkeeping() { __rtsan_off(); }
-    ~HostBookkeeping() { __rtsan_on(); }
+    HostBookkeeping() {
+        __rtsan_off();
+    }
+    ~HostBookkeeping() {
+        __rtsan_on();
+    }
 #else
     HostBookkeeping() = default;
 #endif

@@ -45,7 +45,9 @@ QUORVEL_EXPORT InstanceRecord* QUORVEL_CDECL makeModule(int32_t index, int32_t k
 
 #if defined(_WIN32)
 // Loading and unloading do no work.
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
 #endif
 
 }  // extern "C"

@@ -63,14 +63,17 @@ void ExpressionModule::close() noexcept {
 void ExpressionModule::onPinUpdate(ModulePin* pin) noexcept {
     for (int32_t k = 0; k < kOutputCount; ++k) {
         // A host reporting fewer pins has no such output to report on.
-        if (ModulePin* output = boundPin(pinIndex(PinRole::Output, k))) output->sendStatus(hostStamp(), PIN_STATUS_ACTIVE);
+        if (ModulePin* output = boundPin(pinIndex(PinRole::Output, k)))
+            output->sendStatus(hostStamp(), PIN_STATUS_ACTIVE);
     }
     if (ready.load() == 0) return;
     suspended.store(1);
     ready.store(0);
     waitForAudio();
-    if (pin->index == kInitPin) engine.parseInit(initText);
-    else if (pin->index == kExprPin) engine.parseExpr(exprText);
+    if (pin->index == kInitPin)
+        engine.parseInit(initText);
+    else if (pin->index == kExprPin)
+        engine.parseExpr(exprText);
     ready.store(1);
     suspended.store(0);
 }

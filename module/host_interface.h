@@ -63,11 +63,11 @@ enum DispatchOpcode : int32_t {
 
 // Opcodes the library sends through the host callback; no other is ever sent.
 enum HostOpcode : int32_t {
-    HOST_SET_PIN_STATUS = 0,    // index = pin, value = status, ptr = stamp (32-bit value in the slot)
-    HOST_GET_STAMP = 3,         // result: a value handed back in the next HOST_SET_PIN_STATUS
-    HOST_GET_PIN_VALUE = 7,     // index = pin; result: initial storage of an audio pin without variable
-    HOST_GET_PIN_COUNT = 14,    // result: number of pins of this instance
-    HOST_PROCESS_CHANGED = 22   // the record's process word has changed
+    HOST_SET_PIN_STATUS = 0,   // index = pin, value = status, ptr = stamp (32-bit value in the slot)
+    HOST_GET_STAMP = 3,        // result: a value handed back in the next HOST_SET_PIN_STATUS
+    HOST_GET_PIN_VALUE = 7,    // index = pin; result: initial storage of an audio pin without variable
+    HOST_GET_PIN_COUNT = 14,   // result: number of pins of this instance
+    HOST_PROCESS_CHANGED = 22  // the record's process word has changed
 };
 
 // HostEvent.eventType. Every other type is ignored.
@@ -109,8 +109,8 @@ typedef int32_t(QUORVEL_CDECL* HostCallback)(InstanceRecord* record, int32_t opc
                                              void* ptr, float opt);
 
 // Entries the host calls through an InstanceRecord.
-typedef int32_t(QUORVEL_CDECL* DispatcherEntry)(InstanceRecord* record, int32_t opcode, int32_t index,
-                                                int32_t value, void* ptr, float opt);
+typedef int32_t(QUORVEL_CDECL* DispatcherEntry)(InstanceRecord* record, int32_t opcode, int32_t index, int32_t value,
+                                                void* ptr, float opt);
 // Thread: the dispatcher may be called from any thread but not concurrently
 // with itself or the event entry. DISPATCH_CLOSE ends the instance: the record
 // and every address the module handed out (pin variables, the record's words)
@@ -172,12 +172,12 @@ struct PinProperties {
     // block's float buffer, for a text pin the address of the current text.
     // Valid until DISPATCH_CLOSE.
     void* variable;
-    int32_t direction;        // PinDirection
-    int32_t datatype;         // Datatype
-    const char* pinName;      // library constant
-    const char* defaultValue; // library constant, or null
+    int32_t direction;         // PinDirection
+    int32_t datatype;          // Datatype
+    const char* pinName;       // library constant
+    const char* defaultValue;  // library constant, or null
     int32_t reserved0;
-    int32_t flags;            // PinFlags
+    int32_t flags;  // PinFlags
     int32_t reserved1;
 };
 

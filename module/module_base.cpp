@@ -15,10 +15,12 @@ namespace {
 constexpr std::size_t kPinsOffset = std::max(alignof(ModulePin), sizeof(int32_t));
 static_assert(kPinsOffset % alignof(ModulePin) == 0 && kPinsOffset % alignof(int32_t) == 0);
 
-unsigned char* blockOf(ModulePin* pins) noexcept { return reinterpret_cast<unsigned char*>(pins) - kPinsOffset; }
+unsigned char* blockOf(ModulePin* pins) noexcept {
+    return reinterpret_cast<unsigned char*>(pins) - kPinsOffset;
+}
 
-int32_t QUORVEL_CDECL dispatcherEntry(InstanceRecord* record, int32_t opcode, int32_t index, int32_t value,
-                                      void* ptr, float opt) noexcept {
+int32_t QUORVEL_CDECL dispatcherEntry(InstanceRecord* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                                      float opt) noexcept {
     EngineFloatState floatState;
     ModuleBase* module = ModuleBase::fromRecord(record);
     return module ? module->dispatch(opcode, index, value, ptr, opt) : 0;
@@ -30,7 +32,9 @@ void QUORVEL_CDECL eventEntry(void* object, HostEvent* event) noexcept {
     if (module && event) module->handleEvent(event);
 }
 
-void storeWord(unsigned char* storage, uint32_t value) noexcept { std::memcpy(storage, &value, sizeof value); }
+void storeWord(unsigned char* storage, uint32_t value) noexcept {
+    std::memcpy(storage, &value, sizeof value);
+}
 
 }  // namespace
 
@@ -102,7 +106,9 @@ ModuleBase::ModuleBase(HostCallback callback, void* hostData) noexcept
     record.event = &eventEntry;
 }
 
-ModuleBase::~ModuleBase() { releasePins(); }
+ModuleBase::~ModuleBase() {
+    releasePins();
+}
 
 ModuleBase* ModuleBase::fromRecord(InstanceRecord* record) noexcept {
     if (!record || record->magic != INSTANCE_MAGIC || !record->object) return nullptr;
@@ -125,43 +131,29 @@ void ModuleBase::handleEvent(HostEvent* event) noexcept {
             // Updates for pins that do not exist or were never bound are dropped.
             if (ModulePin* target = boundPin(event->pinIndex)) target->deliverUpdate(event->value);
             break;
-        case EVENT_DATA:
-            onDataEvent(event->data, event->value, static_cast<int16_t>(event->extra & 0xFFFF));
-            break;
+        case EVENT_DATA: onDataEvent(event->data, event->value, static_cast<int16_t>(event->extra & 0xFFFF)); break;
         case EVENT_CALL:
             if (event->call) event->call(record.object);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
 int32_t ModuleBase::dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) noexcept {
     switch (opcode) {
-        case DISPATCH_OPEN:
-            open();
-            return 0;
+        case DISPATCH_OPEN: open(); return 0;
         case DISPATCH_CLOSE:
             close();
             delete this;
             return 1;
-        case DISPATCH_SET_SAMPLE_RATE:
-            setSampleRate(opt);
-            return 0;
-        case DISPATCH_SET_BLOCK_SIZE:
-            setBlockSize(value);
-            return 0;
+        case DISPATCH_SET_SAMPLE_RATE: setSampleRate(opt); return 0;
+        case DISPATCH_SET_BLOCK_SIZE: setBlockSize(value); return 0;
         case DISPATCH_GET_PIN_PROPERTIES:
             if (!ptr) return 0;
             return getPinProperties(index, static_cast<PinProperties*>(ptr)) ? 1 : 0;
-        case DISPATCH_COMMAND:
-            onHostCommand();
-            return 0;
-        case DISPATCH_PIN_REQUEST:
-            onHostPinRequest(index, ptr);
-            return 0;
-        default:
-            return 0;
+        case DISPATCH_COMMAND: onHostCommand(); return 0;
+        case DISPATCH_PIN_REQUEST: onHostPinRequest(index, ptr); return 0;
+        default: return 0;
     }
 }
 
@@ -229,13 +221,27 @@ ModulePin* ModuleBase::boundPin(intptr_t index) noexcept {
 
 void ModuleBase::close() noexcept {}
 void ModuleBase::spareHook(int32_t, int32_t) noexcept {}
-void ModuleBase::setSampleRate(float rate) noexcept { sampleRate = rate; }
-void ModuleBase::setBlockSize(int32_t size) noexcept { blockSize = size; }
-float ModuleBase::getSampleRate() noexcept { return sampleRate; }
-int32_t ModuleBase::getBlockSize() noexcept { return blockSize; }
-bool ModuleBase::getPinProperties(int32_t, PinProperties*) noexcept { return false; }
-bool ModuleBase::spareQueryA(int32_t) noexcept { return false; }
-bool ModuleBase::spareQueryB(int32_t) noexcept { return false; }
+void ModuleBase::setSampleRate(float rate) noexcept {
+    sampleRate = rate;
+}
+void ModuleBase::setBlockSize(int32_t size) noexcept {
+    blockSize = size;
+}
+float ModuleBase::getSampleRate() noexcept {
+    return sampleRate;
+}
+int32_t ModuleBase::getBlockSize() noexcept {
+    return blockSize;
+}
+bool ModuleBase::getPinProperties(int32_t, PinProperties*) noexcept {
+    return false;
+}
+bool ModuleBase::spareQueryA(int32_t) noexcept {
+    return false;
+}
+bool ModuleBase::spareQueryB(int32_t) noexcept {
+    return false;
+}
 void ModuleBase::onHostCommand() noexcept {}
 void ModuleBase::onDataEvent(int32_t, int32_t, int16_t) noexcept {}
 void ModuleBase::onHostPinRequest(int32_t, void*) noexcept {}
@@ -244,7 +250,9 @@ int32_t ModuleBase::callHost(int32_t opcode, int32_t index, int32_t value, void*
     return hostCallback ? hostCallback(&record, opcode, index, value, ptr, opt) : 0;
 }
 
-int32_t ModuleBase::hostStamp() noexcept { return callHost(HOST_GET_STAMP, 0, 0, nullptr, 0.0f); }
+int32_t ModuleBase::hostStamp() noexcept {
+    return callHost(HOST_GET_STAMP, 0, 0, nullptr, 0.0f);
+}
 
 bool ModuleBase::queryPinProperties(int32_t index, PinProperties* props) noexcept {
     std::memset(props, 0, sizeof *props);

@@ -64,25 +64,25 @@ public:
     // "Control" is the thread of the dispatcher and the event entry, which
     // the host calls one at a time; the audio thread only ever runs the
     // process operation (see host_interface.h for what may overlap).
-    virtual ~ModuleBase();  // control, from DISPATCH_CLOSE
-    virtual void onPinUpdate(ModulePin* pin) noexcept;  // control: EVENT_PIN_UPDATE
+    virtual ~ModuleBase();                                // control, from DISPATCH_CLOSE
+    virtual void onPinUpdate(ModulePin* pin) noexcept;    // control: EVENT_PIN_UPDATE
     virtual void handleEvent(HostEvent* event) noexcept;  // control: the event entry
     // Control: the dispatcher entry. DISPATCH_CLOSE destroys the object:
     // nothing may touch it afterwards.
     virtual int32_t dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) noexcept;
-    virtual void open() noexcept;   // control: DISPATCH_OPEN
-    virtual void close() noexcept;  // control: DISPATCH_CLOSE, right before destruction
+    virtual void open() noexcept;                           // control: DISPATCH_OPEN
+    virtual void close() noexcept;                          // control: DISPATCH_CLOSE, right before destruction
     virtual void spareHook(int32_t a, int32_t b) noexcept;  // slot kept, never called
     virtual void setSampleRate(float rate) noexcept;        // control: DISPATCH_SET_SAMPLE_RATE
     virtual void setBlockSize(int32_t size) noexcept;       // control: DISPATCH_SET_BLOCK_SIZE
     virtual float getSampleRate() noexcept;                 // control, from open
     virtual int32_t getBlockSize() noexcept;                // control
     virtual bool getPinProperties(int32_t index, PinProperties* props) noexcept;  // control: at open and on request
-    virtual bool spareQueryA(int32_t a) noexcept;           // slot kept, never called
-    virtual bool spareQueryB(int32_t a) noexcept;           // slot kept, never called
-    virtual void onHostCommand() noexcept;                  // control: DISPATCH_COMMAND
-    virtual void onDataEvent(int32_t a, int32_t b, int16_t c) noexcept;  // control: EVENT_DATA
-    virtual void onHostPinRequest(int32_t index, void* ptr) noexcept;    // control: DISPATCH_PIN_REQUEST
+    virtual bool spareQueryA(int32_t a) noexcept;                                 // slot kept, never called
+    virtual bool spareQueryB(int32_t a) noexcept;                                 // slot kept, never called
+    virtual void onHostCommand() noexcept;                                        // control: DISPATCH_COMMAND
+    virtual void onDataEvent(int32_t a, int32_t b, int16_t c) noexcept;           // control: EVENT_DATA
+    virtual void onHostPinRequest(int32_t index, void* ptr) noexcept;             // control: DISPATCH_PIN_REQUEST
 
     // The host callback with this instance's record first; 0 without a callback.
     int32_t callHost(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) noexcept;

@@ -16,7 +16,9 @@ const char* const kSampleName = "sample";
 const char* const kRateName = "rate";
 
 // The engine name of the n-th pin with the role.
-const char* pinName(PinRole role, int32_t n) { return kPins[pinIndex(role, n)].name; }
+const char* pinName(PinRole role, int32_t n) {
+    return kPins[pinIndex(role, n)].name;
+}
 
 void writeSilence(float* const* out, std::size_t i) noexcept {
     for (int32_t k = 0; k < kOutputCount; ++k)
@@ -46,7 +48,9 @@ float narrowToFloat(double value) noexcept {
     return static_cast<float>(value);  // in range, or NaN
 }
 
-ModuleEngine::ModuleEngine(const std::atomic<int32_t>* stop) noexcept : stop_(stop) { ready_ = setUp(); }
+ModuleEngine::ModuleEngine(const std::atomic<int32_t>* stop) noexcept : stop_(stop) {
+    ready_ = setUp();
+}
 
 bool ModuleEngine::setUp() noexcept {
     if (exprNewTable(&functions_) != EXPR_OK || exprRegisterBuiltins(functions_) != EXPR_OK ||
@@ -122,8 +126,8 @@ int32_t ModuleEngine::abortCheck(ExprContext* context) noexcept {
     return ++pollsThisEvaluation_ >= budget ? 1 : 0;
 }
 
-void ModuleEngine::process(const float* const* in, float* const* out, std::size_t first, std::size_t end,
-                           bool evaluate, int32_t* codes) noexcept {
+void ModuleEngine::process(const float* const* in, float* const* out, std::size_t first, std::size_t end, bool evaluate,
+                           int32_t* codes) noexcept {
     if (evaluate && restartPending_) {
         restartPending_ = false;
         timeStep_ = pendingTimeStep_;
@@ -151,8 +155,7 @@ void ModuleEngine::process(const float* const* in, float* const* out, std::size_
 }
 
 int32_t ModuleEngine::evaluateSample(const float* const* in, float* const* out, std::size_t i) noexcept {
-    for (int32_t k = 0; k < kInputCount; ++k)
-        *inputValues_[k] = (in[k] ? static_cast<double>(in[k][i]) : 0.0) * 10.0;
+    for (int32_t k = 0; k < kInputCount; ++k) *inputValues_[k] = (in[k] ? static_cast<double>(in[k][i]) : 0.0) * 10.0;
     *timeValue_ = runningTime_;
     *sampleValue_ = static_cast<double>(sampleCount_);
     double value;

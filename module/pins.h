@@ -19,7 +19,7 @@ enum class PinRole : int32_t {
 };
 
 struct PinRow {
-    const char* name;          // the pin's name, and for audio pins the engine variable's
+    const char* name;  // the pin's name, and for audio pins the engine variable's
     PinDirection direction;
     Datatype datatype;
     const char* defaultValue;  // null: not reported

@@ -150,45 +150,52 @@ void addTextOptions(CLI::App& render, RenderOptions& options) {
 // The inputs, the rate and the length: what the plug-in is given.
 void addSignalOptions(CLI::App& render, RenderOptions& options) {
     const RenderOptions defaults;
-    render.add_option_function<std::vector<std::string>>(
-              "--in", [&options](const std::vector<std::string>& texts) { options.inputs = readInputs(texts); },
-              inputHelp())
+    render
+        .add_option_function<std::vector<std::string>>(
+            "--in", [&options](const std::vector<std::string>& texts) { options.inputs = readInputs(texts); },
+            inputHelp())
         ->type_name("INPUT=SOURCE")
         ->allow_extra_args(false);
-    render.add_option("--rate", options.rate,
-                      "sample rate, 1 to " + std::to_string(kMaxRate) + " Hz, " + std::to_string(defaults.rate) +
-                          " unless given; input files must have it")
+    render
+        .add_option("--rate", options.rate,
+                    "sample rate, 1 to " + std::to_string(kMaxRate) + " Hz, " + std::to_string(defaults.rate) +
+                        " unless given; input files must have it")
         ->type_name("HZ")
         ->check(CLI::Range(1, kMaxRate).description(""));
     CLI::Option* seconds = render.add_option("--seconds", options.seconds, "length in seconds")
                                ->type_name("SECONDS")
                                ->check(kPositiveLength);
-    render.add_option("--samples", options.samples,
-                      "length in samples; without either length: the longest input file, else one second")
+    render
+        .add_option("--samples", options.samples,
+                    "length in samples; without either length: the longest input file, else one second")
         ->type_name("N")
         ->check(CLI::Range(int64_t{1}, kMaxSamples).description(""))
         ->excludes(seconds);
-    render.add_option("--block", options.block,
-                      "samples per processing block, 1 to " + std::to_string(kMaxBlock) + ", " +
-                          std::to_string(defaults.block) + " unless given")
+    render
+        .add_option("--block", options.block,
+                    "samples per processing block, 1 to " + std::to_string(kMaxBlock) + ", " +
+                        std::to_string(defaults.block) + " unless given")
         ->type_name("N")
         ->check(CLI::Range(1, kMaxBlock).description(""));
 }
 
 // Where the samples and figures go, and which plug-in makes them.
 void addOutputOptions(CLI::App& render, RenderOptions& options) {
-    render.add_option("-o,--output", options.output,
-                      "write " + pinNames(module::PinRole::Output, ", ") + " as the channels of a 32-bit float WAV file")
+    render
+        .add_option("-o,--output", options.output,
+                    "write " + pinNames(module::PinRole::Output, ", ") + " as the channels of a 32-bit float WAV file")
         ->type_name("OUT.wav")
         ->check(kWavName);
-    CLI::Option* csv = render.add_flag("--csv", options.csv,
-                                       "print every sample as CSV on standard output (at most " +
-                                           std::to_string(kMaxCsvSamples) +
-                                           " samples;\nthe figures then go to standard error)")
-                           ->disable_flag_override();
-    render.add_option("--watch", options.watches,
-                      "a CSV column with the value of a variable (or constant) after each\nsample's evaluation; "
-                      "give it once per name")
+    CLI::Option* csv =
+        render
+            .add_flag("--csv", options.csv,
+                      "print every sample as CSV on standard output (at most " + std::to_string(kMaxCsvSamples) +
+                          " samples;\nthe figures then go to standard error)")
+            ->disable_flag_override();
+    render
+        .add_option("--watch", options.watches,
+                    "a CSV column with the value of a variable (or constant) after each\nsample's evaluation; "
+                    "give it once per name")
         ->type_name("NAME")
         ->allow_extra_args(false)
         ->needs(csv);
@@ -216,8 +223,8 @@ void defineCheck(CLI::App& check, CheckOptions& options) {
     check.add_option("-f,--file", options.file, "read the text from a file (- reads standard input)")
         ->type_name("FILE")
         ->excludes(text);
-    CLI::Option* init = check.add_option("--init", options.init, "the Init text, checked with the Expr text")
-                            ->type_name("TEXT");
+    CLI::Option* init =
+        check.add_option("--init", options.init, "the Init text, checked with the Expr text")->type_name("TEXT");
     check.add_option("--init-file", options.initFile, "read the Init text from a file")
         ->type_name("FILE")
         ->excludes(init);

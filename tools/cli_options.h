@@ -19,11 +19,11 @@ inline constexpr int kExitUsage = 2;
 
 // What one --in feeds an input: a constant sample or a channel of a WAV file.
 struct InputFeed {
-    int32_t input = 0;       // 0 ... module::kInputCount - 1, in the order of the input pins
+    int32_t input = 0;  // 0 ... module::kInputCount - 1, in the order of the input pins
     bool constant = false;
-    float value = 0.0f;      // the constant sample value
-    std::string path;        // the WAV file
-    int32_t channel = 1;     // 1-based channel of the file
+    float value = 0.0f;   // the constant sample value
+    std::string path;     // the WAV file
+    int32_t channel = 1;  // 1-based channel of the file
 };
 
 struct RenderOptions {
@@ -33,15 +33,15 @@ struct RenderOptions {
     std::optional<double> seconds;
     std::optional<int64_t> samples;
     int32_t block = 256;
-    std::string output;               // empty: no file
+    std::string output;  // empty: no file
     bool csv = false;
     std::vector<std::string> watches;  // variables printed in the CSV beside the outputs
-    std::string module;               // empty: quorvel.sem next to the program
+    std::string module;                // empty: quorvel.sem next to the program
 };
 
 struct CheckOptions {
     std::optional<std::string> text;
-    std::optional<std::string> file;  // "-" reads standard input
+    std::optional<std::string> file;            // "-" reads standard input
     std::optional<std::string> init, initFile;  // the Init text checked with it
 };
 

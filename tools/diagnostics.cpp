@@ -15,9 +15,15 @@ namespace quorvel::tools {
 
 namespace {
 
-bool isContinuationByte(unsigned char c) { return (c & 0xC0) == 0x80; }
-bool isBlank(unsigned char c) { return (c >= 7 && c <= 13) || c == ' '; }
-bool isWordByte(unsigned char c) { return std::isalnum(c) || c == '_' || c == '.'; }
+bool isContinuationByte(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+bool isBlank(unsigned char c) {
+    return (c >= 7 && c <= 13) || c == ' ';
+}
+bool isWordByte(unsigned char c) {
+    return std::isalnum(c) || c == '_' || c == '.';
+}
 
 std::string slice(const std::string& text, int32_t offset, int32_t length) {
     if (offset < 0 || static_cast<std::size_t>(offset) >= text.size()) return "";
@@ -126,9 +132,12 @@ bool passesDepthLimit(const std::string& text, int32_t offset) {
     int32_t depth = 0, deepest = 0, operators = 0;
     for (std::size_t i = begin; i < end; ++i) {
         const char c = text[i];
-        if (c == '(') deepest = std::max(deepest, ++depth);
-        else if (c == ')') --depth;
-        else if (depth == 0 && std::strchr("+-*/=", c)) ++operators;
+        if (c == '(')
+            deepest = std::max(deepest, ++depth);
+        else if (c == ')')
+            --depth;
+        else if (depth == 0 && std::strchr("+-*/=", c))
+            ++operators;
     }
     return deepest >= EXPR_MAX_DEPTH - 8 || operators >= EXPR_MAX_DEPTH - 8;
 }
@@ -162,7 +171,8 @@ void addFailureHints(const std::string& text, const std::vector<FunctionRow>& fu
             // The engine's token ends before a sign: 2.5E-3 is marked as 2.5E.
             if (looksLikeExponent(culprit + slice(text, r.offset + r.length, 2)))
                 hint("numbers have no exponent: write 1000 for 1e3, 0.001 for 1e-3");
-            else if (culprit.find("&&") != std::string::npos) hint("write and(a, b) for a && b");
+            else if (culprit.find("&&") != std::string::npos)
+                hint("write and(a, b) for a && b");
             else if (!culprit.empty() && std::isdigit(static_cast<unsigned char>(culprit[0])))
                 hint("names start with a letter or \"_\"");
             break;
@@ -173,8 +183,10 @@ void addFailureHints(const std::string& text, const std::vector<FunctionRow>& fu
                 const std::size_t found = text.find(pair, from);
                 return found != std::string::npos && found <= at + 2;
             };
-            if (near("==")) hint("write equal(a, b) for a == b");
-            else if (near("&&")) hint("write and(a, b) for a && b");
+            if (near("=="))
+                hint("write equal(a, b) for a == b");
+            else if (near("&&"))
+                hint("write and(a, b) for a && b");
             else if (r.offset >= 0 && passesDepthLimit(text, r.offset))
                 hint("nesting deeper than " + std::to_string(EXPR_MAX_DEPTH) +
                      " levels: split a long sum or chain over several statements (s = s + ...;)");
@@ -209,8 +221,7 @@ void addFailureHints(const std::string& text, const std::vector<FunctionRow>& fu
         case EXPR_ERR_CONST_ASSIGN:
             hint(culprit + " can only be read: time, sample, rate and the M_ constants are set by the module");
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -226,9 +237,12 @@ void warnJoinedWords(const std::string& text, std::vector<Remark>& warnings) {
             std::string joined;
             for (int32_t i = wordStart; i <= wordEnd; ++i)
                 if (isWordByte(static_cast<unsigned char>(text[i]))) joined += text[i];
-            warnings.push_back({"\"" + slice(text, wordStart, wordEnd - wordStart + 1) + "\" is read as one name or "
-                                "number, " + joined + ": blanks, line breaks and comments do not separate them "
-                                "(a statement ends only at \";\")",
+            warnings.push_back({"\"" + slice(text, wordStart, wordEnd - wordStart + 1) +
+                                    "\" is read as one name or "
+                                    "number, " +
+                                    joined +
+                                    ": blanks, line breaks and comments do not separate them "
+                                    "(a statement ends only at \";\")",
                                 wordStart, wordEnd - wordStart + 1});
         }
         wordStart = -1;
@@ -236,15 +250,19 @@ void warnJoinedWords(const std::string& text, std::vector<Remark>& warnings) {
     };
     for (int32_t i = 0; i < static_cast<int32_t>(text.size()); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '<') ++depth;
-        else if (c == '>' && depth > 0) --depth;
+        if (c == '<')
+            ++depth;
+        else if (c == '>' && depth > 0)
+            --depth;
         if (c == '<' || c == '>' || depth > 0 || isBlank(c)) {
             gap = true;
             continue;
         }
         if (isWordByte(c)) {
-            if (wordStart < 0) wordStart = i;
-            else if (gap) gapInWord = true;
+            if (wordStart < 0)
+                wordStart = i;
+            else if (gap)
+                gapInWord = true;
             wordEnd = i;
         } else {
             endWord();
@@ -369,7 +387,10 @@ bool looksLikeOutput(const std::string& name) {
 std::string outputNames() {
     std::string out;
     for (int32_t k = 0; k < module::kOutputCount; ++k)
-        out += (k == 0 ? "" : k + 1 == module::kOutputCount ? " or " : ", ") + std::string(module::kPins[module::pinIndex(module::PinRole::Output, k)].name);
+        out += (k == 0                          ? ""
+                : k + 1 == module::kOutputCount ? " or "
+                                                : ", ") +
+               std::string(module::kPins[module::pinIndex(module::PinRole::Output, k)].name);
     return out;
 }
 
@@ -413,9 +434,9 @@ void describeSuccess(const std::string& text, module::ModuleEngine& engine, Expr
     if (!notOutputs.empty()) {
         const auto offsets = firstOffsets(text);
         for (const std::string& name : notOutputs)
-            d.warnings.push_back({name + " is no output: the outputs are " + outputNames() +
-                                      " (names are case-sensitive)",
-                                  offsetIn(offsets, name), static_cast<int32_t>(name.size())});
+            d.warnings.push_back(
+                {name + " is no output: the outputs are " + outputNames() + " (names are case-sensitive)",
+                 offsetIn(offsets, name), static_cast<int32_t>(name.size())});
     }
     warnJoinedWords(text, d.warnings);
     warnBracketsInArrows(text, d.warnings);
@@ -436,7 +457,8 @@ void warnAcrossTexts(const std::string& expr, const std::optional<std::string>& 
     std::unordered_set<std::string> written;
     for (const TextDiagnosis& d : diagnosis.texts) written.insert(d.writes.begin(), d.writes.end());
     bool assignsOutput = false;
-    for (int32_t k = 0; k < module::kOutputCount; ++k) assignsOutput |= written.count(module::kPins[module::pinIndex(module::PinRole::Output, k)].name) != 0;
+    for (int32_t k = 0; k < module::kOutputCount; ++k)
+        assignsOutput |= written.count(module::kPins[module::pinIndex(module::PinRole::Output, k)].name) != 0;
     if (!assignsOutput)
         exprText.warnings.push_back({"the texts never assign " + outputNames() + ": the outputs stay silent"});
     for (TextDiagnosis& d : diagnosis.texts) {
@@ -463,8 +485,10 @@ TextDiagnosis diagnoseOne(const std::string& label, const std::string& text, mod
     isInit ? engine.parseInit(source, &d.report) : engine.parseExpr(source, &d.report);
     ExprContext* context = isInit ? engine.initContext() : engine.exprContext();
     d.statements = context->parsed && context->root ? context->root->argCount : 0;
-    if (d.report.code == EXPR_OK) describeSuccess(text, engine, context, boundBefore, d);
-    else addFailureHints(text, functions, d);
+    if (d.report.code == EXPR_OK)
+        describeSuccess(text, engine, context, boundBefore, d);
+    else
+        addFailureHints(text, functions, d);
     return d;
 }
 
@@ -502,7 +526,8 @@ std::string underline(const std::string& text, int32_t offset, int32_t length) {
         shown.push_back(isBlank(c) ? ' ' : static_cast<char>(c));
     }
     const std::size_t pad = before + (prefix.empty() ? 0 : 1);
-    return "    " + prefix + shown + "\n    " + std::string(pad, ' ') + std::string(std::max<std::size_t>(marks, 1), '^') + "\n";
+    return "    " + prefix + shown + "\n    " + std::string(pad, ' ') +
+           std::string(std::max<std::size_t>(marks, 1), '^') + "\n";
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -521,15 +546,16 @@ std::string formatOne(const std::string& text, const TextDiagnosis& d, bool labe
     const std::string label = labelled ? d.label + ": " : "";
     std::string out;
     if (d.report.code == EXPR_OK) {
-        out += label + resultCodeName(EXPR_OK) + " \xE2\x80\x94 the text parses: " +
-               counted(d.statements, "statement", "statements") + "\n";
+        out += label + resultCodeName(EXPR_OK) +
+               " \xE2\x80\x94 the text parses: " + counted(d.statements, "statement", "statements") + "\n";
         out += "reads:     " + joined(d.reads) + "\n";
         out += "writes:    " + joined(d.writes) + "\n";
         out += "creates:   " + joined(d.creates) + "\n";
         out += "constants: " + joined(d.constants) + "\n";
         for (const std::string& name : d.writes)
             if (isPinVariable(name, module::PinRole::Input))
-                out += "note: " + name + " is input " + name + ": the module sets it from the input at every sample, "
+                out += "note: " + name + " is input " + name +
+                       ": the module sets it from the input at every sample, "
                        "so it keeps nothing from one sample to the next\n";
     } else {
         out += label + resultCodeLine(d.report.code) + "\n";
@@ -541,7 +567,8 @@ std::string formatOne(const std::string& text, const TextDiagnosis& d, bool labe
         for (const std::string& hint : d.hints) out += "hint: " + hint + "\n";
     }
     for (const Remark& warning : d.warnings) {
-        out += "warning: " + (warning.offset >= 0 ? where(text, warning.offset) + ": " : std::string()) + warning.text + "\n";
+        out += "warning: " + (warning.offset >= 0 ? where(text, warning.offset) + ": " : std::string()) + warning.text +
+               "\n";
         if (warning.offset >= 0) out += underline(text, warning.offset, warning.length);
     }
     return out;

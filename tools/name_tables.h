@@ -10,8 +10,7 @@
 
 namespace quorvel::tools {
 
-template <class Entry, class Visit>
-void forEachEntry(const NameTable* table, Visit visit) {
+template <class Entry, class Visit> void forEachEntry(const NameTable* table, Visit visit) {
     std::vector<const Entry*> pending;
     const Entry* entry = table ? static_cast<const Entry*>(table->root) : nullptr;
     while (entry || !pending.empty()) {

@@ -7,8 +7,12 @@
 
 namespace quorvel::tools {
 
-inline const char* inputName(int32_t k) { return module::kPins[module::pinIndex(module::PinRole::Input, k)].name; }
-inline const char* outputName(int32_t k) { return module::kPins[module::pinIndex(module::PinRole::Output, k)].name; }
+inline const char* inputName(int32_t k) {
+    return module::kPins[module::pinIndex(module::PinRole::Input, k)].name;
+}
+inline const char* outputName(int32_t k) {
+    return module::kPins[module::pinIndex(module::PinRole::Output, k)].name;
+}
 
 // "u v w x y z" for the inputs with separator " ".
 inline std::string pinNames(module::PinRole role, const std::string& separator) {

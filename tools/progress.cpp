@@ -5,11 +5,11 @@
 #if defined(_WIN32)
 #include <io.h>
 #define QUORVEL_ISATTY(fd) _isatty(fd)
-#define QUORVEL_FILENO(f) _fileno(f)
+#define QUORVEL_FILENO(f)  _fileno(f)
 #else
 #include <unistd.h>
 #define QUORVEL_ISATTY(fd) isatty(fd)
-#define QUORVEL_FILENO(f) fileno(f)
+#define QUORVEL_FILENO(f)  fileno(f)
 #endif
 
 namespace quorvel::tools {

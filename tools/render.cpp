@@ -21,7 +21,6 @@ namespace quorvel::tools {
 
 namespace {
 
-
 // Ends the render with a message and an exit status.
 struct Failure {
     std::string message;
@@ -158,7 +157,9 @@ PlugIn loadPlugIn(const RenderOptions& options, const Texts& texts) {
     return plugIn;
 }
 
-bool sameSample(float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+bool sameSample(float a, float b) {
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
 
 // ---- CSV ------------------------------------------------------------------------------
 
@@ -280,7 +281,8 @@ private:
     const InputSources& sources_;
     Sinks& sinks_;
     RenderSummary summary_;
-    std::vector<float> inputs_[module::kInputCount], outputs_[module::kOutputCount], expected_[module::kOutputCount], interleaved_;
+    std::vector<float> inputs_[module::kInputCount], outputs_[module::kOutputCount], expected_[module::kOutputCount],
+        interleaved_;
     const float* in_[module::kInputCount];
     float* out_[module::kOutputCount];
     float* shadowOut_[module::kOutputCount];
@@ -351,7 +353,9 @@ void OutputFigures::add(float sample) {
     if (value > 1.0) ++overFullScale;
 }
 
-double OutputFigures::rms() const { return finite > 0 ? std::sqrt(sumOfSquares / static_cast<double>(finite)) : 0.0; }
+double OutputFigures::rms() const {
+    return finite > 0 ? std::sqrt(sumOfSquares / static_cast<double>(finite)) : 0.0;
+}
 
 std::string levelText(double level) {
     char text[64];

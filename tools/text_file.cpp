@@ -43,8 +43,8 @@ std::string zeroByteNote(const std::string& source, const std::string& text, std
     const LineColumn at = lineColumnOf(text, static_cast<int32_t>(zero));
     const std::size_t after = text.size() - zero - 1;
     return "note: " + source + ": a zero byte at line " + std::to_string(at.line) + ", column " +
-           std::to_string(at.column) + " ends the text for the module, which never sees the " +
-           std::to_string(after) + (after == 1 ? " byte" : " bytes") + " after it";
+           std::to_string(at.column) + " ends the text for the module, which never sees the " + std::to_string(after) +
+           (after == 1 ? " byte" : " bytes") + " after it";
 }
 
 }  // namespace

@@ -80,7 +80,9 @@ bool readWavChannel(const std::string& path, int32_t channel, WavChannel& out, s
     return true;
 }
 
-WavWriter::~WavWriter() { discard(); }
+WavWriter::~WavWriter() {
+    discard();
+}
 
 void WavWriter::discard() {
     if (file_) sf_close(file_);

@@ -14,7 +14,7 @@ namespace quorvel::tools {
 struct WavChannel {
     std::vector<float> samples;  // as libsndfile reads them: integer formats scaled to [-1, 1)
     int32_t rate = 0;
-    int32_t channels = 0;        // of the whole file
+    int32_t channels = 0;  // of the whole file
 };
 
 // Reads channel `channel` (1-based) of a WAV file. False with *error set,

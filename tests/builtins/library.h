@@ -41,7 +41,9 @@ public:
     int32_t parseCode(const std::string& text) { return parse(text); }
 };
 
-inline uint64_t bitsOf(double value) { return std::bit_cast<uint64_t>(value); }
+inline uint64_t bitsOf(double value) {
+    return std::bit_cast<uint64_t>(value);
+}
 
 // Equal to the last bit, the sign of zero included; any NaN matches any NaN.
 inline ::testing::AssertionResult sameValue(double actual, double expected) {
@@ -61,6 +63,8 @@ inline ::testing::AssertionResult withinOneUlp(double actual, double expected) {
     return ::testing::AssertionFailure() << text;
 }
 
-inline double fromBits(uint64_t bits) { return std::bit_cast<double>(bits); }
+inline double fromBits(uint64_t bits) {
+    return std::bit_cast<double>(bits);
+}
 
 }  // namespace quorvel_test

@@ -44,12 +44,21 @@ TEST(Random, SeedsAreReadAsIntegers) {
         double next;
     };
     const Case cases[] = {
-        {"2.9", 45, 2959037},        {"2", 45, 2959037},           {"-2.9", 32, 2102985},
-        {"-2", 32, 2102985},         {"4294967303", 61, 4029102},  {"7", 61, 4029102},
+        {"2.9", 45, 2959037},
+        {"2", 45, 2959037},
+        {"-2.9", 32, 2102985},
+        {"-2", 32, 2102985},
+        {"4294967303", 61, 4029102},
+        {"7", 61, 4029102},
         {"pow10(18)", 6650, -1711628605},
-        {"sqrt(-1)", 38, 2531011},   {"exp(1000)", 38, 2531011},   {"-exp(1000)", 38, 2531011},
-        {"pow10(19)", 38, 2531011},  {"-pow10(19)", 38, 2531011},  {"pow10(300)", 38, 2531011},
-        {"-0", 38, 2531011},         {"0.999", 38, 2531011},
+        {"sqrt(-1)", 38, 2531011},
+        {"exp(1000)", 38, 2531011},
+        {"-exp(1000)", 38, 2531011},
+        {"pow10(19)", 38, 2531011},
+        {"-pow10(19)", 38, 2531011},
+        {"pow10(300)", 38, 2531011},
+        {"-0", 38, 2531011},
+        {"0.999", 38, 2531011},
     };
     for (const Case& c : cases) {
         Library library;
@@ -58,7 +67,8 @@ TEST(Random, SeedsAreReadAsIntegers) {
         EXPECT_TRUE(sameValue(outcome.value, c.draw / 32768.0)) << c.seed;
         EXPECT_TRUE(sameValue(library.variable("s"), c.next)) << c.seed;
     }
-    double extremes[] = {std::numeric_limits<double>::quiet_NaN(), -0x1p63, 0x1p63, -std::numeric_limits<double>::max()};
+    double extremes[] = {std::numeric_limits<double>::quiet_NaN(), -0x1p63, 0x1p63,
+                         -std::numeric_limits<double>::max()};
     for (double seed : extremes) {
         const int32_t draw = nextRandom(&seed);
         EXPECT_GE(draw, 0);

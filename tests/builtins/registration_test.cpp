@@ -22,30 +22,54 @@ struct Row {
 // that a row with the wrong callback or bounds shows.
 const std::vector<Row>& expectedRows() {
     static const std::vector<Row> rows = {
-        {"abs", builtinAbs, 1, 1, 0, 0},           {"mod", builtinMod, 2, 2, 0, 0},
-        {"ipart", builtinIpart, 1, 1, 0, 0},       {"fpart", builtinFpart, 1, 1, 0, 0},
-        {"min", builtinMin, 1, -1, 0, 0},          {"max", builtinMax, 1, -1, 0, 0},
-        {"pow", builtinPow, 2, 2, 0, 0},           {"sqrt", builtinSqrt, 1, 1, 0, 0},
-        {"sin", builtinSin, 1, 1, 0, 0},           {"sinh", builtinSinh, 1, 1, 0, 0},
-        {"asin", builtinAsin, 1, 1, 0, 0},         {"cos", builtinCos, 1, 1, 0, 0},
-        {"cosh", builtinCosh, 1, 1, 0, 0},         {"acos", builtinAcos, 1, 1, 0, 0},
-        {"tan", builtinTan, 1, 1, 0, 0},           {"tanh", builtinTanh, 1, 1, 0, 0},
-        {"atan", builtinAtan, 1, 1, 0, 0},         {"atan2", builtinAtan2, 2, 2, 0, 0},
-        {"log", builtinLog, 1, 1, 0, 0},           {"pow10", builtinPow10, 1, 1, 0, 0},
-        {"ln", builtinLn, 1, 1, 0, 0},             {"exp", builtinExp, 1, 1, 0, 0},
-        {"logn", builtinLogn, 2, 2, 0, 0},         {"ceil", builtinCeil, 1, 1, 0, 0},
-        {"floor", builtinFloor, 1, 1, 0, 0},       {"rand", builtinRand, 0, 0, 1, 1},
-        {"random", builtinRandom, 2, 2, 1, 1},     {"randomize", builtinRandomize, 0, 0, 1, 1},
-        {"deg", builtinDeg, 1, 1, 0, 0},           {"rad", builtinRad, 1, 1, 0, 0},
-        {"recttopolr", builtinRecttopolr, 2, 2, 0, 0}, {"recttopola", builtinRecttopola, 2, 2, 0, 0},
-        {"poltorectx", builtinPoltorectx, 2, 2, 0, 0}, {"poltorecty", builtinPoltorecty, 2, 2, 0, 0},
-        {"if", builtinIf, 3, 3, 0, 0},             {"select", builtinSelect, 3, 4, 0, 0},
-        {"equal", builtinEqual, 2, 2, 0, 0},       {"above", builtinAbove, 2, 2, 0, 0},
-        {"below", builtinBelow, 2, 2, 0, 0},       {"avg", builtinAvg, 1, -1, 0, 0},
-        {"clip", builtinClip, 3, 3, 0, 0},         {"clamp", builtinClamp, 3, 3, 0, 0},
-        {"pntchange", builtinPntchange, 5, 5, 0, 0}, {"poly", builtinPoly, 2, -1, 0, 0},
-        {"and", builtinAnd, 2, 2, 0, 0},           {"or", builtinOr, 2, 2, 0, 0},
-        {"not", builtinNot, 1, 1, 0, 0},           {"for", builtinFor, 4, -1, 0, 0},
+        {"abs", builtinAbs, 1, 1, 0, 0},
+        {"mod", builtinMod, 2, 2, 0, 0},
+        {"ipart", builtinIpart, 1, 1, 0, 0},
+        {"fpart", builtinFpart, 1, 1, 0, 0},
+        {"min", builtinMin, 1, -1, 0, 0},
+        {"max", builtinMax, 1, -1, 0, 0},
+        {"pow", builtinPow, 2, 2, 0, 0},
+        {"sqrt", builtinSqrt, 1, 1, 0, 0},
+        {"sin", builtinSin, 1, 1, 0, 0},
+        {"sinh", builtinSinh, 1, 1, 0, 0},
+        {"asin", builtinAsin, 1, 1, 0, 0},
+        {"cos", builtinCos, 1, 1, 0, 0},
+        {"cosh", builtinCosh, 1, 1, 0, 0},
+        {"acos", builtinAcos, 1, 1, 0, 0},
+        {"tan", builtinTan, 1, 1, 0, 0},
+        {"tanh", builtinTanh, 1, 1, 0, 0},
+        {"atan", builtinAtan, 1, 1, 0, 0},
+        {"atan2", builtinAtan2, 2, 2, 0, 0},
+        {"log", builtinLog, 1, 1, 0, 0},
+        {"pow10", builtinPow10, 1, 1, 0, 0},
+        {"ln", builtinLn, 1, 1, 0, 0},
+        {"exp", builtinExp, 1, 1, 0, 0},
+        {"logn", builtinLogn, 2, 2, 0, 0},
+        {"ceil", builtinCeil, 1, 1, 0, 0},
+        {"floor", builtinFloor, 1, 1, 0, 0},
+        {"rand", builtinRand, 0, 0, 1, 1},
+        {"random", builtinRandom, 2, 2, 1, 1},
+        {"randomize", builtinRandomize, 0, 0, 1, 1},
+        {"deg", builtinDeg, 1, 1, 0, 0},
+        {"rad", builtinRad, 1, 1, 0, 0},
+        {"recttopolr", builtinRecttopolr, 2, 2, 0, 0},
+        {"recttopola", builtinRecttopola, 2, 2, 0, 0},
+        {"poltorectx", builtinPoltorectx, 2, 2, 0, 0},
+        {"poltorecty", builtinPoltorecty, 2, 2, 0, 0},
+        {"if", builtinIf, 3, 3, 0, 0},
+        {"select", builtinSelect, 3, 4, 0, 0},
+        {"equal", builtinEqual, 2, 2, 0, 0},
+        {"above", builtinAbove, 2, 2, 0, 0},
+        {"below", builtinBelow, 2, 2, 0, 0},
+        {"avg", builtinAvg, 1, -1, 0, 0},
+        {"clip", builtinClip, 3, 3, 0, 0},
+        {"clamp", builtinClamp, 3, 3, 0, 0},
+        {"pntchange", builtinPntchange, 5, 5, 0, 0},
+        {"poly", builtinPoly, 2, -1, 0, 0},
+        {"and", builtinAnd, 2, 2, 0, 0},
+        {"or", builtinOr, 2, 2, 0, 0},
+        {"not", builtinNot, 1, 1, 0, 0},
+        {"for", builtinFor, 4, -1, 0, 0},
         {"many", builtinMany, 1, -1, 0, 0},
     };
     return rows;
@@ -54,8 +78,12 @@ const std::vector<Row>& expectedRows() {
 template <typename Entry> int countIn(const Entry* entry) {
     return entry == nullptr ? 0 : 1 + countIn(entry->left) + countIn(entry->right);
 }
-int countFunctions(NameTable* table) { return countIn(static_cast<const FuncEntry*>(table->root)); }
-int countVariables(NameTable* table) { return countIn(static_cast<const VarEntry*>(table->root)); }
+int countFunctions(NameTable* table) {
+    return countIn(static_cast<const FuncEntry*>(table->root));
+}
+int countVariables(NameTable* table) {
+    return countIn(static_cast<const VarEntry*>(table->root));
+}
 
 bool isRegistered(NameTable* table, const char* name) {
     ExprFunction function = nullptr;
@@ -83,7 +111,8 @@ TEST(Registration, EveryRowHasItsCallbackAndBounds) {
 
 TEST(Registration, NamesAreCaseSensitive) {
     Library library;
-    for (const char* name : {"ABS", "Abs", "IF", "Many", "M_PI"}) EXPECT_FALSE(isRegistered(library.functions, name)) << name;
+    for (const char* name : {"ABS", "Abs", "IF", "Many", "M_PI"})
+        EXPECT_FALSE(isRegistered(library.functions, name)) << name;
 }
 
 TEST(Registration, NullTablesAreRefused) {
@@ -178,10 +207,10 @@ TEST(Registration, ConstantAllocationFailureKeepsEarlierConstants) {
 // The parser checks calls against the registered bounds.
 TEST(Registration, BoundsReachTheParser) {
     Library library;
-    const char* refused[] = {"abs();",       "abs(1, 2);",          "select(1, 2);",    "select(1, 2, 3, 4, 5);",
-                             "rand();",      "rand(1);",            "rand(&a, &b);",    "random(1, &s);",
-                             "randomize(1);", "for(1, 2, 3);",      "poly(1);",         "pntchange(1, 2, 3, 4);",
-                             "many();",      "abs(&a);",            "min();"};
+    const char* refused[] = {"abs();",        "abs(1, 2);",    "select(1, 2);", "select(1, 2, 3, 4, 5);",
+                             "rand();",       "rand(1);",      "rand(&a, &b);", "random(1, &s);",
+                             "randomize(1);", "for(1, 2, 3);", "poly(1);",      "pntchange(1, 2, 3, 4);",
+                             "many();",       "abs(&a);",      "min();"};
     for (const char* text : refused) EXPECT_EQ(library.parseCode(text), EXPR_ERR_ARG_COUNT) << text;
     EXPECT_EQ(library.parseCode("rand(&M_PI);"), EXPR_ERR_CONST_REF);
     EXPECT_EQ(library.parseCode("ABS(1);"), EXPR_ERR_UNKNOWN_FUNCTION);
@@ -228,7 +257,8 @@ TEST(Registration, EveryFunctionPassesUpArgumentErrors) {
             text += ");";
             for (bool walked : {false, true}) {
                 Library library;
-                EXPECT_EQ(library.run(text, 0, nullptr, walked).code, EXPR_ERR_DIVIDE_BY_ZERO) << text << " walked " << walked;
+                EXPECT_EQ(library.run(text, 0, nullptr, walked).code, EXPR_ERR_DIVIDE_BY_ZERO)
+                    << text << " walked " << walked;
                 EXPECT_EQ(library.variable("hit"), 0.0) << text;
                 EXPECT_EQ(library.variable("s"), 0.0) << text;
             }

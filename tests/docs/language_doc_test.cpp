@@ -31,8 +31,8 @@ namespace {
 
 using quorvel::module::ModuleEngine;
 
-constexpr const char* kArrow = "\xE2\x86\x92";   // →
-constexpr const char* kAbout = "\xE2\x89\x88";   // ≈
+constexpr const char* kArrow = "\xE2\x86\x92";  // →
+constexpr const char* kAbout = "\xE2\x89\x88";  // ≈
 constexpr double kRate = 48000.0;
 
 // ---- The module's engine ------------------------------------------------------------
@@ -87,15 +87,15 @@ int32_t run(Instance& instance, const std::string& text, int times, std::vector<
 // ---- Reading the document -------------------------------------------------------
 
 struct Expected {
-    bool about = false;   // "≈": to the digits written
-    std::string text;     // as written
+    bool about = false;  // "≈": to the digits written
+    std::string text;    // as written
 };
 
 struct Example {
-    int line = 0;         // of the "→"
+    int line = 0;  // of the "→"
     int box = 0;
     std::string text;
-    std::string codeName;            // a result code, or empty
+    std::string codeName;  // a result code, or empty
     std::vector<Expected> values;
     std::vector<Feed> feeds;
 };
@@ -193,8 +193,10 @@ const Document& document() {
             if (arrow == std::string::npos) {
                 if (trim(line).empty() && !trim(pending).empty())
                     d.problems.push_back(lineNo + ": an example without \xE2\x86\x92");
-                if (trim(line).empty()) pending.clear();
-                else pending += line + "\n";
+                if (trim(line).empty())
+                    pending.clear();
+                else
+                    pending += line + "\n";
                 continue;
             }
             Example example;
@@ -264,6 +266,7 @@ double halfLastDigit(const std::string& text) {
 
 const char* codeName(int32_t code) {
     switch (code) {
+// clang-format off
 #define NAME(c) case c: return #c;
         NAME(EXPR_OK) NAME(EXPR_ERR_MEMORY) NAME(EXPR_ERR_ARGUMENT) NAME(EXPR_ERR_NOT_FOUND)
         NAME(EXPR_ERR_COMMENT) NAME(EXPR_ERR_CHARACTER) NAME(EXPR_ERR_FAILED) NAME(EXPR_ERR_BUSY)
@@ -273,19 +276,36 @@ const char* codeName(int32_t code) {
         NAME(EXPR_ERR_CONST_ASSIGN) NAME(EXPR_ERR_CONST_REF) NAME(EXPR_ERR_INTERNAL)
 #undef NAME
         default: return "an unknown code";
+        // clang-format on
     }
 }
 
-constexpr int32_t kAllCodes[] = {
-    EXPR_OK, EXPR_ERR_MEMORY, EXPR_ERR_ARGUMENT, EXPR_ERR_NOT_FOUND, EXPR_ERR_COMMENT, EXPR_ERR_CHARACTER,
-    EXPR_ERR_FAILED, EXPR_ERR_BUSY, EXPR_ERR_EMPTY, EXPR_ERR_PARENTHESES, EXPR_ERR_SYNTAX, EXPR_ERR_SEMICOLON,
-    EXPR_ERR_TOKEN, EXPR_ERR_UNKNOWN_FUNCTION, EXPR_ERR_ARG_COUNT, EXPR_ERR_NOT_READY, EXPR_ERR_MATH,
-    EXPR_ERR_DIVIDE_BY_ZERO, EXPR_ERR_NO_VARIABLES, EXPR_ERR_ABORTED, EXPR_ERR_CONST_ASSIGN, EXPR_ERR_CONST_REF,
-    EXPR_ERR_INTERNAL};
+constexpr int32_t kAllCodes[] = {EXPR_OK,
+                                 EXPR_ERR_MEMORY,
+                                 EXPR_ERR_ARGUMENT,
+                                 EXPR_ERR_NOT_FOUND,
+                                 EXPR_ERR_COMMENT,
+                                 EXPR_ERR_CHARACTER,
+                                 EXPR_ERR_FAILED,
+                                 EXPR_ERR_BUSY,
+                                 EXPR_ERR_EMPTY,
+                                 EXPR_ERR_PARENTHESES,
+                                 EXPR_ERR_SYNTAX,
+                                 EXPR_ERR_SEMICOLON,
+                                 EXPR_ERR_TOKEN,
+                                 EXPR_ERR_UNKNOWN_FUNCTION,
+                                 EXPR_ERR_ARG_COUNT,
+                                 EXPR_ERR_NOT_READY,
+                                 EXPR_ERR_MATH,
+                                 EXPR_ERR_DIVIDE_BY_ZERO,
+                                 EXPR_ERR_NO_VARIABLES,
+                                 EXPR_ERR_ABORTED,
+                                 EXPR_ERR_CONST_ASSIGN,
+                                 EXPR_ERR_CONST_REF,
+                                 EXPR_ERR_INTERNAL};
 
 // The names of a table's entries; Entry says which kind the table holds.
-template <typename Entry>
-std::vector<std::string> namesIn(NameTable* table) {
+template <typename Entry> std::vector<std::string> namesIn(NameTable* table) {
     std::vector<std::string> names;
     std::vector<const Entry*> pending;
     if (table->root) pending.push_back(static_cast<const Entry*>(table->root));
@@ -326,7 +346,8 @@ TEST(LanguageDoc, EveryExampleGivesTheStatedValue) {
         }
         ASSERT_EQ(code, EXPR_OK) << codeName(code);
         for (std::size_t n = 0; n < example.values.size(); ++n)
-            EXPECT_TRUE(matches(example.values[n], values[n])) << "value " << n + 1 << ", stated " << example.values[n].text;
+            EXPECT_TRUE(matches(example.values[n], values[n]))
+                << "value " << n + 1 << ", stated " << example.values[n].text;
     }
 }
 

@@ -35,8 +35,7 @@ struct Fixture {
     AbortProbe probe;
     explicit Fixture(bool withAbort = false) {
         EXPECT_EQ(exprNewTable(&variables), EXPR_OK);
-        EXPECT_EQ(exprNewContext(&context, nullptr, variables, nullptr, 0, withAbort ? countingAbort : nullptr,
-                                 &probe),
+        EXPECT_EQ(exprNewContext(&context, nullptr, variables, nullptr, 0, withAbort ? countingAbort : nullptr, &probe),
                   EXPR_OK);
     }
     ~Fixture() {
@@ -131,8 +130,12 @@ TEST(Operators, ArithmeticOverConstants) {
         double expected;
     };
     const Case cases[] = {
-        {opAdd, {2.0, 3.0}, 5.0},  {opSub, {2.0, 3.0}, -1.0}, {opMul, {2.5, -4.0}, -10.0},
-        {opDiv, {1.0, 4.0}, 0.25}, {opNeg, {3.0}, -3.0},      {builtinMany, {1.0, 2.0, 3.0}, 3.0},
+        {opAdd, {2.0, 3.0}, 5.0},
+        {opSub, {2.0, 3.0}, -1.0},
+        {opMul, {2.5, -4.0}, -10.0},
+        {opDiv, {1.0, 4.0}, 0.25},
+        {opNeg, {3.0}, -3.0},
+        {builtinMany, {1.0, 2.0, 3.0}, 3.0},
         {opDiv, {1e308, 1e-308}, std::numeric_limits<double>::infinity()},
     };
     for (const Case& c : cases) {
@@ -254,8 +257,7 @@ TEST(Evaluate, MalformedTreesAreInternalErrors) {
 
 // A callback of the caller's own that hands its arguments straight to an
 // operator or the statement sequence.
-template <ExprFunction op>
-EXPR_DECLARE_FUNCTION(forwardTo) {
+template <ExprFunction op> EXPR_DECLARE_FUNCTION(forwardTo) {
     return op(context, args, argCount, refs, refCount, result);
 }
 
@@ -267,9 +269,12 @@ TEST(Operators, CalledDirectlyByAnotherCallback) {
         double expected;
     };
     const Case cases[] = {
-        {forwardTo<opAdd>, {2.0, 3.0}, EXPR_OK, 5.0},  {forwardTo<opSub>, {2.0, 3.0}, EXPR_OK, -1.0},
-        {forwardTo<opMul>, {2.5, -4.0}, EXPR_OK, -10.0}, {forwardTo<opDiv>, {1.0, 4.0}, EXPR_OK, 0.25},
-        {forwardTo<opNeg>, {3.0}, EXPR_OK, -3.0},       {forwardTo<builtinMany>, {1.0, 2.0, 3.0}, EXPR_OK, 3.0},
+        {forwardTo<opAdd>, {2.0, 3.0}, EXPR_OK, 5.0},
+        {forwardTo<opSub>, {2.0, 3.0}, EXPR_OK, -1.0},
+        {forwardTo<opMul>, {2.5, -4.0}, EXPR_OK, -10.0},
+        {forwardTo<opDiv>, {1.0, 4.0}, EXPR_OK, 0.25},
+        {forwardTo<opNeg>, {3.0}, EXPR_OK, -3.0},
+        {forwardTo<builtinMany>, {1.0, 2.0, 3.0}, EXPR_OK, 3.0},
         {forwardTo<opDiv>, {1.0, 0.0}, EXPR_ERR_DIVIDE_BY_ZERO, 0.0},
         {forwardTo<opAdd>, {1.0, 2.0, 3.0}, EXPR_ERR_ARG_COUNT, 0.0},
         {forwardTo<opNeg>, {1.0, 2.0}, EXPR_ERR_ARG_COUNT, 0.0},
@@ -386,9 +391,15 @@ TEST(MathRule, JudgesErrnoAndValue) {
         double result;
     };
     const Case cases[] = {
-        {0, inf, 0, EXPR_OK, inf},           {EDOM, 5.0, 0, EXPR_ERR_MATH, 5.0},    {EDOM, 5.0, 1, EXPR_OK, 0.0},
-        {ERANGE, inf, 0, EXPR_ERR_MATH, inf}, {ERANGE, -inf, 1, EXPR_OK, 0.0},       {ERANGE, DBL_MIN, 0, EXPR_ERR_MATH, DBL_MIN},
-        {ERANGE, subnormal, 0, EXPR_OK, subnormal}, {ERANGE, -0.0, 0, EXPR_OK, -0.0}, {EINVAL, 1.0, 0, EXPR_OK, 1.0},
+        {0, inf, 0, EXPR_OK, inf},
+        {EDOM, 5.0, 0, EXPR_ERR_MATH, 5.0},
+        {EDOM, 5.0, 1, EXPR_OK, 0.0},
+        {ERANGE, inf, 0, EXPR_ERR_MATH, inf},
+        {ERANGE, -inf, 1, EXPR_OK, 0.0},
+        {ERANGE, DBL_MIN, 0, EXPR_ERR_MATH, DBL_MIN},
+        {ERANGE, subnormal, 0, EXPR_OK, subnormal},
+        {ERANGE, -0.0, 0, EXPR_OK, -0.0},
+        {EINVAL, 1.0, 0, EXPR_OK, 1.0},
     };
     for (const Case& c : cases) {
         Fixture f;

@@ -19,7 +19,7 @@ namespace {
 using quorvel_test::EngineRig;
 
 struct PollLog {
-    int32_t stopAt = 0;  // from this poll on, stop; 0: never
+    int32_t stopAt = 0;        // from this poll on, stop; 0: never
     std::vector<double> seen;  // variable x at every poll
     double* x = nullptr;
 };
@@ -50,7 +50,9 @@ struct Engine : EngineRig {
     }
 };
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 bool sameSeen(const std::vector<double>& a, const std::vector<double>& b) {
     if (a.size() != b.size()) return false;
@@ -197,7 +199,8 @@ TEST(Program, CompilesEachFormAsDesigned) {
         {"x=u/v;", "Tick Load DivVariable Store End"},
         // A statement's store drops its value; a Horner step fuses.
         {"y=y+0.1*(u-y);out1=y;", "Tick Load Constant Load SubVariable Mul Add StorePop Tick Load Store End"},
-        {"x=(0.9*u+0.8)*u+0.7;", "Tick Constant MulVariableAddConstant AddConstant MulVariableAddConstant AddConstant Store End"},
+        {"x=(0.9*u+0.8)*u+0.7;",
+         "Tick Constant MulVariableAddConstant AddConstant MulVariableAddConstant AddConstant Store End"},
         // Comparisons fuse into the branch that tests them.
         {"x=if(above(u,0),u,-u);", "Tick Load JumpUnlessAboveConstant Tick Load Jump Tick Load Neg Store End"},
         {"x=if(equal(u,v),1,2)+if(u,1,2);",
@@ -205,13 +208,17 @@ TEST(Program, CompilesEachFormAsDesigned) {
          "Tick Constant Add Store End"},
         // Loops test at the bottom.
         {"x=for(i=0,below(i,9),i=i+1,1);",
-         "Tick Constant StorePop Constant Jump Tick Pop Constant Load AddConstant StorePop Tick Load JumpIfBelowConstant "
+         "Tick Constant StorePop Constant Jump Tick Pop Constant Load AddConstant StorePop Tick Load "
+         "JumpIfBelowConstant "
          "Store End"},
-        {"x=for(i=0,above(i,u),0,1);", "Tick Constant StorePop Constant Jump Tick Pop Constant Constant Pop Tick Load Load JumpIfAbove Store End"},
-        {"x=for(i=0,i,0,1);", "Tick Constant StorePop Constant Jump Tick Pop Constant Constant Pop Tick Load JumpIfNonZero Store End"},
+        {"x=for(i=0,above(i,u),0,1);",
+         "Tick Constant StorePop Constant Jump Tick Pop Constant Constant Pop Tick Load Load JumpIfAbove Store End"},
+        {"x=for(i=0,i,0,1);",
+         "Tick Constant StorePop Constant Jump Tick Pop Constant Constant Pop Tick Load JumpIfNonZero Store End"},
         // Built-ins in place; the others through their callbacks.
         {"x=sin(u)+tanh(u)+atan2(u,1)+mod(u,2)+abs(u)+poly(u,1,2);",
-         "Tick Load Direct Load Rule Tick Add Load Constant Direct2 Add Load Constant Rule2 Tick Add Load Abs Add Call Add "
+         "Tick Load Direct Load Rule Tick Add Load Constant Direct2 Add Load Constant Rule2 Tick Add Load Abs Add Call "
+         "Add "
          "Store End"},
         {"x=many(1,u);", "Tick Constant Pop Load Store End"},
     };
@@ -293,10 +300,24 @@ TEST(Program, ATooDeepPartAnywhereLeavesTheTextWalked) {
     for (int i = 0; i < 70; ++i) deep += "(1+";
     deep += "u" + std::string(70, ')');  // 70.75
     const char* const shapes[] = {
-        "x=D;", "x=D/u;", "x=2-D;", "x=-D;", "x=sin(D);", "x=tanh(D-70);", "x=atan2(D,1);", "x=atan2(1,D);",
-        "x=equal(D,1);", "x=if(D,1,2);", "x=if(1,D,2);", "x=if(0,2,D);", "x=1;y=D;",
-        "x=for(i=D,0,0,0);", "x=for(i=0,below(i,D-70),i=i+1,0);", "x=for(i=0,below(i,1),i=D,0);",
-        "x=for(i=0,below(i,1),i=i+1,D);", "x=for(i=0,below(i,1),i=i+1,1,D);",
+        "x=D;",
+        "x=D/u;",
+        "x=2-D;",
+        "x=-D;",
+        "x=sin(D);",
+        "x=tanh(D-70);",
+        "x=atan2(D,1);",
+        "x=atan2(1,D);",
+        "x=equal(D,1);",
+        "x=if(D,1,2);",
+        "x=if(1,D,2);",
+        "x=if(0,2,D);",
+        "x=1;y=D;",
+        "x=for(i=D,0,0,0);",
+        "x=for(i=0,below(i,D-70),i=i+1,0);",
+        "x=for(i=0,below(i,1),i=D,0);",
+        "x=for(i=0,below(i,1),i=i+1,D);",
+        "x=for(i=0,below(i,1),i=i+1,1,D);",
     };
     for (const char* shape : shapes) {
         std::string text = shape;

@@ -38,7 +38,9 @@ struct FunctionTable {
     ~FunctionTable() { exprFreeFunctionTable(table); }
 };
 
-TEST(Header, CompilesAsC) { EXPECT_EQ(quorvelHeaderIsC11(), 1); }
+TEST(Header, CompilesAsC) {
+    EXPECT_EQ(quorvelHeaderIsC11(), 1);
+}
 
 TEST(Identifier, Rule) {
     struct Case {
@@ -46,9 +48,9 @@ TEST(Identifier, Rule) {
         int32_t expected;
     };
     const Case cases[] = {
-        {"_", 1},     {"a", 1},     {"Z9_x", 1},  {"_1", 1},     {"out1", 1}, {"1a", 0},
-        {"", 0},      {"a b", 0},   {"a.b", 0},   {"a-b", 0},    {"a&", 0},   {"\xC3\xA9t\xC3\xA9", 0},
-        {"a\x80", 0}, {"\xFF", 0},  {"9", 0},     {"a\tb", 0},
+        {"_", 1},     {"a", 1},    {"Z9_x", 1}, {"_1", 1},   {"out1", 1}, {"1a", 0},
+        {"", 0},      {"a b", 0},  {"a.b", 0},  {"a-b", 0},  {"a&", 0},   {"\xC3\xA9t\xC3\xA9", 0},
+        {"a\x80", 0}, {"\xFF", 0}, {"9", 0},    {"a\tb", 0},
     };
     for (const Case& c : cases) EXPECT_EQ(exprIsIdentifier(c.text), c.expected) << c.text;
     EXPECT_EQ(exprIsIdentifier(nullptr), 0);
@@ -122,8 +124,8 @@ TEST(FunctionTable, BoundsAreNormalisedPairwise) {
         int32_t storedMinArgs, storedMaxArgs, storedMinRefs, storedMaxRefs;
     };
     const Case cases[] = {
-        {3, 1, 0, 0, 1, 3, 0, 0},     {-1, 2, 0, 0, -1, 2, 0, 0},  {2, -1, 0, 0, 2, -1, 0, 0},
-        {1, 1, 2, 0, 1, 1, 0, 2},     {5, 4, 3, 2, 4, 5, 2, 3},    {-3, -7, -1, -2, -3, -7, -1, -2},
+        {3, 1, 0, 0, 1, 3, 0, 0},   {-1, 2, 0, 0, -1, 2, 0, 0}, {2, -1, 0, 0, 2, -1, 0, 0},
+        {1, 1, 2, 0, 1, 1, 0, 2},   {5, 4, 3, 2, 4, 5, 2, 3},   {-3, -7, -1, -2, -3, -7, -1, -2},
         {0, 0, 1, -1, 0, 0, 1, -1},
     };
     for (const Case& c : cases) {

@@ -23,7 +23,9 @@ using quorvel::host::Library;
 
 constexpr double kPi = 3.14159265358979323846;
 
-const Library& plugIn() { return quorvel::host::Library::nextToExecutable(); }
+const Library& plugIn() {
+    return quorvel::host::Library::nextToExecutable();
+}
 
 std::string example(const std::string& name) {
     std::string text;
@@ -60,7 +62,7 @@ Sound render(const std::string& expr, const std::string* init, int64_t samples, 
     for (int64_t done = 0; done < samples; done += 256) {
         const int32_t count = static_cast<int32_t>(std::min<int64_t>(256, samples - done));
         for (int32_t i = 0; i < count; ++i) inputU[i] = u ? u(done + i) : 0.0f;
-        const float* in[6] = {inputU.data(), silence.data(), silence.data(),
+        const float* in[6] = {inputU.data(),  silence.data(), silence.data(),
                               silence.data(), silence.data(), silence.data()};
         float* out[3];
         for (int k = 0; k < 3; ++k) out[k] = sound.out[k].data() + done;
@@ -188,7 +190,8 @@ TEST(Examples, SampleAndHoldRepeatsItsSeededPattern) {
     const auto& level = sound.out[0];
     std::set<float> levels;
     for (int64_t s = 0; s < 2 * pattern + step; s += step) {
-        for (int64_t i = s; i < s + step; ++i) ASSERT_EQ(level[i], level[s]) << "the level changed inside a step at " << i;
+        for (int64_t i = s; i < s + step; ++i)
+            ASSERT_EQ(level[i], level[s]) << "the level changed inside a step at " << i;
         EXPECT_LE(std::fabs(level[s]), 0.5f);
         if (s < pattern) levels.insert(level[s]);
     }

@@ -7,7 +7,9 @@
 
 namespace quorvel_matrix {
 
-const Library& plugIn() { return quorvel::host::Library::nextToExecutable(); }
+const Library& plugIn() {
+    return quorvel::host::Library::nextToExecutable();
+}
 
 std::vector<Patch> examplePatches() {
     std::vector<Patch> patches;
@@ -41,23 +43,35 @@ std::vector<Patch> corpusPatches() {
         {"arithmetic", "out1 = (u + v) * 0.5 - w / 3; out2 = -out1 * x; out3 = y * -z + 1.25;", ""},
         {"counter", "n = n + 1; out1 = mod(n, 7); out2 = sample / 1000; out3 = time * 100;", ""},
         {"state", "acc = acc * 0.999 + u; out1 = acc; out2 = fpart(acc); out3 = ipart(acc);", "acc = 3;"},
-        {"math", "out1 = sin(u) + cos(v) + tan(w / 20); out2 = sqrt(abs(x)) + exp(y / 10) + ln(abs(z) + 1);"
-                 "out3 = pow(abs(u), 1.5) + atan2(v, w) + log(abs(x) + 2) + pow10(y / 10) + logn(3, abs(z) + 2);", ""},
-        {"hyperbolic", "out1 = sinh(u / 5) + cosh(v / 5) + tanh(w); out2 = asin(x / 10) + acos(y / 10) + atan(z);"
-                       "out3 = ceil(u) + floor(v) + deg(w) + rad(x);", ""},
+        {"math",
+         "out1 = sin(u) + cos(v) + tan(w / 20); out2 = sqrt(abs(x)) + exp(y / 10) + ln(abs(z) + 1);"
+         "out3 = pow(abs(u), 1.5) + atan2(v, w) + log(abs(x) + 2) + pow10(y / 10) + logn(3, abs(z) + 2);",
+         ""},
+        {"hyperbolic",
+         "out1 = sinh(u / 5) + cosh(v / 5) + tanh(w); out2 = asin(x / 10) + acos(y / 10) + atan(z);"
+         "out3 = ceil(u) + floor(v) + deg(w) + rad(x);",
+         ""},
         {"polar", "out1 = recttopolr(u, v); out2 = recttopola(u, v); out3 = poltorectx(w, x) + poltorecty(w, x);", ""},
-        {"logic", "out1 = if(above(u, v), u, v) + select(w, 1, 2, 3); out2 = and(x, y) + or(y, z) + not(z);"
-                  "out3 = equal(u, u) + below(u, v) + min(u, v, w) + max(x, y, z) + avg(u, v, w, x);", ""},
-        {"shaping", "out1 = clip(u, -3, 3); out2 = clamp(v, -2, 2); out3 = poly(w / 10, 1, 2, 3, 4) + pntchange(0, 1, 2, 3, fpart(x));", ""},
+        {"logic",
+         "out1 = if(above(u, v), u, v) + select(w, 1, 2, 3); out2 = and(x, y) + or(y, z) + not(z);"
+         "out3 = equal(u, u) + below(u, v) + min(u, v, w) + max(x, y, z) + avg(u, v, w, x);",
+         ""},
+        {"shaping",
+         "out1 = clip(u, -3, 3); out2 = clamp(v, -2, 2); out3 = poly(w / 10, 1, 2, 3, 4) + pntchange(0, 1, 2, 3, "
+         "fpart(x));",
+         ""},
         {"random", "out1 = rand(&s) / 32768; out2 = random(-5, 5, &r); out3 = s / 1000000;", "s = 7; r = 11;"},
         {"loop", "t = 0; for(k = 0, below(k, 8), k = k + 1, t = t + sin(k * u)); out1 = t;", ""},
-        {"choices in calls", "out1 = max(if(u, v, w), for(k = 0, below(k, 3), k = k + 1, k * x), atan2(x, y));"
-                             "out2 = logn(abs(y) + 2, 1) + poly(pow10(200) * z, 1, 0, 0) + 1;"
-                             "out3 = min(if(above(u, 0), 1, pntchange(1, 1, 2, 3, u)), 2);", ""},
+        {"choices in calls",
+         "out1 = max(if(u, v, w), for(k = 0, below(k, 3), k = k + 1, k * x), atan2(x, y));"
+         "out2 = logn(abs(y) + 2, 1) + poly(pow10(200) * z, 1, 0, 0) + 1;"
+         "out3 = min(if(above(u, 0), 1, pntchange(1, 1, 2, 3, u)), 2);",
+         ""},
         {"many", "out1 = many(a = u, b = v, a * b); out2 = many(c = out1 + 1); out3 = c;", ""},
         {"constants", "out1 = M_PI * u; out2 = M_E + rate / 100000; out3 = M_SQRT2 * w;", ""},
         {"math errors", "out1 = u / 0; out2 = sqrt(-1 - abs(v)); out3 = ln(0) + 1 / (w - w) + asin(5);", ""},
-        {"overflow", "out1 = exp(800) * u; out2 = pow(10, 400) - pow(10, 400); out3 = -pow(10, 300) * pow(10, 300);", ""},
+        {"overflow", "out1 = exp(800) * u; out2 = pow(10, 400) - pow(10, 400); out3 = -pow(10, 300) * pow(10, 300);",
+         ""},
         {"pntchange failure", "out1 = pntchange(1, 1, 2, 3, u); out2 = 1;", ""},
         {"comments", "< a comment < nested > > out1 = u; < another >\nout2 = v;\r\n\tout3 = w ;", ""},
         {"parse failure", "out1 = (u + ;", "bad = ;"},
@@ -69,7 +83,8 @@ std::vector<Patch> corpusPatches() {
         {"deep nesting", std::string(200, '(') + "u" + std::string(200, ')') + "; out1 = u;", ""},
         {"too deep", "out1 = " + std::string(400, '(') + "u" + std::string(400, ')') + ";", ""},
         {"init sets output", "out2 = out2 + 0.001;", "out1 = 3; out2 = -4; out3 = 2.5;"},
-        {"huge values", "out1 = 1000000000000000000000000000000000000000000000; out2 = -out1; out3 = 0.0000000000000000000001;", ""},
+        {"huge values",
+         "out1 = 1000000000000000000000000000000000000000000000; out2 = -out1; out3 = 0.0000000000000000000001;", ""},
     };
 }
 

@@ -25,7 +25,7 @@ using quorvel::host::Library;
 
 const Library& plugIn();
 
-inline constexpr int32_t kGuard = 64;              // floats on each side of every output block
+inline constexpr int32_t kGuard = 64;                // floats on each side of every output block
 inline constexpr uint32_t kGuardBits = 0x7FC0DEADu;  // a quiet NaN no narrowing produces
 
 // A small deterministic generator, the same on every build.

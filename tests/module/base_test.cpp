@@ -39,7 +39,7 @@ class ProbeModule : public ModuleBase {
 public:
     ProbeModule(bool repeatLast) noexcept : ModuleBase(&FakeHost::callback, nullptr), repeat(repeatLast) {}
     static constexpr int32_t kTypes[] = {DATATYPE_INT16, DATATYPE_INT8, DATATYPE_AUDIO, DATATYPE_INT32, 2,
-                                         DATATYPE_TEXT, DATATYPE_AUDIO};
+                                         DATATYPE_TEXT,  DATATYPE_AUDIO};
     static constexpr int32_t kDeclared = 7;
     bool getPinProperties(int32_t index, PinProperties* props) noexcept override {
         if (index < 0 || index >= kDeclared) return false;

@@ -183,8 +183,9 @@ TEST(Scaling, ValuesBeyondTheFloatRangeNarrowLikeIeee) {
     EXPECT_TRUE(std::isnan(rig.out(2, 0)));
     // Ten times FLT_MAX, scaled back, lands within half a unit of FLT_MAX;
     // so do values just above FLT_MAX itself, of either sign.
-    rig.expr("out1 = 3402823466385288598117041834845169254400; out2 = 3402823500000000000000000000000000000000;"
-             "out3 = -out2;");
+    rig.expr(
+        "out1 = 3402823466385288598117041834845169254400; out2 = 3402823500000000000000000000000000000000;"
+        "out3 = -out2;");
     rig.run(1);
     EXPECT_EQ(rig.out(0, 0), FLT_MAX);
     EXPECT_EQ(rig.out(1, 0), FLT_MAX);
@@ -315,8 +316,7 @@ TEST_P(FailedParse, SilentEverySample) {
 
 INSTANTIATE_TEST_SUITE_P(Texts, FailedParse,
                          testing::Values("out1 = 1", "", "   ", "<only a comment>", "out1 = (1;", "time = 1;",
-                                         "out1 = nosuch(1);", "out1 = 1 # 2;", "rand(&rate);",
-                                         "out1 = abs(1, 2);"));
+                                         "out1 = nosuch(1);", "out1 = 1 # 2;", "rand(&rate);", "out1 = abs(1, 2);"));
 
 TEST(Silence, DivisionByZeroAndMathErrorsGiveZeroNotSilence) {
     Rig rig;

@@ -12,15 +12,13 @@ namespace {
 
 constexpr unsigned char kFill = 0xA5;
 
-template <typename Record>
-Record filled() {
+template <typename Record> Record filled() {
     Record record;
     std::memset(&record, kFill, sizeof record);
     return record;
 }
 
-template <typename Record>
-bool sameBytes(const Record& a, const Record& b) {
+template <typename Record> bool sameBytes(const Record& a, const Record& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
@@ -49,7 +47,9 @@ TEST_P(PropertiesRefused, WritesOnlyTheInterfaceVersion) {
 
 INSTANTIATE_TEST_SUITE_P(OtherIndices, PropertiesRefused, testing::Values(1, 2, -1, INT32_MAX, INT32_MIN));
 
-TEST(ModuleProperties, NullRecordIsRefused) { EXPECT_EQ(moduleLibrary().getModuleProperties(0, nullptr), 0); }
+TEST(ModuleProperties, NullRecordIsRefused) {
+    EXPECT_EQ(moduleLibrary().getModuleProperties(0, nullptr), 0);
+}
 
 // ---- makeModule and the record ----------------------------------------------------
 
@@ -206,13 +206,13 @@ TEST_P(PinTable, ReportsTheRowAndLeavesTheRest) {
     EXPECT_EQ(props.reserved1, before.reserved1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ElevenPins, PinTable,
-    testing::Values(PinRow{0, "u", 0, 5, "0"}, PinRow{1, "v", 0, 5, "0"}, PinRow{2, "w", 0, 5, "0"},
-                    PinRow{3, "x", 0, 5, "0"}, PinRow{4, "y", 0, 5, "0"}, PinRow{5, "z", 0, 5, "0"},
-                    PinRow{6, "Init", 0, 1, nullptr}, PinRow{7, "Expr", 0, 1, nullptr},
-                    PinRow{8, "out1", 1, 5, nullptr}, PinRow{9, "out2", 1, 5, nullptr},
-                    PinRow{10, "out3", 1, 5, nullptr}));
+INSTANTIATE_TEST_SUITE_P(ElevenPins, PinTable,
+                         testing::Values(PinRow{0, "u", 0, 5, "0"}, PinRow{1, "v", 0, 5, "0"},
+                                         PinRow{2, "w", 0, 5, "0"}, PinRow{3, "x", 0, 5, "0"},
+                                         PinRow{4, "y", 0, 5, "0"}, PinRow{5, "z", 0, 5, "0"},
+                                         PinRow{6, "Init", 0, 1, nullptr}, PinRow{7, "Expr", 0, 1, nullptr},
+                                         PinRow{8, "out1", 1, 5, nullptr}, PinRow{9, "out2", 1, 5, nullptr},
+                                         PinRow{10, "out3", 1, 5, nullptr}));
 
 TEST(PinTable, VariablesAreDistinctAndStable) {
     auto instance = Instance::create(moduleLibrary());
@@ -298,8 +298,7 @@ TEST_P(ReportedPinCount, StatusesAndUpdatesStayInsideThePins) {
 INSTANTIATE_TEST_SUITE_P(Counts, ReportedPinCount,
                          testing::Values(CountCase{11, 3, true}, CountCase{20, 3, true}, CountCase{10, 2, true},
                                          CountCase{9, 1, true}, CountCase{8, 0, true}, CountCase{7, 0, false},
-                                         CountCase{3, 0, false}, CountCase{0, 0, false},
-                                         CountCase{-5, 0, false}));
+                                         CountCase{3, 0, false}, CountCase{0, 0, false}, CountCase{-5, 0, false}));
 
 TEST(HostCallback, UnallocatablePinBlockLeavesASilentSafeInstance) {
     InstanceOptions options;

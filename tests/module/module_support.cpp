@@ -10,7 +10,9 @@
 
 namespace quorvel_test {
 
-const Library& moduleLibrary() { return quorvel::host::Library::nextToExecutable(); }
+const Library& moduleLibrary() {
+    return quorvel::host::Library::nextToExecutable();
+}
 
 Rig::Rig(float rate, InstanceOptions options, int32_t capacity) {
     for (auto& buffer : inputs) buffer.assign(capacity, 0.0f);
@@ -21,7 +23,9 @@ Rig::Rig(float rate, InstanceOptions options, int32_t capacity) {
     instance->open();
 }
 
-void Rig::fillInput(int32_t k, float value) { std::fill(inputs[k].begin(), inputs[k].end(), value); }
+void Rig::fillInput(int32_t k, float value) {
+    std::fill(inputs[k].begin(), inputs[k].end(), value);
+}
 
 void Rig::resetOutputs() {
     for (auto& buffer : outputs) std::fill(buffer.begin(), buffer.end(), kUntouched);
@@ -94,9 +98,15 @@ CallocFn realCalloc;
 ReallocFn realRealloc;
 FreeFn realFree;
 
-void* __cdecl spyMalloc(size_t size) { return noteAllocation() ? nullptr : realMalloc(size); }
-void* __cdecl spyCalloc(size_t n, size_t size) { return noteAllocation() ? nullptr : realCalloc(n, size); }
-void* __cdecl spyRealloc(void* block, size_t size) { return noteAllocation() ? nullptr : realRealloc(block, size); }
+void* __cdecl spyMalloc(size_t size) {
+    return noteAllocation() ? nullptr : realMalloc(size);
+}
+void* __cdecl spyCalloc(size_t n, size_t size) {
+    return noteAllocation() ? nullptr : realCalloc(n, size);
+}
+void* __cdecl spyRealloc(void* block, size_t size) {
+    return noteAllocation() ? nullptr : realRealloc(block, size);
+}
 void __cdecl spyFree(void* block) {
     noteRelease(block);
     realFree(block);
@@ -160,11 +170,15 @@ bool installed() {
 }
 }  // namespace
 
-bool alloc_spy::available() { return installed(); }
+bool alloc_spy::available() {
+    return installed();
+}
 
 #elif defined(QUORVEL_SANITIZED)
 
-bool alloc_spy::available() { return false; }
+bool alloc_spy::available() {
+    return false;
+}
 
 #else
 
@@ -176,16 +190,24 @@ void* __libc_calloc(size_t n, size_t size);
 void* __libc_realloc(void* block, size_t size);
 void __libc_free(void* block);
 
-void* malloc(size_t size) { return noteAllocation() ? nullptr : __libc_malloc(size); }
-void* calloc(size_t n, size_t size) { return noteAllocation() ? nullptr : __libc_calloc(n, size); }
-void* realloc(void* block, size_t size) { return noteAllocation() ? nullptr : __libc_realloc(block, size); }
+void* malloc(size_t size) {
+    return noteAllocation() ? nullptr : __libc_malloc(size);
+}
+void* calloc(size_t n, size_t size) {
+    return noteAllocation() ? nullptr : __libc_calloc(n, size);
+}
+void* realloc(void* block, size_t size) {
+    return noteAllocation() ? nullptr : __libc_realloc(block, size);
+}
 void free(void* block) {
     noteRelease(block);
     __libc_free(block);
 }
 }
 
-bool alloc_spy::available() { return true; }
+bool alloc_spy::available() {
+    return true;
+}
 
 #endif
 
@@ -197,8 +219,14 @@ void alloc_spy::arm(int64_t failAt, bool fromThenOn) {
     armed.store(true);
 }
 
-void alloc_spy::disarm() { armed.store(false); }
-int64_t alloc_spy::allocations() { return allocationCount.load(); }
-int64_t alloc_spy::releases() { return releaseCount.load(); }
+void alloc_spy::disarm() {
+    armed.store(false);
+}
+int64_t alloc_spy::allocations() {
+    return allocationCount.load();
+}
+int64_t alloc_spy::releases() {
+    return releaseCount.load();
+}
 
 }  // namespace quorvel_test

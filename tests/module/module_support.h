@@ -29,7 +29,9 @@ inline constexpr int32_t kFirstOutputPin = pinIndex(PinRole::Output);
 inline constexpr float kUntouched = -12345.0f;  // written before a block, must survive where nothing is output
 
 // The output a module gives for an engine value: times the double nearest 0.1, narrowed.
-inline float scaled(double value) { return static_cast<float>(value * 0.1); }
+inline float scaled(double value) {
+    return static_cast<float>(value * 0.1);
+}
 
 // One open instance with six input and three output buffers.
 class Rig {

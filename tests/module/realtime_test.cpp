@@ -20,7 +20,7 @@ constexpr const char* kAllFunctions =
     " + asin(2) + 1 / 0 + pow(0, -1); e = ln(0) + exp(1000);"
     " out1 = a / 1000; out2 = time; out3 = sample;";
 
-#define REQUIRE_SPY()                                                                          \
+#define REQUIRE_SPY() \
     if (!alloc_spy::available()) GTEST_SKIP() << "heap calls cannot be intercepted in this build"
 
 TEST(AllocationSpy, SeesTheModulesAllocations) {

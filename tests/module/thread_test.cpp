@@ -140,7 +140,9 @@ std::vector<float> firstBlockOfAFreshInstance(float rate) {
     return block;
 }
 
-bool sameBits(const float* a, const float* b, int32_t count) { return std::memcmp(a, b, count * sizeof(float)) == 0; }
+bool sameBits(const float* a, const float* b, int32_t count) {
+    return std::memcmp(a, b, count * sizeof(float)) == 0;
+}
 
 // Follows the counter through the blocks: every sample either continues it,
 // is silent (the counter still advances), or, first in a block, restarts it
@@ -255,8 +257,8 @@ TEST(Threads, CloseAndDestroyWhileABlockIsInFlight) {
                 continue;
             }
             ++done;
-            const void* buffers[9] = {in.data(), in.data(), nullptr, nullptr, nullptr, nullptr,
-                                      out[0].data(), out[1].data(), out[2].data()};
+            const void* buffers[9] = {in.data(), in.data(),     nullptr,       nullptr,      nullptr,
+                                      nullptr,   out[0].data(), out[1].data(), out[2].data()};
             for (int k = 0; k < 9; ++k) std::memcpy(job.variables[k], &buffers[k], sizeof(void*));
             cpuAtBegin.store(threadCpuNanoseconds(own));
             begun.store(done);
@@ -276,8 +278,10 @@ TEST(Threads, CloseAndDestroyWhileABlockIsInFlight) {
         job.process = instance->record()->process;
         job.object = instance->record()->object;
         for (int k = 0; k < 9; ++k)
-            job.variables[k] = instance->pin(k < kInputCount ? pinIndex(PinRole::Input, k)
-                                                             : pinIndex(PinRole::Output, k - kInputCount))->variable;
+            job.variables[k] =
+                instance
+                    ->pin(k < kInputCount ? pinIndex(PinRole::Input, k) : pinIndex(PinRole::Output, k - kInputCount))
+                    ->variable;
         jobNumber.store(round);
         while (begun.load() < round) std::this_thread::yield();
         // 20 microseconds of the audio thread's own running past its start:
@@ -291,8 +295,10 @@ TEST(Threads, CloseAndDestroyWhileABlockIsInFlight) {
         bool silent = false;
         for (int32_t i = 0; i < kLong; ++i) {
             const float value = out[0][i];
-            if (value == 0.0f) silent = true;
-            else if (silent || value != 0.1f || out[2][i] != scaled(3.0)) ++faults;
+            if (value == 0.0f)
+                silent = true;
+            else if (silent || value != 0.1f || out[2][i] != scaled(3.0))
+                ++faults;
         }
         if (silent) ++silencedTails;
     }

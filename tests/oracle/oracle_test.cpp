@@ -73,8 +73,12 @@ double rulePow(double a, double b) {
 // min and max by our comparison rule: a NaN operand makes "less than" true
 // and "greater than" false, so a NaN replaces the minimum found so far but
 // never the maximum. muparser's own use the plain comparisons.
-bool lessByRule(double a, double b) { return std::isnan(a) || std::isnan(b) || a < b; }
-bool greaterByRule(double a, double b) { return !std::isnan(a) && !std::isnan(b) && a > b; }
+bool lessByRule(double a, double b) {
+    return std::isnan(a) || std::isnan(b) || a < b;
+}
+bool greaterByRule(double a, double b) {
+    return !std::isnan(a) && !std::isnan(b) && a > b;
+}
 
 double ruleMin(const double* values, int count) {
     double best = values[0];
@@ -90,9 +94,15 @@ double ruleMax(const double* values, int count) {
     return best;
 }
 
-double add(double a, double b) { return a + b; }
-double subtract(double a, double b) { return a - b; }
-double multiply(double a, double b) { return a * b; }
+double add(double a, double b) {
+    return a + b;
+}
+double subtract(double a, double b) {
+    return a - b;
+}
+double multiply(double a, double b) {
+    return a * b;
+}
 
 // ---- Random texts -------------------------------------------------------------------
 
@@ -249,7 +259,8 @@ std::vector<Statement> randomStatements(Random& random) {
 std::string ourText(const std::vector<Statement>& statements, Random& random) {
     std::string text;
     for (const Statement& statement : statements) {
-        for (int target : statement.targets) text += std::string(kVariables[target]) + (random.chance(20) ? " = " : "=");
+        for (int target : statement.targets)
+            text += std::string(kVariables[target]) + (random.chance(20) ? " = " : "=");
         text += statement.value + (random.chance(20) ? " ; " : ";");
     }
     return text;
@@ -329,7 +340,9 @@ private:
     mu::Parser parser_;
 };
 
-bool sameBits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+bool sameBits(double a, double b) {
+    return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
+}
 
 std::string show(double value) {
     char buffer[64];
@@ -435,10 +448,11 @@ TEST(Oracle, GeneratorReachesTheTrickyShapes) {
         Random random(seed);
         const std::vector<Statement> statements = randomStatements(random);
         const std::string text = ourText(statements, random);
-        signAfterOperator = signAfterOperator || text.find("*-") != std::string::npos ||
-                            text.find("/-") != std::string::npos;
+        signAfterOperator =
+            signAfterOperator || text.find("*-") != std::string::npos || text.find("/-") != std::string::npos;
         leftChain = leftChain || text.find_first_of("-/") != std::string::npos;
-        for (const Statement& statement : statements) chainedAssignment = chainedAssignment || statement.targets.size() >= 2;
+        for (const Statement& statement : statements)
+            chainedAssignment = chainedAssignment || statement.targets.size() >= 2;
         deep = deep || text.find("((") != std::string::npos;
     }
     EXPECT_TRUE(signAfterOperator);

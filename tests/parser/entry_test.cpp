@@ -86,7 +86,8 @@ TEST_F(EntryTest, AlphabetIsJudgedByUnsignedByte) {
     for (int byte = 1; byte < 256; ++byte) {
         const char text[2] = {static_cast<char>(byte), '\0'};
         const bool allowed = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                             (byte >= '0' && byte <= '9') || std::string("_.+-*/()&;,=").find(char(byte)) != std::string::npos;
+                             (byte >= '0' && byte <= '9') ||
+                             std::string("_.+-*/()&;,=").find(char(byte)) != std::string::npos;
         EXPECT_EQ(exprCheckCharacters(text), allowed ? EXPR_OK : EXPR_ERR_CHARACTER) << "byte " << byte;
     }
 }
@@ -132,8 +133,8 @@ TEST_F(EntryTest, StatesBusyFailedAndClear) {
 
 TEST_F(EntryTest, EarlyFailuresLeaveTheContextEmpty) {
     const TextCase early[] = {
-        {"", EXPR_ERR_EMPTY},          {"<x>", EXPR_ERR_EMPTY}, {"a;<", EXPR_ERR_COMMENT},
-        {"a;>", EXPR_ERR_COMMENT},      {"a=%;", EXPR_ERR_CHARACTER},
+        {"", EXPR_ERR_EMPTY},      {"<x>", EXPR_ERR_EMPTY},      {"a;<", EXPR_ERR_COMMENT},
+        {"a;>", EXPR_ERR_COMMENT}, {"a=%;", EXPR_ERR_CHARACTER},
     };
     for (const TextCase& c : early) {
         EXPECT_EQ(parse(c.text), c.code) << c.text;

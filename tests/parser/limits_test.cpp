@@ -18,24 +18,48 @@ constexpr int L = EXPR_MAX_DEPTH;
 
 // Statements whose deepest node stands at level `levels` (a statement's top
 // node is level 1).
-std::string sumChain(int levels) { return "1" + repeat("+1", levels - 1); }          // levels terms
-std::string productChain(int levels) { return "2" + repeat("/1", levels - 1); }
-std::string differenceChain(int levels) { return "1" + repeat("-1", levels - 1); }
-std::string minusChain(int levels) { return repeat("-", levels - 1) + "x"; }
-std::string plusChain(int levels) { return repeat("+", levels - 1) + "x"; }
-std::string mixedSigns(int levels) { return repeat("-+", (levels - 1) / 2) + repeat("-", (levels - 1) % 2) + "x"; }
-std::string parentheses(int levels) { return repeat("(", levels - 1) + "x" + repeat(")", levels - 1); }
-std::string calls(int levels) { return repeat("max(", levels - 1) + "x" + repeat(")", levels - 1); }
-std::string lastArguments(int levels) { return repeat("max(0,", levels - 1) + "x" + repeat(")", levels - 1); }
-std::string assignments(int levels) { return repeat("a=", levels - 1) + "3"; }
-std::string groupedSign(int levels) { return repeat("(", levels - 2) + "-x" + repeat(")", levels - 2); }
+std::string sumChain(int levels) {
+    return "1" + repeat("+1", levels - 1);
+}  // levels terms
+std::string productChain(int levels) {
+    return "2" + repeat("/1", levels - 1);
+}
+std::string differenceChain(int levels) {
+    return "1" + repeat("-1", levels - 1);
+}
+std::string minusChain(int levels) {
+    return repeat("-", levels - 1) + "x";
+}
+std::string plusChain(int levels) {
+    return repeat("+", levels - 1) + "x";
+}
+std::string mixedSigns(int levels) {
+    return repeat("-+", (levels - 1) / 2) + repeat("-", (levels - 1) % 2) + "x";
+}
+std::string parentheses(int levels) {
+    return repeat("(", levels - 1) + "x" + repeat(")", levels - 1);
+}
+std::string calls(int levels) {
+    return repeat("max(", levels - 1) + "x" + repeat(")", levels - 1);
+}
+std::string lastArguments(int levels) {
+    return repeat("max(0,", levels - 1) + "x" + repeat(")", levels - 1);
+}
+std::string assignments(int levels) {
+    return repeat("a=", levels - 1) + "3";
+}
+std::string groupedSign(int levels) {
+    return repeat("(", levels - 2) + "-x" + repeat(")", levels - 2);
+}
 // a*(a*(...)): a product and a removed pair per step.
 std::string rightProducts(int levels) {
     const int steps = (levels - 1) / 2;
     return repeat("1*(", steps) + (levels % 2 ? "x" : "-x") + repeat(")", steps);
 }
 // The deepest term of a sum deepened by its own product chain.
-std::string sumOfProducts(int levels) { return "1+" + std::string("1") + repeat("*1", levels - 2); }
+std::string sumOfProducts(int levels) {
+    return "1+" + std::string("1") + repeat("*1", levels - 2);
+}
 
 struct Construct {
     const char* name;
@@ -209,14 +233,15 @@ std::vector<std::pair<std::string, std::string>> pathologicalTexts() {
         {"deep chain over a wide group", "(" + fill("max(", "(a),", "(a)") + "))" + repeat("+a", L - 6) + ";"},
         {"deep assignments over a wide group", repeat("a=", L - 10) + "(" + fill("max(", "(a),", "(a)") + "));"},
         {"deep signs over a wide group", repeat("-", L - 10) + "(" + fill("max(", "(a),", "(a)") + "));"},
-        {"deep signs and groups", repeat("-(", L / 2 - 5) + fill("max(", "(a),", "(a)") + ")" + repeat(")", L / 2 - 5) + ";"},
+        {"deep signs and groups",
+         repeat("-(", L / 2 - 5) + fill("max(", "(a),", "(a)") + ")" + repeat(")", L / 2 - 5) + ";"},
         {"deep products over a wide group", "(" + fill("max(", "(a),", "(a)") + "))" + repeat("*a", L - 6) + ";"},
         {"deep statements", fill("", lastArguments(L) + ";", "")},
         {"deep sums of calls", fill("", "a=" + calls(L - 2) + "+" + calls(L - 2) + ";", "")},
         {"one name", std::string(kSize, 'n') + ";"},
         {"arguments", fill("max(", "a,", "a);")},
         {"statements", fill("", "a;", "")},
-        {"comments", fill("", "<", "") },
+        {"comments", fill("", "<", "")},
         {"blanks", std::string(kSize, ' ')},
         {"empty items", fill("max(", ",", ");")},
         {"references", fill("rand(", "&s,", "&s);")},

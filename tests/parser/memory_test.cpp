@@ -11,12 +11,8 @@ using namespace quorvel_test;
 namespace {
 
 const char* const kCorpus[] = {
-    "out1 = (u + v) * 0.5; out2 = -out1;",
-    "a = b = c; d = a - b / c * -e;",
-    "x = max(u, sin(v), fresh, 1.5);",
-    "rand(&seed); random(lo, &seed2, hi);",
-    "random(&s, max(a, b), (c = 2));",
-    "none(); ((((q)))) + -+-q;",
+    "out1 = (u + v) * 0.5; out2 = -out1;",  "a = b = c; d = a - b / c * -e;",  "x = max(u, sin(v), fresh, 1.5);",
+    "rand(&seed); random(lo, &seed2, hi);", "random(&s, max(a, b), (c = 2));", "none(); ((((q)))) + -+-q;",
     "<comment> n1; n2; n3; n4; n5; n6;",
 };
 

@@ -91,8 +91,10 @@ public:
     }
     ~ArabicPointLocale() {
         std::setlocale(LC_NUMERIC, oldLocale_.c_str());
-        if (hadPath_) setenv("LOCPATH", oldPath_.c_str(), 1);
-        else unsetenv("LOCPATH");
+        if (hadPath_)
+            setenv("LOCPATH", oldPath_.c_str(), 1);
+        else
+            unsetenv("LOCPATH");
     }
     bool active() const { return active_; }
 

@@ -165,15 +165,13 @@ struct ParserTest : ::testing::Test {
 
     std::string render(const ExprNode* node) {
         switch (node->kind) {
-            case 0:
-                return "_";
+            case 0: return "_";
             case NODE_CONSTANT: {
                 char text[64];
                 std::snprintf(text, sizeof text, "%.17g", node->value);
                 return text;
             }
-            case NODE_VARIABLE:
-                return nameOf(node->valuePtr);
+            case NODE_VARIABLE: return nameOf(node->valuePtr);
             case NODE_ASSIGN:
                 return "set(" + nameOf(node->target) + "," + (node->child ? render(node->child) : "null") + ")";
             case NODE_CALL: {
@@ -185,8 +183,7 @@ struct ParserTest : ::testing::Test {
                     out += (node->argCount + i ? ",&" : "&") + nameOf(node->refs[i]);
                 return out + ")";
             }
-            default:
-                return "kind " + std::to_string(node->kind);
+            default: return "kind " + std::to_string(node->kind);
         }
     }
 

@@ -99,21 +99,30 @@ struct Reference {
         const std::string name = t.substr(first, open - first);
         if (!ident(name)) return fail(EXPR_ERR_TOKEN);
         int minArgs, maxArgs, minRefs, maxRefs;
-        if (name == "sin") minArgs = 1, maxArgs = 1, minRefs = 0, maxRefs = 0;
-        else if (name == "max") minArgs = 1, maxArgs = -1, minRefs = 0, maxRefs = 0;
-        else if (name == "rand") minArgs = 0, maxArgs = 0, minRefs = 1, maxRefs = 1;
-        else if (name == "random") minArgs = 2, maxArgs = 2, minRefs = 1, maxRefs = 1;
-        else if (name == "none") minArgs = 0, maxArgs = 0, minRefs = 0, maxRefs = 0;
-        else return fail(EXPR_ERR_UNKNOWN_FUNCTION);
+        if (name == "sin")
+            minArgs = 1, maxArgs = 1, minRefs = 0, maxRefs = 0;
+        else if (name == "max")
+            minArgs = 1, maxArgs = -1, minRefs = 0, maxRefs = 0;
+        else if (name == "rand")
+            minArgs = 0, maxArgs = 0, minRefs = 1, maxRefs = 1;
+        else if (name == "random")
+            minArgs = 2, maxArgs = 2, minRefs = 1, maxRefs = 1;
+        else if (name == "none")
+            minArgs = 0, maxArgs = 0, minRefs = 0, maxRefs = 0;
+        else
+            return fail(EXPR_ERR_UNKNOWN_FUNCTION);
         int items = 0, refs = 0;
         if (close > open + 1) {
             items = 1;
             int d = 0;
             for (int i = open + 1; i < close; ++i) {
                 const char c = t[i];
-                if (c == '(') ++d;
-                else if (c == ')') --d;
-                else if (d == 0 && c == ',') ++items;
+                if (c == '(')
+                    ++d;
+                else if (c == ')')
+                    --d;
+                else if (d == 0 && c == ',')
+                    ++items;
                 else if (d == 0 && c == '&') {
                     if (t[i - 1] != '(' && t[i - 1] != ',') return fail(EXPR_ERR_SYNTAX);
                     ++refs;
@@ -167,9 +176,9 @@ std::string referenceParse(const std::string& statement, int32_t* code) {
 }
 
 std::string randomStatement(std::mt19937& random) {
-    static const char* const pieces[] = {"a", "b", "c1", "1", ".5", "2.", "+", "-", "*", "/", "(", ")", "(",
-                                         ")", "=", ",", "&", "&s", "sin(", "max(", "rand(", "random(", "none(",
-                                         "M_PI", "-", "+", "a+b", "(a)", "x*y", "=1"};
+    static const char* const pieces[] = {"a",     "b",       "c1",    "1",    ".5", "2.", "+",   "-",   "*",    "/",
+                                         "(",     ")",       "(",     ")",    "=",  ",",  "&",   "&s",  "sin(", "max(",
+                                         "rand(", "random(", "none(", "M_PI", "-",  "+",  "a+b", "(a)", "x*y",  "=1"};
     constexpr int kPieces = sizeof pieces / sizeof pieces[0];
     const int length = 1 + static_cast<int>(random() % 14);
     std::string text;
@@ -199,13 +208,40 @@ TEST_F(ReferenceTest, RandomStatementsMatchThePlainAlgorithm) {
 
 TEST_F(ReferenceTest, HandPickedChainsSignsAndItems) {
     const char* const statements[] = {
-        "a--b-c",          "a*-b/c*d",        "(a+b)-c+(d)",   "a-(b-c)-d",      "a+-b+c",
-        "a*b-c*d+e",       "-a-b-c",          "a=b-c-d",       "max(a-b-c,d)",   "--(a)",
-        "-+-sin(x)",       "-(a)*b",          "-max(1)",       "a=b=c+d",        "a=b=(c=d)",
-        "a=b==c",          "a=b=1=c",         "max(a-b-c,-d,(e),f=g=1)",           "max((a),b)c",
-        "random(-a,&s,b*c)", "max(a,(b,c))",  "((a)*(b))/((c))", "a/(b)/c/(d)",  "x*(y)-(z)*w",
-        "(-a)-(-b)",       "a*(b+c)*d",       "max(a,b)*max(c,d)-1", "-((a))",   "+(+(+a))",
-        "a=-(b=-c)",       "sin(a)+sin(b)*sin(c)", "max(&a)",  "max(a,&b)",      "random(a,b,&c,&d)",
+        "a--b-c",
+        "a*-b/c*d",
+        "(a+b)-c+(d)",
+        "a-(b-c)-d",
+        "a+-b+c",
+        "a*b-c*d+e",
+        "-a-b-c",
+        "a=b-c-d",
+        "max(a-b-c,d)",
+        "--(a)",
+        "-+-sin(x)",
+        "-(a)*b",
+        "-max(1)",
+        "a=b=c+d",
+        "a=b=(c=d)",
+        "a=b==c",
+        "a=b=1=c",
+        "max(a-b-c,-d,(e),f=g=1)",
+        "max((a),b)c",
+        "random(-a,&s,b*c)",
+        "max(a,(b,c))",
+        "((a)*(b))/((c))",
+        "a/(b)/c/(d)",
+        "x*(y)-(z)*w",
+        "(-a)-(-b)",
+        "a*(b+c)*d",
+        "max(a,b)*max(c,d)-1",
+        "-((a))",
+        "+(+(+a))",
+        "a=-(b=-c)",
+        "sin(a)+sin(b)*sin(c)",
+        "max(&a)",
+        "max(a,&b)",
+        "random(a,b,&c,&d)",
     };
     for (const char* statement : statements) {
         int32_t expectedCode = 0;

@@ -81,9 +81,9 @@ TEST_F(Reports, DepthLimitMarksTheConstructBeyondIt) {
     const std::string groups = "a = 1;\nb = " + repeat("(", 300) + "u" + repeat(")", 300) + ";";
     const std::string sum = "a = 1;\nb = u" + repeat(" + u", 300) + ";";
     const std::string chain = "a = 1;\n" + repeat("b = ", 300) + "1;";
-    for (const Deep& d : {Deep{groups, groups.find('(') + 200, groups.find('u', 8)},
-                          Deep{sum, sum.find("b =") + 4, sum.size() - 1},
-                          Deep{chain, chain.find("b =") + 200 * 4, chain.size() - 1}}) {
+    for (const Deep& d :
+         {Deep{groups, groups.find('(') + 200, groups.find('u', 8)}, Deep{sum, sum.find("b =") + 4, sum.size() - 1},
+          Deep{chain, chain.find("b =") + 200 * 4, chain.size() - 1}}) {
         exprClear(context);
         ExprParseReport report{};
         ASSERT_EQ(exprParseWithReport(context, d.text.c_str(), &report), EXPR_ERR_SYNTAX);
@@ -132,8 +132,7 @@ class SameParse : public ParserTest {
 protected:
     // Parses text in fresh tables and a fresh context with parse, and renders
     // the code, the context's state, the partial tree and the variables.
-    template <class Parse>
-    Outcome outcome(const char* text, Parse parse) {
+    template <class Parse> Outcome outcome(const char* text, Parse parse) {
         TearDown();
         SetUp();
         const int32_t code = parse(context, text);

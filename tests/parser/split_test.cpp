@@ -27,7 +27,9 @@ void expectShapes(SplitTest& test, const ShapeCase* begin, const ShapeCase* end)
 
 #define EXPECT_SHAPES(cases) expectShapes(*this, std::begin(cases), std::end(cases))
 
-std::string codeText(int32_t code) { return "code " + std::to_string(code); }
+std::string codeText(int32_t code) {
+    return "code " + std::to_string(code);
+}
 
 TEST_F(SplitTest, PrecedenceGroupingAndSigns) {
     const ShapeCase cases[] = {
@@ -63,12 +65,29 @@ TEST_F(SplitTest, PrecedenceGroupingAndSigns) {
 
 TEST_F(SplitTest, MalformedStatements) {
     const ShapeCase cases[] = {
-        {"f(x)(y)", "code 12"}, {"(f)(x)", "code 12"}, {"(a)b", "code 12"}, {"()", "code 12"},
-        {"a+", "code 12"},      {"*a", "code 12"},     {"2*3-", "code 12"}, {"a=", "code 12"},
-        {"=a", "code 12"},      {"a==b", "code 12"},   {"a+=1", "code 14"}, {"1=a", "code 14"},
-        {"a,b", "code 14"},     {"(a)=1", "code 14"},  {"-", "code 12"},    {"+", "code 12"},
-        {"a*(b)c", "code 12"},  {"(())", "code 12"},   {"(()())", "code 12"}, {"sin(x)y", "code 12"},
-        {"a=&b", "code 14"},    {"&a", "code 14"},     {"a&", "code 14"},
+        {"f(x)(y)", "code 12"},
+        {"(f)(x)", "code 12"},
+        {"(a)b", "code 12"},
+        {"()", "code 12"},
+        {"a+", "code 12"},
+        {"*a", "code 12"},
+        {"2*3-", "code 12"},
+        {"a=", "code 12"},
+        {"=a", "code 12"},
+        {"a==b", "code 12"},
+        {"a+=1", "code 14"},
+        {"1=a", "code 14"},
+        {"a,b", "code 14"},
+        {"(a)=1", "code 14"},
+        {"-", "code 12"},
+        {"+", "code 12"},
+        {"a*(b)c", "code 12"},
+        {"(())", "code 12"},
+        {"(()())", "code 12"},
+        {"sin(x)y", "code 12"},
+        {"a=&b", "code 14"},
+        {"&a", "code 14"},
+        {"a&", "code 14"},
         {"a=(b)+c=d", "code 14"},  // the second target is checked where the first value's scan found it
     };
     EXPECT_SHAPES(cases);
@@ -203,11 +222,18 @@ TEST_F(SplitTest, ConstantsAreReadThroughTheirAddress) {
 
 TEST_F(SplitTest, NumberForms) {
     const ShapeCase cases[] = {
-        {"12", "12"},       {"1.5", "1.5"},      {"1.", "1"},        {".5", "0.5"},
-        {"007", "7"},       {"0.1", "0.10000000000000001"},
-        {".", codeText(EXPR_ERR_TOKEN)},         {"1.2.3", codeText(EXPR_ERR_TOKEN)},
-        {"1e5", codeText(EXPR_ERR_TOKEN)},       {"1e-5", codeText(EXPR_ERR_TOKEN)},
-        {"0x1F", codeText(EXPR_ERR_TOKEN)},      {"1a", codeText(EXPR_ERR_TOKEN)},
+        {"12", "12"},
+        {"1.5", "1.5"},
+        {"1.", "1"},
+        {".5", "0.5"},
+        {"007", "7"},
+        {"0.1", "0.10000000000000001"},
+        {".", codeText(EXPR_ERR_TOKEN)},
+        {"1.2.3", codeText(EXPR_ERR_TOKEN)},
+        {"1e5", codeText(EXPR_ERR_TOKEN)},
+        {"1e-5", codeText(EXPR_ERR_TOKEN)},
+        {"0x1F", codeText(EXPR_ERR_TOKEN)},
+        {"1a", codeText(EXPR_ERR_TOKEN)},
         {"..5", codeText(EXPR_ERR_TOKEN)},
     };
     EXPECT_SHAPES(cases);
@@ -217,9 +243,8 @@ TEST(IsNumber, Forms) {
     const struct {
         const char* text;
         int32_t number;
-    } cases[] = {{"0", 1},  {"12", 1}, {"1.5", 1},  {"5.", 1},  {".5", 1},   {"", 0},    {".", 0},
-                 {"1.2.3", 0}, {"1e5", 0}, {"0x10", 0}, {"-1", 0}, {"+1", 0}, {" 1", 0},  {"1 ", 0},
-                 {"\xb9", 0}};
+    } cases[] = {{"0", 1},   {"12", 1},   {"1.5", 1}, {"5.", 1}, {".5", 1}, {"", 0},   {".", 0},   {"1.2.3", 0},
+                 {"1e5", 0}, {"0x10", 0}, {"-1", 0},  {"+1", 0}, {" 1", 0}, {"1 ", 0}, {"\xb9", 0}};
     for (const auto& c : cases) EXPECT_EQ(exprIsNumber(c.text), c.number) << c.text;
     EXPECT_EQ(exprIsNumber(nullptr), 0);
 }
@@ -318,9 +343,12 @@ TEST_F(SplitTest, EvaluatesWhatItParses) {
         const char* text;
         double value;
     } cases[] = {
-        {"1-2-3;", -4.0},     {"8/4/2;", 1.0},        {"2+3*4;", 14.0},    {"-2*3;", -6.0},
-        {"2*-3;", -6.0},      {"--5;", 5.0},          {"a=b=4;a+b;", 8.0}, {"(1+2)*(3+4);", 21.0},
-        {"max(1,7,3);", 7.0}, {"random(2,&q,3);", 203.0}, {"x*(x=2);", 0.0},
+        {"1-2-3;", -4.0},     {"8/4/2;", 1.0},
+        {"2+3*4;", 14.0},     {"-2*3;", -6.0},
+        {"2*-3;", -6.0},      {"--5;", 5.0},
+        {"a=b=4;a+b;", 8.0},  {"(1+2)*(3+4);", 21.0},
+        {"max(1,7,3);", 7.0}, {"random(2,&q,3);", 203.0},
+        {"x*(x=2);", 0.0},
     };
     for (const auto& c : cases) {
         exprClear(context);

@@ -24,12 +24,11 @@ struct RigOptions {
 class EngineRig {
 public:
     explicit EngineRig(const RigOptions& options = {}) {
-        const bool made = exprNewTable(&functions) == EXPR_OK && exprNewTable(&constants) == EXPR_OK &&
-                          exprNewTable(&variables) == EXPR_OK &&
-                          (!options.builtins || exprRegisterBuiltins(functions) == EXPR_OK) &&
-                          exprRegisterConstants(constants) == EXPR_OK &&
-                          exprNewContext(&context, functions, variables, constants, 0, options.abort,
-                                         options.userData) == EXPR_OK;
+        const bool made =
+            exprNewTable(&functions) == EXPR_OK && exprNewTable(&constants) == EXPR_OK &&
+            exprNewTable(&variables) == EXPR_OK && (!options.builtins || exprRegisterBuiltins(functions) == EXPR_OK) &&
+            exprRegisterConstants(constants) == EXPR_OK &&
+            exprNewContext(&context, functions, variables, constants, 0, options.abort, options.userData) == EXPR_OK;
         if (!made) std::abort();
         exprSetZeroOnMathError(context, options.zeroOnMathError);
     }

@@ -41,7 +41,9 @@ inline ExprNode* makeAssign(ExprNode* node, double* target) {
     return node->child;
 }
 
-inline ExprNode* newRoot() { return static_cast<ExprNode*>(exprAlloc(sizeof(ExprNode))); }
+inline ExprNode* newRoot() {
+    return static_cast<ExprNode*>(exprAlloc(sizeof(ExprNode)));
+}
 
 // Installs a hand-built tree as the context's parsed expression.
 inline void adoptTree(ExprContext* context, ExprNode* root) {

@@ -135,8 +135,8 @@ TEST_F(Cli, CheckSaysWhatAndWhere) {
 
 TEST_F(Cli, RenderWritesThreeFloatChannelsOfWhatThePlugInPlays) {
     const std::string out = file("out.wav");
-    const ProgramRun run = quorvel({"render", "--expr", "out1 = 5; out2 = u; out3 = sample;", "--in", "u=0.25", "--rate",
-                             "8000", "--samples", "1000", "--block", "100", "-o", out});
+    const ProgramRun run = quorvel({"render", "--expr", "out1 = 5; out2 = u; out3 = sample;", "--in", "u=0.25",
+                                    "--rate", "8000", "--samples", "1000", "--block", "100", "-o", out});
     ASSERT_EQ(run.status, 0) << run.output;
     SF_INFO info;
     const std::vector<float> samples = readWav(out, info);
@@ -157,17 +157,17 @@ TEST_F(Cli, RenderWritesThreeFloatChannelsOfWhatThePlugInPlays) {
 
 TEST_F(Cli, RenderReadsTheChosenChannelOfAnInputFile) {
     const std::string input = writeWav("in.wav", 8000, 2, {0.1f, -0.2f, 0.3f, -0.4f});
-    const ProgramRun run = quorvel({"render", "--expr", "out1 = u;", "--in", "u=" + input + ":2", "--rate", "8000", "--csv"},
-                            "2>/dev/null");
+    const ProgramRun run = quorvel(
+        {"render", "--expr", "out1 = u;", "--in", "u=" + input + ":2", "--rate", "8000", "--csv"}, "2>/dev/null");
     ASSERT_EQ(run.status, 0);
     // The length of the file, and its second channel.
     EXPECT_EQ(run.output, "sample,time,out1,out2,out3\n0,0,-0.200000003,0,0\n1,0.000125,-0.400000006,0,0\n");
 }
 
 TEST_F(Cli, RenderCountsSilencedAndNonFiniteSamples) {
-    const ProgramRun run = quorvel({"render", "--expr",
-                             "out1 = 1 + if(below(mod(sample, 4), 1), pntchange(1, 1, 0, 0, 0), 0); out2 = sqrt(-1);",
-                             "--samples", "400"});
+    const ProgramRun run = quorvel(
+        {"render", "--expr", "out1 = 1 + if(below(mod(sample, 4), 1), pntchange(1, 1, 0, 0, 0), 0); out2 = sqrt(-1);",
+         "--samples", "400"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("      300       100"), std::string::npos) << run.output;  // out2: NaN, silenced
     EXPECT_NE(run.output.find("100 samples silenced by EXPR_ERR_MATH"), std::string::npos) << run.output;
@@ -206,8 +206,8 @@ TEST_F(Cli, ATextThatDoesNotParseEndsTheRenderWithCheckReport) {
 }
 
 TEST_F(Cli, TheOutputMustBeNamedAsAWavFile) {
-    for (const auto& [name, status] : {std::pair{"out.flac", 2}, std::pair{"out.wav.txt", 2}, std::pair{"wav", 2},
-                                       std::pair{"OUT.Wav", 0}}) {
+    for (const auto& [name, status] :
+         {std::pair{"out.flac", 2}, std::pair{"out.wav.txt", 2}, std::pair{"wav", 2}, std::pair{"OUT.Wav", 0}}) {
         const ProgramRun run = quorvel({"render", "--expr", "out1 = 1;", "--samples", "1", "-o", file(name)});
         EXPECT_EQ(run.status, status) << name << ": " << run.output;
         EXPECT_EQ(fs::exists(file(name)), status == 0) << name;
@@ -261,13 +261,14 @@ TEST_F(Cli, WatchAddsAColumnPerNameWithItsValueAfterEachSample) {
 }
 
 TEST_F(Cli, FullScaleIsNotedAndCountedPerOutput) {
-    const ProgramRun run =
-        quorvel({"render", "--expr", "out1 = if(below(sample, 3), -15, 5); out2 = 10; out3 = 10.5;", "--samples", "10"});
+    const ProgramRun run = quorvel(
+        {"render", "--expr", "out1 = if(below(sample, 3), -15, 5); out2 = 10; out3 = 10.5;", "--samples", "10"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("note: out1 passes full scale (|sample| > 1.0) at 3 of 10 samples, up to 1.5"),
               std::string::npos)
         << run.output;
-    EXPECT_EQ(run.output.find("note: out2"), std::string::npos) << run.output;  // exactly 1.0 is full scale, not past it
+    EXPECT_EQ(run.output.find("note: out2"), std::string::npos)
+        << run.output;  // exactly 1.0 is full scale, not past it
     EXPECT_NE(run.output.find("note: out3 passes full scale (|sample| > 1.0) at 10 of 10 samples"), std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("0         0         3\n"), std::string::npos) << run.output;  // out1's count column

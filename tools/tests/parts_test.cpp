@@ -67,9 +67,9 @@ TEST(CommandLine, BadRenderLinesAreRefusedWithAReason) {
 
 TEST(CommandLine, GoodRenderLinesAreRead) {
     const CommandLine read =
-        render({"--expr=out1=u;", "--init-file", "i.txt", "--in", "u=a.wav:2", "--in", "v=0.25", "--in", "w=C:/x.wav",
-                "--rate", "44100", "--seconds", "0.5", "--block=64", "-o", "o.WAV", "--csv", "--watch", "n", "--watch",
-                "phase", "--module", "m.sem"});
+        render({"--expr=out1=u;", "--init-file", "i.txt", "--in",      "u=a.wav:2", "--in",       "v=0.25", "--in",
+                "w=C:/x.wav",     "--rate",      "44100", "--seconds", "0.5",       "--block=64", "-o",     "o.WAV",
+                "--csv",          "--watch",     "n",     "--watch",   "phase",     "--module",   "m.sem"});
     ASSERT_EQ(read.command, Command::Render) << read.message;
     const RenderOptions& options = read.render;
     EXPECT_EQ(*options.expr, "out1=u;");
@@ -133,10 +133,12 @@ TEST(PinText, SkipsAByteOrderMarkAndNamesTextAfterAZeroByte) {
         {"a = 1;", "a = 1;", {}},
         {mark + "a = 1;", "a = 1;", {"f.txt starts with a UTF-8 byte-order mark"}},
         {"a = 1;" + mark, "a = 1;" + mark, {}},  // only at the start: elsewhere the module refuses it
-        {std::string("a = 1;\nb\0 = 2;", 14), std::string("a = 1;\nb\0 = 2;", 14),
+        {std::string("a = 1;\nb\0 = 2;", 14),
+         std::string("a = 1;\nb\0 = 2;", 14),
          {"f.txt: a zero byte at line 2, column 2 ends the text for the module, which never sees the 5 bytes "
           "after it"}},
-        {mark + std::string("\0", 1), std::string("\0", 1),
+        {mark + std::string("\0", 1),
+         std::string("\0", 1),
          {"byte-order mark", "line 1, column 1 ends the text for the module, which never sees the 0 bytes"}},
     };
     for (const Case& c : cases) {
@@ -211,9 +213,9 @@ TEST(ShadowEngine, SilencesTheSamplesThePlugInSilences) {
     const Case cases[] = {
         {"out1 = 1 + u;", 0},
         {"out1 = 1;", 0},
-        {"out1 = 1", 64},                                                     // never parses
+        {"out1 = 1", 64},  // never parses
         {"out1 = 1 + if(below(mod(sample, 4), 1), pntchange(1, 1, 0, 0, 0), 0);", 16},
-        {"out1 = 1 / 0 + 1;", 0},                                             // zero on math error
+        {"out1 = 1 / 0 + 1;", 0},  // zero on math error
         // The Expr budget: 9090 passes fit, 9091 do not.
         {"for(i = 0, below(i, 9090), i = i + 1, s = s + i); out1 = 1;", 0},
         {"for(i = 0, below(i, 9091), i = i + 1, s = s + i); out1 = 1;", 64},
@@ -232,7 +234,8 @@ TEST(ShadowEngine, SilencesTheSamplesThePlugInSilences) {
 TEST(ShadowEngine, InitHasTheModulesLargerBudget) {
     // Init sets done only if its loop finishes; Expr shows it on out1.
     for (const auto& [passes, finishes] : {std::pair{909099, true}, std::pair{909100, false}}) {
-        const std::string init = "for(i = 0, below(i, " + std::to_string(passes) + "), i = i + 1, s = s + i); done = 1;";
+        const std::string init =
+            "for(i = 0, below(i, " + std::to_string(passes) + "), i = i + 1, s = s + i); done = 1;";
         const SideBySide result = runSideBySide("out1 = done + 1;", &init, 4);
         EXPECT_EQ(result.failed, 0);
         EXPECT_EQ(result.disagreements, 0) << passes;

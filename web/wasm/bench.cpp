@@ -15,7 +15,6 @@
 #define BENCH_EXPORT(name) extern "C"
 #endif
 
-
 using namespace quorvel::module;
 
 namespace {
@@ -43,8 +42,12 @@ struct BenchRun {
     }
 };
 
-BENCH_EXPORT(bench_case_count) int32_t benchCaseCount() { return kCaseCount; }
-BENCH_EXPORT(bench_block) int32_t benchBlock() { return static_cast<int32_t>(kBlock); }
+BENCH_EXPORT(bench_case_count) int32_t benchCaseCount() {
+    return kCaseCount;
+}
+BENCH_EXPORT(bench_block) int32_t benchBlock() {
+    return static_cast<int32_t>(kBlock);
+}
 
 BENCH_EXPORT(bench_case_name) const char* benchCaseName(int32_t index) {
     return index >= 0 && index < kCaseCount ? quorvel_bench::kCases[index].name : "";
@@ -62,7 +65,9 @@ BENCH_EXPORT(bench_open) BenchRun* benchOpen(int32_t index) {
     return run;
 }
 
-BENCH_EXPORT(bench_close) void benchClose(BenchRun* run) { delete run; }
+BENCH_EXPORT(bench_close) void benchClose(BenchRun* run) {
+    delete run;
+}
 
 // `blocks` blocks; out1's last sample, so nothing is optimised away.
 BENCH_EXPORT(bench_blocks) float benchBlocks(BenchRun* run, int32_t blocks) {

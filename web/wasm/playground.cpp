@@ -24,7 +24,6 @@
 
 #define PLAYGROUND_EXPORT(name) extern "C" __attribute__((export_name(#name)))
 
-
 using namespace quorvel::module;
 
 namespace {
@@ -142,11 +141,15 @@ PLAYGROUND_EXPORT(pg_session_new) Session* pgSessionNew() {
     return session;
 }
 
-PLAYGROUND_EXPORT(pg_session_free) void pgSessionFree(Session* session) { delete session; }
+PLAYGROUND_EXPORT(pg_session_free) void pgSessionFree(Session* session) {
+    delete session;
+}
 
 // As the host opens the module: time and counter start again at the next
 // block, Init runs at its first sample, `rate` reads the new rate.
-PLAYGROUND_EXPORT(pg_restart) void pgRestart(Session* session, float rate) { session->engine.restart(rate); }
+PLAYGROUND_EXPORT(pg_restart) void pgRestart(Session* session, float rate) {
+    session->engine.restart(rate);
+}
 
 // ---- Texts ------------------------------------------------------------------
 
@@ -186,11 +189,21 @@ PLAYGROUND_EXPORT(pg_parse) int32_t pgParse(Session* session, int32_t pin, std::
     return gReport.parse.code;
 }
 
-PLAYGROUND_EXPORT(pg_report_code) int32_t pgReportCode() { return gReport.parse.code; }
-PLAYGROUND_EXPORT(pg_report_offset) int32_t pgReportOffset() { return gReport.parse.offset; }
-PLAYGROUND_EXPORT(pg_report_length) int32_t pgReportLength() { return gReport.parse.length; }
-PLAYGROUND_EXPORT(pg_report_statement) int32_t pgReportStatement() { return gReport.parse.statement; }
-PLAYGROUND_EXPORT(pg_report_note) const char* pgReportNote() { return gReport.note; }
+PLAYGROUND_EXPORT(pg_report_code) int32_t pgReportCode() {
+    return gReport.parse.code;
+}
+PLAYGROUND_EXPORT(pg_report_offset) int32_t pgReportOffset() {
+    return gReport.parse.offset;
+}
+PLAYGROUND_EXPORT(pg_report_length) int32_t pgReportLength() {
+    return gReport.parse.length;
+}
+PLAYGROUND_EXPORT(pg_report_statement) int32_t pgReportStatement() {
+    return gReport.parse.statement;
+}
+PLAYGROUND_EXPORT(pg_report_note) const char* pgReportNote() {
+    return gReport.note;
+}
 
 // What `quorvel check` tells people beyond the code: hints for a failure
 // (habits from other languages, names near a misspelt one) and warnings for
@@ -225,10 +238,18 @@ PLAYGROUND_EXPORT(pg_code_message) const char* pgCodeMessage(int32_t code) {
 
 // ---- Processing -------------------------------------------------------------
 
-PLAYGROUND_EXPORT(pg_max_frames) std::size_t pgMaxFrames() { return kMaxFrames; }
-PLAYGROUND_EXPORT(pg_input) float* pgInput(Session* session, int32_t k) { return session->inputs[k]; }
-PLAYGROUND_EXPORT(pg_output) float* pgOutput(Session* session, int32_t k) { return session->outputs[k]; }
-PLAYGROUND_EXPORT(pg_codes) int32_t* pgCodes(Session* session) { return session->codes; }
+PLAYGROUND_EXPORT(pg_max_frames) std::size_t pgMaxFrames() {
+    return kMaxFrames;
+}
+PLAYGROUND_EXPORT(pg_input) float* pgInput(Session* session, int32_t k) {
+    return session->inputs[k];
+}
+PLAYGROUND_EXPORT(pg_output) float* pgOutput(Session* session, int32_t k) {
+    return session->outputs[k];
+}
+PLAYGROUND_EXPORT(pg_codes) int32_t* pgCodes(Session* session) {
+    return session->codes;
+}
 
 // One block of `frames` samples from the input buffers into the output
 // buffers, with each sample's code in pg_codes; the number of samples that
@@ -244,10 +265,16 @@ PLAYGROUND_EXPORT(pg_process) int32_t pgProcess(Session* session, std::size_t fr
 // ---- The watch --------------------------------------------------------------
 
 // Bumped whenever the variables' names may have changed.
-PLAYGROUND_EXPORT(pg_watch_version) int32_t pgWatchVersion(Session* session) { return session->watchVersion; }
-PLAYGROUND_EXPORT(pg_watch_count) std::size_t pgWatchCount(Session* session) { return session->watchValues.size(); }
+PLAYGROUND_EXPORT(pg_watch_version) int32_t pgWatchVersion(Session* session) {
+    return session->watchVersion;
+}
+PLAYGROUND_EXPORT(pg_watch_count) std::size_t pgWatchCount(Session* session) {
+    return session->watchValues.size();
+}
 // Every variable's name, in name order, joined by NUL bytes.
-PLAYGROUND_EXPORT(pg_watch_names) const char* pgWatchNames(Session* session) { return session->watchNames.data(); }
+PLAYGROUND_EXPORT(pg_watch_names) const char* pgWatchNames(Session* session) {
+    return session->watchNames.data();
+}
 
 // The variables' values now, in the order of their names.
 PLAYGROUND_EXPORT(pg_watch_values) const double* pgWatchValues(Session* session) {
@@ -263,15 +290,18 @@ PLAYGROUND_EXPORT(pg_names) const char* pgNames(Session* session, int32_t kind) 
     gNames.clear();
     if (kind == 0)
         quorvel::tools::forEachEntry<FuncEntry>(session->engine.functions(),
-                             [](const FuncEntry& entry) { appendName(gNames, entry.name); });
+                                                [](const FuncEntry& entry) { appendName(gNames, entry.name); });
     else
-        quorvel::tools::forEachEntry<VarEntry>(session->engine.constants(), [](const VarEntry& entry) { appendName(gNames, entry.name); });
+        quorvel::tools::forEachEntry<VarEntry>(session->engine.constants(),
+                                               [](const VarEntry& entry) { appendName(gNames, entry.name); });
     gNames += '\0';
     return gNames.data();
 }
 
 // The pins, from the module's own table.
-PLAYGROUND_EXPORT(pg_pin_count) int32_t pgPinCount() { return kPinCount; }
+PLAYGROUND_EXPORT(pg_pin_count) int32_t pgPinCount() {
+    return kPinCount;
+}
 PLAYGROUND_EXPORT(pg_pin_name) const char* pgPinName(int32_t index) {
     return index >= 0 && index < kPinCount ? kPins[index].name : "";
 }
