@@ -16,6 +16,7 @@ import { Engine } from '../src/engine.js';
 import { Voice } from '../src/voice.js';
 import { wasiImports } from '../src/wasi.js';
 import { openBrowser, openPage, repo, site } from '../tests/support/browser.mjs';
+import { BUSY_INPUTS as INPUTS } from './busy-inputs.mjs';
 
 const REPETITIONS = 7;
 const QUANTUM = 128;
@@ -81,15 +82,6 @@ function benchQuantum(engine, patch) {
   return (seconds * 1e6) / count;
 }
 
-// Every input busy, as in the bit-for-bit test.
-const INPUTS = [
-  { kind: 'sine', level: 0.8, freq: 220 },
-  { kind: 'saw', level: 0.6, freq: 55 },
-  { kind: 'square', level: 0.5, freq: 3 },
-  { kind: 'noise', level: 0.3, freq: 220 },
-  { kind: 'gate', level: 0.5, freq: 2 },
-  { kind: 'clock', level: 0.5, freq: 8 },
-];
 
 // Microseconds per quantum of an offline render of the patch in Chromium,
 // beyond the cost of starting one (a render of 0.1 s).

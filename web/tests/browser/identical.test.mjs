@@ -12,22 +12,13 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { decodeWav } from '../../src/wav.js';
 import { openBrowser, openPage, repo, site } from '../support/browser.mjs';
+import { BUSY_INPUTS as INPUTS } from '../../tools/busy-inputs.mjs';
 
 const NATIVE = process.env.QUORVEL_NATIVE ?? path.join(repo, 'build/native/bin/quorvel');
 const SECONDS = 1;
 const RATE = 48000;
 const QUANTUM = 128; // the Web Audio render quantum: one module block in the worklet
 
-// Every input busy, each with another source, so texts that read them are
-// tested on signals rather than on zeros.
-const INPUTS = [
-  { kind: 'sine', level: 0.8, freq: 220 },
-  { kind: 'saw', level: 0.6, freq: 55 },
-  { kind: 'square', level: 0.5, freq: 3 },
-  { kind: 'noise', level: 0.3, freq: 220 },
-  { kind: 'gate', level: 0.5, freq: 2 },
-  { kind: 'clock', level: 0.5, freq: 8 },
-];
 
 // Texts at the edges of the step: silence from a runaway Expr for the rest
 // of its block at some samples, NaN and infinities, narrowing at and beyond
