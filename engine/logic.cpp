@@ -95,28 +95,28 @@ bool isMathError(int error) {
 
 }  // namespace
 
-#define QUORVEL_CALLBACK(name)                                                                               \
+#define EXPR_CALLBACK(name)                                                                                  \
     int32_t name(ExprContext* context, ExprNode* args, [[maybe_unused]] int32_t argCount, double**, int32_t, \
                  double* result)
 
-QUORVEL_CALLBACK(builtinMin) {
+EXPR_CALLBACK(builtinMin) {
     return extreme(context, args, argCount, result, isLess);
 }
-QUORVEL_CALLBACK(builtinMax) {
+EXPR_CALLBACK(builtinMax) {
     return extreme(context, args, argCount, result, isGreater);
 }
-QUORVEL_CALLBACK(builtinEqual) {
+EXPR_CALLBACK(builtinEqual) {
     return compareTwo(context, args, result, isEqual);
 }
-QUORVEL_CALLBACK(builtinAbove) {
+EXPR_CALLBACK(builtinAbove) {
     return compareTwo(context, args, result, isGreater);
 }
-QUORVEL_CALLBACK(builtinBelow) {
+EXPR_CALLBACK(builtinBelow) {
     return compareTwo(context, args, result, isLess);
 }
 
 /* if (c, a, b): only the chosen branch is evaluated. */
-QUORVEL_CALLBACK(builtinIf) {
+EXPR_CALLBACK(builtinIf) {
     double condition;
     int32_t code = evalArg(context, args, 0, &condition);
     if (code != EXPR_OK) return code;
@@ -125,7 +125,7 @@ QUORVEL_CALLBACK(builtinIf) {
 
 /* select (c, negative, zero [, positive]): only the chosen one is evaluated;
  * without a fourth argument a positive c takes the zero branch. */
-QUORVEL_CALLBACK(builtinSelect) {
+EXPR_CALLBACK(builtinSelect) {
     double selector;
     int32_t code = evalArg(context, args, 0, &selector);
     if (code != EXPR_OK) return code;
@@ -138,14 +138,14 @@ QUORVEL_CALLBACK(builtinSelect) {
 }
 
 /* and, or: both operands always, for the assignments inside them. */
-QUORVEL_CALLBACK(builtinAnd) {
+EXPR_CALLBACK(builtinAnd) {
     return compareTwo(context, args, result, bothTrue);
 }
-QUORVEL_CALLBACK(builtinOr) {
+EXPR_CALLBACK(builtinOr) {
     return compareTwo(context, args, result, eitherTrue);
 }
 
-QUORVEL_CALLBACK(builtinNot) {
+EXPR_CALLBACK(builtinNot) {
     double value;
     int32_t code = evalArg(context, args, 0, &value);
     if (code != EXPR_OK) return code;
@@ -153,7 +153,7 @@ QUORVEL_CALLBACK(builtinNot) {
     return EXPR_OK;
 }
 
-QUORVEL_CALLBACK(builtinAvg) {
+EXPR_CALLBACK(builtinAvg) {
     double sum = 0.0;
     for (int32_t i = 0; i < argCount; ++i) {
         double value;
@@ -166,7 +166,7 @@ QUORVEL_CALLBACK(builtinAvg) {
 }
 
 /* clip (x, lo, hi): the lower bound is tested first. */
-QUORVEL_CALLBACK(builtinClip) {
+EXPR_CALLBACK(builtinClip) {
     double v[3];
     int32_t code = evalArgs(context, args, 3, v);
     if (code != EXPR_OK) return code;
@@ -181,7 +181,7 @@ QUORVEL_CALLBACK(builtinClip) {
 
 /* clamp (x, lo, hi): wraps x into [lo, hi); hi equal to lo is a math error
  * through fmod's zero divisor. */
-QUORVEL_CALLBACK(builtinClamp) {
+EXPR_CALLBACK(builtinClamp) {
     double v[3];
     int32_t code = evalArgs(context, args, 3, v);
     if (code != EXPR_OK) return code;
@@ -192,7 +192,7 @@ QUORVEL_CALLBACK(builtinClamp) {
 
 /* pntchange (x1, x2, y1, y2, x): the line through (x1, y1) and (x2, y2) at
  * x. Equal positions define no line: a math error whatever the flag. */
-QUORVEL_CALLBACK(builtinPntchange) {
+EXPR_CALLBACK(builtinPntchange) {
     double v[5];
     int32_t code = evalArgs(context, args, 5, v);
     if (code != EXPR_OK) return code;
@@ -206,7 +206,7 @@ QUORVEL_CALLBACK(builtinPntchange) {
  * cleared once, so an error left by a coefficient's own evaluation ends the
  * sum just as one from pow does; the coefficients after it are not
  * evaluated. */
-QUORVEL_CALLBACK(builtinPoly) {
+EXPR_CALLBACK(builtinPoly) {
     double x;
     int32_t code = evalArg(context, args, 0, &x);
     if (code != EXPR_OK) return code;
@@ -229,7 +229,7 @@ QUORVEL_CALLBACK(builtinPoly) {
  * zero, the bodies in order and then the step. The value is the last body's
  * in the last pass; a loop whose body never runs gives 0.0. No iteration
  * limit: an endless loop ends at the evaluator's abort poll. */
-QUORVEL_CALLBACK(builtinFor) {
+EXPR_CALLBACK(builtinFor) {
     double discarded;
     int32_t code = evalArg(context, args, 0, &discarded);
     if (code != EXPR_OK) return code;
@@ -250,4 +250,4 @@ QUORVEL_CALLBACK(builtinFor) {
     return EXPR_OK;
 }
 
-#undef QUORVEL_CALLBACK
+#undef EXPR_CALLBACK

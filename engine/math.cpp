@@ -54,89 +54,89 @@ int32_t binaryRule(ExprContext* context, ExprNode* args, double* result, double 
 
 /* ---- The callbacks ------------------------------------------------------- */
 
-#define QUORVEL_CALLBACK(name) \
+#define EXPR_CALLBACK(name) \
     int32_t name(ExprContext* context, ExprNode* args, int32_t, double**, int32_t, double* result)
 
-QUORVEL_CALLBACK(builtinAbs) {
+EXPR_CALLBACK(builtinAbs) {
     double a;
     int32_t code = exprEvalNode(context, &args[0], &a);
     if (code != EXPR_OK) return code;
     *result = exprAbs(a);
     return EXPR_OK;
 }
-QUORVEL_CALLBACK(builtinMod) {
+EXPR_CALLBACK(builtinMod) {
     return binaryRule(context, args, result, exprBareFmod);
 }
-QUORVEL_CALLBACK(builtinPow) {
+EXPR_CALLBACK(builtinPow) {
     return binaryRule(context, args, result, exprBarePow);
 }
-QUORVEL_CALLBACK(builtinSqrt) {
+EXPR_CALLBACK(builtinSqrt) {
     return unaryDirect(context, args, result, exprDirectSqrt);
 }
-QUORVEL_CALLBACK(builtinSin) {
+EXPR_CALLBACK(builtinSin) {
     return unaryDirect(context, args, result, exprDirectSin);
 }
-QUORVEL_CALLBACK(builtinSinh) {
+EXPR_CALLBACK(builtinSinh) {
     return unaryRule(context, args, result, exprBareSinh);
 }
-QUORVEL_CALLBACK(builtinAsin) {
+EXPR_CALLBACK(builtinAsin) {
     return unaryRule(context, args, result, exprBareAsin);
 }
-QUORVEL_CALLBACK(builtinCos) {
+EXPR_CALLBACK(builtinCos) {
     return unaryDirect(context, args, result, exprDirectCos);
 }
-QUORVEL_CALLBACK(builtinCosh) {
+EXPR_CALLBACK(builtinCosh) {
     return unaryRule(context, args, result, exprBareCosh);
 }
-QUORVEL_CALLBACK(builtinAcos) {
+EXPR_CALLBACK(builtinAcos) {
     return unaryRule(context, args, result, exprBareAcos);
 }
-QUORVEL_CALLBACK(builtinTan) {
+EXPR_CALLBACK(builtinTan) {
     return unaryDirect(context, args, result, exprDirectTan);
 }
-QUORVEL_CALLBACK(builtinTanh) {
+EXPR_CALLBACK(builtinTanh) {
     return unaryRule(context, args, result, exprBareTanh);
 }
-QUORVEL_CALLBACK(builtinAtan) {
+EXPR_CALLBACK(builtinAtan) {
     return unaryDirect(context, args, result, exprDirectAtan);
 }
-QUORVEL_CALLBACK(builtinAtan2) {
+EXPR_CALLBACK(builtinAtan2) {
     return binaryDirect(context, args, result, exprDirectAtan2);
 }
-QUORVEL_CALLBACK(builtinLog) {
+EXPR_CALLBACK(builtinLog) {
     return unaryDirect(context, args, result, exprDirectLog);
 }
-QUORVEL_CALLBACK(builtinPow10) {
+EXPR_CALLBACK(builtinPow10) {
     return unaryRule(context, args, result, exprBarePow10);
 }
-QUORVEL_CALLBACK(builtinLn) {
+EXPR_CALLBACK(builtinLn) {
     return unaryDirect(context, args, result, exprDirectLn);
 }
-QUORVEL_CALLBACK(builtinExp) {
+EXPR_CALLBACK(builtinExp) {
     return unaryDirect(context, args, result, exprDirectExp);
 }
-QUORVEL_CALLBACK(builtinCeil) {
+EXPR_CALLBACK(builtinCeil) {
     return unaryRule(context, args, result, exprBareCeil);
 }
-QUORVEL_CALLBACK(builtinFloor) {
+EXPR_CALLBACK(builtinFloor) {
     return unaryRule(context, args, result, exprBareFloor);
 }
-QUORVEL_CALLBACK(builtinDeg) {
+EXPR_CALLBACK(builtinDeg) {
     return unaryDirect(context, args, result, exprDirectDeg);
 }
-QUORVEL_CALLBACK(builtinRad) {
+EXPR_CALLBACK(builtinRad) {
     return unaryDirect(context, args, result, exprDirectRad);
 }
-QUORVEL_CALLBACK(builtinRecttopolr) {
+EXPR_CALLBACK(builtinRecttopolr) {
     return binaryDirect(context, args, result, exprDirectRecttopolr);
 }
-QUORVEL_CALLBACK(builtinRecttopola) {
+EXPR_CALLBACK(builtinRecttopola) {
     return binaryDirect(context, args, result, exprDirectRecttopola);
 }
-QUORVEL_CALLBACK(builtinPoltorectx) {
+EXPR_CALLBACK(builtinPoltorectx) {
     return binaryDirect(context, args, result, exprDirectPoltorectx);
 }
-QUORVEL_CALLBACK(builtinPoltorecty) {
+EXPR_CALLBACK(builtinPoltorecty) {
     return binaryDirect(context, args, result, exprDirectPoltorecty);
 }
 
@@ -153,16 +153,16 @@ int32_t modfHalf(ExprContext* context, ExprNode* args, double* result, bool inte
 }
 }  // namespace
 
-QUORVEL_CALLBACK(builtinIpart) {
+EXPR_CALLBACK(builtinIpart) {
     return modfHalf(context, args, result, true);
 }
-QUORVEL_CALLBACK(builtinFpart) {
+EXPR_CALLBACK(builtinFpart) {
     return modfHalf(context, args, result, false);
 }
 
 /* The logarithm of a to the base b. A base whose logarithm is zero or NaN
  * (1, negative, NaN) is a math error found here, not by errno. */
-QUORVEL_CALLBACK(builtinLogn) {
+EXPR_CALLBACK(builtinLogn) {
     double a, b;
     int32_t code = evalTwo(context, args, &a, &b);
     if (code != EXPR_OK) return code;
@@ -173,4 +173,4 @@ QUORVEL_CALLBACK(builtinLogn) {
     return EXPR_OK;
 }
 
-#undef QUORVEL_CALLBACK
+#undef EXPR_CALLBACK

@@ -6,17 +6,17 @@
 
 #include "internal.h"
 
-#define QUORVEL_WALKED_CALLBACK(name)                                                                  \
+#define EXPR_WALKED_CALLBACK(name)                                                                     \
     extern "C" int32_t name(ExprContext* context, ExprNode* args, int32_t argCount, double**, int32_t, \
                             double* result) {                                                          \
         return exprWalkCall(context, name, args, argCount, result);                                    \
     }
 
-QUORVEL_WALKED_CALLBACK(opAdd)
-QUORVEL_WALKED_CALLBACK(opSub)
-QUORVEL_WALKED_CALLBACK(opMul)
-QUORVEL_WALKED_CALLBACK(opDiv)
-QUORVEL_WALKED_CALLBACK(opNeg)
-QUORVEL_WALKED_CALLBACK(builtinMany)
+EXPR_WALKED_CALLBACK(opAdd)
+EXPR_WALKED_CALLBACK(opSub)
+EXPR_WALKED_CALLBACK(opMul)
+EXPR_WALKED_CALLBACK(opDiv)
+EXPR_WALKED_CALLBACK(opNeg)
+EXPR_WALKED_CALLBACK(builtinMany)
 
-#undef QUORVEL_WALKED_CALLBACK
+#undef EXPR_WALKED_CALLBACK

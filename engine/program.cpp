@@ -506,11 +506,11 @@ namespace {
 // The label addresses are valid only in this one copy of the function, so it
 // is never inlined or cloned: linking and running must see the same code.
 #if defined(__clang__)
-#define QUORVEL_ONE_COPY __attribute__((noinline))
+#define EXPR_ONE_COPY __attribute__((noinline))
 #else
-#define QUORVEL_ONE_COPY __attribute__((noinline, noclone))
+#define EXPR_ONE_COPY __attribute__((noinline, noclone))
 #endif
-QUORVEL_ONE_COPY int32_t runOrLink(ExprContext* context, Program* program, double* result) {
+EXPR_ONE_COPY int32_t runOrLink(ExprContext* context, Program* program, double* result) {
     static void* const handlers[] = {
 #define OPCODE(name) &&name,
 #include "opcodes.h"
@@ -537,13 +537,13 @@ QUORVEL_ONE_COPY int32_t runOrLink(ExprContext* context, Program* program, doubl
     double divisor;
     bool holds;
 
-#define QUORVEL_NEXT() goto*(++pc)->handler
+#define EXPR_NEXT() goto*(++pc)->handler
     goto * pc->handler;
 
 Tick:
     if (countdown >= pc->count) [[likely]] {
         countdown -= pc->count;
-        QUORVEL_NEXT();
+        EXPR_NEXT();
     }
     if (pc->exactCopy != 0) {  // a poll falls between the segment's reads
         pc = code + pc->exactCopy;
@@ -551,59 +551,59 @@ Tick:
     }
     countdown = tickSlowly(context, countdown, pc->count, &status);
     if (status != EXPR_OK) goto done;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Constant:
     *++below = top;
     top = pc->value;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Load:
     *++below = top;
     top = *pc->address;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Store:
     *pc->address = top;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 StorePop:
     *pc->address = top;
     top = *below--;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Pop:
     top = *below--;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Add:
     top = exprAdd(*below--, top);
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Sub:
     top = *below-- - top;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Mul:
     top = exprMul(*below--, top);
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Div:
     divisor = top;
     top = *below--;
     goto divide;
 AddConstant:
     top = exprAdd(top, pc->value);
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 SubConstant:
     top = top - pc->value;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 MulConstant:
     top = exprMul(top, pc->value);
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 DivConstant:
     top = top / pc->value;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 AddVariable:
     top = exprAdd(top, *pc->address);
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 SubVariable:
     top = top - *pc->address;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 MulVariable:
     top = exprMul(top, *pc->address);
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 DivVariable:
     divisor = *pc->address;
 divide : {
@@ -612,17 +612,17 @@ divide : {
         status = code;
         goto done;
     }
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 }
 Neg:
     top = -top;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Abs:
     top = exprAbs(top);
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Direct:
     top = pc->compute(top);
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Rule : {
     const int32_t code = exprJudgeRoutine(context, pc->compute(top), top, 0.0, &value);
     if (code != EXPR_OK) {
@@ -630,11 +630,11 @@ Rule : {
         goto done;
     }
     top = value;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 }
 Direct2:
     top = pc->compute2(*below--, top);
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Rule2 : {
     const double left = *below--;
     const int32_t code = exprJudgeRoutine(context, pc->compute2(left, top), left, top, &value);
@@ -643,17 +643,17 @@ Rule2 : {
         goto done;
     }
     top = value;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 }
 Equal:
     top = exprTestEqual(*below--, top) ? 1.0 : 0.0;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Above:
     top = exprTestGreater(*below--, top) ? 1.0 : 0.0;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Below:
     top = exprTestLess(*below--, top) ? 1.0 : 0.0;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 Call : {
     ExprNode* n = pc->node;
     context->countdown = countdown;
@@ -662,7 +662,7 @@ Call : {
     countdown = context->countdown;
     if (status != EXPR_OK) goto done;
     top = value;
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 }
 Jump:
     pc = code + pc->count;
@@ -674,7 +674,7 @@ JumpIfZero : {
         pc = code + pc->count;
         goto * pc->handler;
     }
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 }
 JumpIfNonZero : {
     const bool zero = exprTestZero(top);
@@ -683,7 +683,7 @@ JumpIfNonZero : {
         pc = code + pc->count;
         goto * pc->handler;
     }
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 }
 // The fused branches: one label per instruction, as direct threading needs
 // an address per instruction, each setting `holds` with its own test and
@@ -732,7 +732,7 @@ popOneUnless:
         pc = code + pc->count;
         goto * pc->handler;
     }
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 popTwoIf:
     --below;
 popOneIf:
@@ -741,15 +741,15 @@ popOneIf:
         pc = code + pc->count;
         goto * pc->handler;
     }
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 MulVariableAddConstant:
     top = exprMul(top, *pc->address);
     ++pc;
     top = exprAdd(top, pc->value);
-    QUORVEL_NEXT();
+    EXPR_NEXT();
 End:
     *result = top;
-#undef QUORVEL_NEXT
+#undef EXPR_NEXT
 done:
     context->countdown = countdown;
     return status;
