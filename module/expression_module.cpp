@@ -78,8 +78,16 @@ void ExpressionModule::onPinUpdate(ModulePin* pin) noexcept {
     suspended.store(0);
 }
 
-ExpressionModule::BlockDrain::~BlockDrain() {
+namespace {
+// Until the audio side has lowered `evaluating`; a block that must end
+// soon (its engine is suspended) is all it ever waits for.
+void waitUntilLowered(const std::atomic<int32_t>& evaluating) noexcept {
     while (evaluating.load() != 0) std::this_thread::yield();
+}
+}  // namespace
+
+ExpressionModule::BlockDrain::~BlockDrain() {
+    waitUntilLowered(evaluating);
 }
 
 void ExpressionModule::stopAudio() noexcept {
@@ -88,7 +96,7 @@ void ExpressionModule::stopAudio() noexcept {
 }
 
 void ExpressionModule::waitForAudio() const noexcept {
-    while (evaluating.load() != 0) std::this_thread::yield();
+    waitUntilLowered(evaluating);
 }
 
 void ExpressionModule::processSamples(int32_t start, int32_t count) noexcept {
