@@ -33,6 +33,13 @@ extern "C" void exprFailAllocation(int32_t n, int32_t persistent) {
     attempts.store(0);
 }
 
+extern "C" int32_t exprHookRefusesAllocation(void) {
+    return allocationShouldFail() ? 1 : 0;
+}
+extern "C" void exprHookCountBlock(int32_t change) {
+    liveBlocks.fetch_add(change);
+}
+
 extern "C" int32_t exprAllocationCount(void) {
     return attempts.load();
 }

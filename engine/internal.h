@@ -11,7 +11,10 @@
  *   split.cpp       the splitting parser; decimal.cpp its number literals
  *   context.cpp     contexts, their trees' release, exprEvaluate
  *   walk.cpp        the tree walk (exprEvalNode)
- *   program.cpp     the compiled form; its instructions in opcodes.h
+ *   program.cpp     the compiled form; its instructions in opcodes.h,
+ *                   its records in program.h
+ *   native_code.cpp the compiled form as x86 machine code
+ *   executable_memory.cpp  pages for that code from the operating system
  *   evaluation.cpp  the abort poll and the math-error judgement
  *   operators.cpp   the operator callbacks and the statement sequence
  *   builtins.cpp    the built-in table: a row per built-in and operator
@@ -27,6 +30,14 @@
 
 #ifdef __cplusplus
 extern "C" {
+#endif
+
+#ifdef EXPR_ALLOC_HOOKS
+/* For the other memory the engine holds (alloc.cpp): whether the hooks
+ * refuse this allocation, counted with exprAlloc's; and a block gained or
+ * given back, counted with the live blocks. */
+int32_t exprHookRefusesAllocation(void);
+void exprHookCountBlock(int32_t change);
 #endif
 
 /* Entry construction (table.cpp); null when the name breaks the identifier rule or
@@ -50,6 +61,10 @@ typedef double (*ExprBinaryCompute)(double, double);
 void* exprCompile(ExprNode* root);
 int32_t exprRunProgram(ExprContext* context, const void* program, double* result);
 void exprFreeProgram(void* program);
+/* Whether a program runs as machine code (native_code.cpp); dropping the
+ * code leaves it to the threaded runner. For tests and comparisons. */
+int32_t exprHasNativeCode(const void* program);
+void exprDropNativeCode(void* program);
 /* Compiles the context's freshly parsed tree (context.cpp); called by exprParse on success. */
 void exprAttachProgram(ExprContext* context);
 /* The program exprCompile makes of a tree, as the names of its instructions

@@ -25,11 +25,13 @@
 
 #include <cstdint>
 
-#include "internal.h"
+#include "program.h"
 
 namespace {
 
 using Op = ExprOp;
+using Instruction = ExprInstruction;
+using Program = ExprProgram;
 
 const char* const kOpNames[] = {
 #define OPCODE(name) #name,
@@ -56,29 +58,6 @@ static_assert(sameMember(Op::Above, Op::Equal, Op::JumpUnlessEqual) == Op::JumpU
               sameMember(Op::Below, Op::Equal, Op::JumpUnlessEqualConstant) == Op::JumpUnlessBelowConstant &&
               sameMember(Op::Above, Op::Equal, Op::JumpIfEqualConstant) == Op::JumpIfAboveConstant &&
               sameMember(Op::Below, Op::Equal, Op::JumpIfEqualConstant) == Op::JumpIfBelowConstant);
-
-struct Instruction {
-    union {
-        Op op;                // as compiled
-        const void* handler;  // once linked: the address of op's code in the runner
-    };
-    // Tick: evaluations; a jump: target index; inside a segment, while
-    // compiling: the evaluations counted in the segment before it.
-    int32_t count;
-    union {
-        double value;
-        double* address;
-        ExprNode* node;
-        ExprUnaryCompute compute;
-        ExprBinaryCompute compute2;
-        int32_t exactCopy;  // Tick: index of the segment's exact copy, or 0
-    };
-};
-
-struct Program {
-    int32_t length;
-    Instruction code[1];  // length instructions
-};
 
 // The compiler recurses a few frames per tree level; trees nested deeper
 // than this are walked instead, which keeps compiling within a small thread
@@ -473,7 +452,11 @@ void append(char* out, int32_t size, int32_t* length, const char* text) {
 
 extern "C" void* exprCompile(ExprNode* root) {
     Program* program = compileUnlinked(root);
-    if (program != nullptr) runOrLink(nullptr, program, nullptr);
+    if (program == nullptr) return nullptr;
+    // Machine code where this processor and the system allow it; the
+    // program runs as it is otherwise, with the same results.
+    exprTranslateProgram(program);
+    runOrLink(nullptr, program, nullptr);
     return program;
 }
 
@@ -493,7 +476,17 @@ extern "C" int32_t exprListProgram(ExprNode* root, char* text, int32_t size) {
 }
 
 extern "C" void exprFreeProgram(void* program) {
+    if (program == nullptr) return;
+    exprReleaseNativeCode(&static_cast<Program*>(program)->native);
     exprDealloc(program);
+}
+
+extern "C" void exprDropNativeCode(void* program) {
+    if (program != nullptr) exprReleaseNativeCode(&static_cast<Program*>(program)->native);
+}
+
+extern "C" int32_t exprHasNativeCode(const void* program) {
+    return program != nullptr && static_cast<const Program*>(program)->native.entry != nullptr;
 }
 
 namespace {
@@ -758,5 +751,7 @@ done:
 }  // namespace
 
 extern "C" int32_t exprRunProgram(ExprContext* context, const void* program, double* result) {
-    return runOrLink(context, static_cast<Program*>(const_cast<void*>(program)), result);
+    Program* compiled = static_cast<Program*>(const_cast<void*>(program));
+    if (compiled->native.entry != nullptr) return compiled->native.entry(context, result);
+    return runOrLink(context, compiled, result);
 }

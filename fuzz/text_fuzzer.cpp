@@ -6,8 +6,9 @@
 //   byte 0, bits 3-5   node evaluations between polls (small, so loops end fast)
 //   byte 0, bit 6      fail allocation number byte 1 while parsing
 //   byte 0, bit 7      ... and every allocation after it
-// The text is parsed, evaluated by the compiled program and by the tree walk
-// from the same variable values (they must agree), cleared, parsed again
+// The text is parsed, evaluated as machine code, by the threaded runner and
+// by the tree walk from the same variable values (they must agree; the
+// context keeps the threaded runner after), cleared, parsed again
 // (same result code) and evaluated again; then everything is freed and no
 // engine block may be left.
 #include <bit>
@@ -71,32 +72,55 @@ struct Engine : quorvel_test::EngineRig {
 
 constexpr int32_t kIntervals[8] = {1, 2, 3, 7, 16, 64, 500, 5000};
 
-// Evaluates through the program and the walk from the same values.
-void evaluateBoth(Engine& engine, int32_t polls) {
+// One evaluation from the given values: its code, value and what the
+// variables hold after it.
+struct Run {
+    int32_t code = EXPR_OK;
+    double value = 0.0;
+    std::vector<double> after;
+    bool clockRead = false;
+};
+
+// Evaluates through the machine code, the threaded runner and the walk, from
+// the same values; all three must agree.
+void evaluateEveryForm(Engine& engine, int32_t polls) {
     std::vector<double*> values;
     collect(static_cast<const VarEntry*>(engine.variables->root), values);
     const std::vector<double> start = snapshot(values);
-
-    pollsLeft = polls;
-    clockReads = 0;
-    double compiled = 0.0;
-    const int32_t compiledCode = exprEvaluate(engine.context, &compiled);
-    const std::vector<double> afterCompiled = snapshot(values);
+    const auto run = [&](auto evaluate) {
+        restore(values, start);
+        pollsLeft = polls;
+        clockReads = 0;
+        Run r;
+        r.code = evaluate(&r.value);
+        r.after = snapshot(values);
+        r.clockRead = clockReads != 0;
+        return r;
+    };
+    const Run native = run([&](double* value) { return exprEvaluate(engine.context, value); });
 
     // The partial tree of a failed parse may hold null addresses and is
     // never walked; only a Ready context has a tree and a program to compare.
     if (!engine.context->parsed) return;
-    restore(values, start);
-    pollsLeft = polls;
-    engine.context->countdown = engine.context->checkInterval;
-    double walked = 0.0;
-    const int32_t walkedCode = exprEvalNode(engine.context, engine.context->root, &walked);
-    if (compiledCode == EXPR_ERR_ABORTED || walkedCode == EXPR_ERR_ABORTED || clockReads != 0) return;
-    if (compiledCode != walkedCode) finding();
-    if (compiledCode == EXPR_OK && !sameValue(compiled, walked)) finding();
-    const std::vector<double> afterWalk = snapshot(values);
-    for (std::size_t i = 0; i < values.size(); ++i)
-        if (!sameValue(afterCompiled[i], afterWalk[i])) finding();
+    Run forms[2];
+    int32_t count = 0;
+    if (engine.context->program != nullptr) {
+        exprDropNativeCode(engine.context->program);
+        forms[count++] = run([&](double* value) { return exprEvaluate(engine.context, value); });
+    }
+    forms[count++] = run([&](double* value) {
+        engine.context->countdown = engine.context->checkInterval;
+        return exprEvalNode(engine.context, engine.context->root, value);
+    });
+    for (int32_t k = 0; k < count; ++k) {
+        const Run& other = forms[k];
+        if (native.code == EXPR_ERR_ABORTED || other.code == EXPR_ERR_ABORTED || native.clockRead || other.clockRead)
+            continue;
+        if (native.code != other.code) finding();
+        if (native.code == EXPR_OK && !sameValue(native.value, other.value)) finding();
+        for (std::size_t i = 0; i < values.size(); ++i)
+            if (!sameValue(native.after[i], other.after[i])) finding();
+    }
 }
 
 }  // namespace
@@ -119,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
         exprClear(engine.context);
         const int32_t first = exprParse(engine.context, text.c_str());
-        evaluateBoth(engine, polls);
+        evaluateEveryForm(engine, polls);
         exprClear(engine.context);
         const int32_t second = exprParse(engine.context, text.c_str());
         if (first != second) finding();

@@ -1,6 +1,7 @@
-// The compiled form against the tree walk: for every text, the same value,
-// code, variables, and abort polls at the same node evaluations with the
-// same assignments done, whatever the check interval.
+// The compiled form, as machine code and as the threaded runner runs it,
+// against the tree walk: for every text, the same value, code, variables,
+// errno, and abort polls at the same node evaluations with the same
+// assignments done, whatever the check interval.
 
 #include <gtest/gtest.h>
 
@@ -33,19 +34,41 @@ int32_t logPoll(ExprContext* context) {
     return log->stopAt > 0 && static_cast<int32_t>(log->seen.size()) >= log->stopAt ? 1 : 0;
 }
 
-// One engine as the module has it; compiled or walked.
+// The three ways a parsed text can run.
+enum class Form { Walk, Threaded, Native };
+constexpr Form kCompiledForms[] = {Form::Threaded, Form::Native};
+
+const char* nameOf(Form form) {
+    return form == Form::Walk ? "walk" : form == Form::Threaded ? "threaded" : "native";
+}
+
+// Machine code is made on every build these tests run on (x86).
+constexpr bool kNativeCodeHere =
+#if defined(__x86_64__) || defined(__i386__)
+    true;
+#else
+    false;
+#endif
+
+// One engine as the module has it, running text in the given form.
 struct Engine : EngineRig {
     PollLog log;
-    Engine(const char* text, bool compiled, int32_t flag)
+    Engine(const char* text, Form form, int32_t flag)
         : EngineRig({.abort = logPoll, .userData = &log, .zeroOnMathError = flag}) {
         variable("x") = 0.0;
         variable("u") = 0.75;
         log.x = &variable("x");
         EXPECT_EQ(parse(text), EXPR_OK) << text;
-        if (compiled) {
-            EXPECT_NE(context->program, nullptr) << text;
-        } else {
-            walkOnly();
+        switch (form) {
+            case Form::Walk: walkOnly(); break;
+            case Form::Threaded:
+                EXPECT_NE(context->program, nullptr) << text;
+                threadedOnly();
+                break;
+            case Form::Native:
+                EXPECT_NE(context->program, nullptr) << text;
+                EXPECT_EQ(exprHasNativeCode(context->program) != 0, kNativeCodeHere) << text;
+                break;
         }
     }
 };
@@ -109,8 +132,9 @@ const char* const kTexts[] = {
 // Where both operands are NaN the left one's NaN is the result, however the
 // text is evaluated: the sign bit tells -a from a.
 TEST(Program, SumsAndProductsOfTwoNaNsKeepTheLeft) {
-    for (bool compiledForm : {true, false}) {
-        Engine engine("a=sqrt(-1);b=-a;x=a+b;y=b*a;z=(b+u)+(a*u);c=b*(a+1);", compiledForm, 0);
+    for (Form form : {Form::Walk, Form::Threaded, Form::Native}) {
+        const char* compiledForm = nameOf(form);
+        Engine engine("a=sqrt(-1);b=-a;x=a+b;y=b*a;z=(b+u)+(a*u);c=b*(a+1);", form, 0);
         double value = 0.0;
         ASSERT_EQ(exprEvaluate(engine.context, &value), EXPR_OK);
         const double a = engine.variable("a"), b = engine.variable("b");
@@ -124,29 +148,31 @@ TEST(Program, SumsAndProductsOfTwoNaNsKeepTheLeft) {
 
 TEST(Program, MatchesTheWalkWithoutPolls) {
     for (const char* text : kTexts) {
-        for (int32_t flag : {0, 1}) {
-            Engine compiled(text, true, flag), walked(text, false, flag);
-            if (std::strcmp(text, "for(i=0,1,i=i+1,x=i);") == 0) {
-                compiled.log.stopAt = walked.log.stopAt = 1;
-            }
-            double a = 0.5, b = 0.5;
-            for (int round = 0; round < 2; ++round) {
-                errno = EILSEQ;  // a value no routine reports: what is left is the evaluation's doing
-                const int32_t codeA = exprEvaluate(compiled.context, &a);
-                const int errnoA = errno;
-                errno = EILSEQ;
-                const int32_t codeB = exprEvaluate(walked.context, &b);
-                ASSERT_EQ(codeA, codeB) << text << " flag " << flag;
-                EXPECT_EQ(errnoA, errno) << text << " flag " << flag;
-                if (codeA == EXPR_OK) {
-                    EXPECT_TRUE(sameBits(a, b)) << text << ": " << a << " vs " << b;
+        for (int32_t flag : {0, 1})
+            for (Form form : kCompiledForms) {
+                SCOPED_TRACE(nameOf(form));
+                Engine compiled(text, form, flag), walked(text, Form::Walk, flag);
+                if (std::strcmp(text, "for(i=0,1,i=i+1,x=i);") == 0) {
+                    compiled.log.stopAt = walked.log.stopAt = 1;
                 }
-                EXPECT_EQ(compiled.context->countdown, walked.context->countdown) << text;
-                for (const char* name : {"x", "y", "z", "a", "b", "c", "d", "e", "s", "i", "out1"})
-                    EXPECT_TRUE(sameBits(compiled.variable(name), walked.variable(name))) << text << " " << name;
-                EXPECT_TRUE(sameSeen(compiled.log.seen, walked.log.seen)) << text;
+                double a = 0.5, b = 0.5;
+                for (int round = 0; round < 2; ++round) {
+                    errno = EILSEQ;  // a value no routine reports: what is left is the evaluation's doing
+                    const int32_t codeA = exprEvaluate(compiled.context, &a);
+                    const int errnoA = errno;
+                    errno = EILSEQ;
+                    const int32_t codeB = exprEvaluate(walked.context, &b);
+                    ASSERT_EQ(codeA, codeB) << text << " flag " << flag;
+                    EXPECT_EQ(errnoA, errno) << text << " flag " << flag;
+                    if (codeA == EXPR_OK) {
+                        EXPECT_TRUE(sameBits(a, b)) << text << ": " << a << " vs " << b;
+                    }
+                    EXPECT_EQ(compiled.context->countdown, walked.context->countdown) << text;
+                    for (const char* name : {"x", "y", "z", "a", "b", "c", "d", "e", "s", "i", "out1"})
+                        EXPECT_TRUE(sameBits(compiled.variable(name), walked.variable(name))) << text << " " << name;
+                    EXPECT_TRUE(sameSeen(compiled.log.seen, walked.log.seen)) << text;
+                }
             }
-        }
     }
 }
 
@@ -156,28 +182,33 @@ TEST(Program, PollsAtTheSameNodeEvaluations) {
     for (const char* text : kTexts) {
         for (int32_t interval : {0, 1, 2, 3, 5, 8}) {
             for (int32_t stopAt = 1; stopAt <= 12; ++stopAt) {
-                Engine compiled(text, true, 1), walked(text, false, 1);
-                compiled.context->checkInterval = walked.context->checkInterval = interval;
-                compiled.log.stopAt = walked.log.stopAt = stopAt;
-                double a = 0, b = 0;
-                const int32_t codeA = exprEvaluate(compiled.context, &a);
-                const int32_t codeB = exprEvaluate(walked.context, &b);
-                ASSERT_EQ(codeA, codeB) << text << " interval " << interval << " stop " << stopAt;
-                if (codeA == EXPR_OK) {
-                    EXPECT_TRUE(sameBits(a, b)) << text << " interval " << interval;
+                bool stopped = false;
+                for (Form form : kCompiledForms) {
+                    SCOPED_TRACE(nameOf(form));
+                    Engine compiled(text, form, 1), walked(text, Form::Walk, 1);
+                    compiled.context->checkInterval = walked.context->checkInterval = interval;
+                    compiled.log.stopAt = walked.log.stopAt = stopAt;
+                    double a = 0, b = 0;
+                    const int32_t codeA = exprEvaluate(compiled.context, &a);
+                    const int32_t codeB = exprEvaluate(walked.context, &b);
+                    ASSERT_EQ(codeA, codeB) << text << " interval " << interval << " stop " << stopAt;
+                    if (codeA == EXPR_OK) {
+                        EXPECT_TRUE(sameBits(a, b)) << text << " interval " << interval;
+                    }
+                    ASSERT_TRUE(sameSeen(compiled.log.seen, walked.log.seen)) << text << " interval " << interval;
+                    EXPECT_EQ(compiled.context->countdown, walked.context->countdown) << text;
+                    for (const char* name : {"x", "y", "s", "i", "a", "b", "c"})
+                        EXPECT_TRUE(sameBits(compiled.variable(name), walked.variable(name))) << text << " " << name;
+                    if (codeA != EXPR_ERR_ABORTED) stopped = true;  // fewer polls than stopAt
                 }
-                ASSERT_TRUE(sameSeen(compiled.log.seen, walked.log.seen)) << text << " interval " << interval;
-                EXPECT_EQ(compiled.context->countdown, walked.context->countdown) << text;
-                for (const char* name : {"x", "y", "s", "i", "a", "b", "c"})
-                    EXPECT_TRUE(sameBits(compiled.variable(name), walked.variable(name))) << text << " " << name;
-                if (codeA != EXPR_ERR_ABORTED) break;  // fewer polls than stopAt
+                if (stopped) break;
             }
         }
     }
 }
 
 std::string listing(const char* text) {
-    Engine engine(text, true, 1);
+    Engine engine(text, Form::Native, 1);
     char buffer[512];
     const int32_t length = exprListProgram(engine.context->root, buffer, sizeof buffer);
     EXPECT_EQ(length, static_cast<int32_t>(std::strlen(buffer))) << text;
@@ -224,7 +255,7 @@ TEST(Program, CompilesEachFormAsDesigned) {
     };
     for (const auto& c : cases) EXPECT_EQ(listing(c.text), c.program) << c.text;
 
-    Engine engine("x=1;", true, 1);
+    Engine engine("x=1;", Form::Native, 1);
     char small[5];
     EXPECT_EQ(exprListProgram(engine.context->root, small, sizeof small), 23);  // "Tick Constant Store End"
     EXPECT_STREQ(small, "Tick");
@@ -234,7 +265,7 @@ TEST(Program, CompilesEachFormAsDesigned) {
 }
 
 TEST(Program, ClearAndFailedParsesDropTheProgram) {
-    Engine engine("x=1;", true, 1);
+    Engine engine("x=1;", Form::Native, 1);
     EXPECT_EQ(exprClear(engine.context), EXPR_OK);
     EXPECT_EQ(engine.context->program, nullptr);
     EXPECT_EQ(exprParse(engine.context, "x=(1;"), EXPR_ERR_SYNTAX);
@@ -247,18 +278,19 @@ TEST(Program, ClearAndFailedParsesDropTheProgram) {
 }
 
 // Without memory for the program the parse still succeeds and the tree is
-// walked.
+// walked; without executable memory (or the translation's tables) the
+// threaded runner runs the program. Every allocation fails in turn.
 TEST(Program, NoMemoryForTheProgramFallsBackToTheWalk) {
     const int32_t live = exprLiveBlocks();
     {
-        Engine engine("x=1;", true, 1);
+        Engine engine("x=1;", Form::Native, 1);
         exprClear(engine.context);
         int32_t n = 1;
         for (;; ++n) {
             exprFailAllocation(n, 0);
             const int32_t code = exprParse(engine.context, "x=u*2;");
             exprFailAllocation(0, 0);
-            if (code == EXPR_OK && engine.context->program != nullptr) break;
+            if (code == EXPR_OK && exprHasNativeCode(engine.context->program) == (kNativeCodeHere ? 1 : 0)) break;
             if (code == EXPR_OK) {
                 double value = 0;
                 EXPECT_EQ(exprEvaluate(engine.context, &value), EXPR_OK);
@@ -281,11 +313,11 @@ TEST(Program, DeepTextsAreWalked) {
     shallow += "u" + std::string(10, ')') + ";";
     for (int i = 0; i < 100; ++i) deep += "(1+";
     deep += "u" + std::string(100, ')') + ";";
-    Engine compiled(shallow.c_str(), true, 1);
+    Engine compiled(shallow.c_str(), Form::Native, 1);
     double value = 0;
     EXPECT_EQ(exprEvaluate(compiled.context, &value), EXPR_OK);
     EXPECT_EQ(value, 10.75);
-    Engine walked(deep.c_str(), false, 1);
+    Engine walked(deep.c_str(), Form::Walk, 1);
     exprClear(walked.context);
     ASSERT_EQ(exprParse(walked.context, deep.c_str()), EXPR_OK);
     EXPECT_EQ(walked.context->program, nullptr);
@@ -322,7 +354,7 @@ TEST(Program, ATooDeepPartAnywhereLeavesTheTextWalked) {
     for (const char* shape : shapes) {
         std::string text = shape;
         text.replace(text.find('D'), 1, deep);
-        Engine walked(text.c_str(), false, 1);
+        Engine walked(text.c_str(), Form::Walk, 1);
         ASSERT_EQ(exprClear(walked.context), EXPR_OK);
         ASSERT_EQ(exprParse(walked.context, text.c_str()), EXPR_OK) << shape;
         EXPECT_EQ(walked.context->program, nullptr) << shape;
@@ -342,15 +374,16 @@ TEST(Program, MalformedTreesAreNotCompiled) {
     for (ExprNode* root : {&unknown, &variable, &assignment, &call}) EXPECT_EQ(exprCompile(root), nullptr);
 }
 
-// A countdown at its lowest stays there in both forms.
+// A countdown at its lowest stays there in every form.
 TEST(Program, CountdownSaturatesAsInTheWalk) {
-    for (const char* text : {"x=1+u;", "for(i=0,below(i,3),i=i+1,x=x+1);"}) {
-        Engine compiled(text, true, 1), walked(text, false, 1);
-        compiled.context->checkInterval = walked.context->checkInterval = INT32_MIN;
-        double a = 0, b = 0;
-        ASSERT_EQ(exprEvaluate(compiled.context, &a), exprEvaluate(walked.context, &b)) << text;
-        EXPECT_EQ(compiled.context->countdown, walked.context->countdown) << text;
-        EXPECT_EQ(compiled.log.seen.size(), walked.log.seen.size()) << text;
-    }
+    for (const char* text : {"x=1+u;", "for(i=0,below(i,3),i=i+1,x=x+1);"})
+        for (Form form : kCompiledForms) {
+            Engine compiled(text, form, 1), walked(text, Form::Walk, 1);
+            compiled.context->checkInterval = walked.context->checkInterval = INT32_MIN;
+            double a = 0, b = 0;
+            ASSERT_EQ(exprEvaluate(compiled.context, &a), exprEvaluate(walked.context, &b)) << text;
+            EXPECT_EQ(compiled.context->countdown, walked.context->countdown) << text;
+            EXPECT_EQ(compiled.log.seen.size(), walked.log.seen.size()) << text;
+        }
 }
 }  // namespace

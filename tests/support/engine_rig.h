@@ -61,6 +61,8 @@ public:
         exprFreeProgram(context->program);
         context->program = nullptr;
     }
+    // Drops the program's machine code, so that the threaded runner runs it.
+    void threadedOnly() { exprDropNativeCode(context->program); }
 
     // The context's abort callback and its data, which only creation sets.
     void setAbort(AbortCallback abort, void* userData = nullptr) {
