@@ -2,7 +2,7 @@
 // release of their trees, and exprEvaluate, which runs a context's compiled
 // program or, without one, walks its tree (walk.cpp).
 
-#include "internal.h"
+#include "program.h"
 
 // ---- Contexts ---------------------------------------------------------------
 
@@ -82,9 +82,15 @@ extern "C" void exprSetZeroOnMathError(ExprContext* context, int32_t flag) {
 
 extern "C" int32_t exprEvaluate(ExprContext* context, double* result) {
     if (context == nullptr || result == nullptr) return EXPR_ERR_ARGUMENT;
+    // Only a successful parse attaches a program, and clearing the context
+    // drops it: with machine code the context is Ready, and the code starts
+    // its own countdown.
+    const ExprProgram* program = static_cast<const ExprProgram*>(context->program);
+    if (program != nullptr && program->native.entry != nullptr) [[likely]]
+        return program->native.entry(context, result);
     if (context->failed || !context->parsed || context->root == nullptr) return EXPR_ERR_NOT_READY;
     context->countdown = context->checkInterval;
-    if (context->program != nullptr) return exprRunProgram(context, context->program, result);
+    if (program != nullptr) return exprRunProgram(context, program, result);
     return exprEvalNode(context, context->root, result);
 }
 

@@ -18,6 +18,8 @@
 // The layout is measured in a first pass and written in a second, so every
 // jump's distance is known when it is written.
 
+#include <cerrno>
+#include <cfloat>
 #include <cstring>
 
 #include "program.h"
@@ -44,37 +46,41 @@ using Instruction = ExprInstruction;
 
 constexpr bool k64 = sizeof(void*) == 8;
 
-// The registers the code names, by their encoding.
+// The registers the code names, by their encoding (x86-64 adds r8 ... r15,
+// of which r8, r9 and r12 appear: kEax + 8 and so on with a REX bit).
 enum Reg : uint8_t { kEax = 0, kEcx = 1, kEdx = 2, kEbx = 3, kEsp = 4, kEbp = 5, kEsi = 6, kEdi = 7 };
 enum Xmm : uint8_t { kXmm0 = 0, kXmm1 = 1, kXmm2 = 2 };
 
 // Condition codes, as in Jcc and SETcc. After ucomisd a, b: equal or
 // unordered sets ZF; less or unordered sets CF.
 enum Cond : uint8_t {
-    kBelow = 0x2,     // a < b or unordered: exprTestLess
+    kBelow = 0x2,  // a < b or unordered: exprTestLess
     kNotBelow = 0x3,
-    kEqual = 0x4,     // a == b or unordered: exprTestEqual, exprTestZero
+    kEqual = 0x4,  // a == b or unordered: exprTestEqual, exprTestZero
     kNotEqual = 0x5,
     kNotAbove = 0x6,
-    kAbove = 0x7,     // a > b, ordered: exprTestGreater
-    kLess = 0xC,      // signed, for the countdown
+    kAbove = 0x7,  // a > b, ordered: exprTestGreater
+    kLess = 0xC,   // signed, for the countdown
 };
 
 // The frame, from the stack pointer once the prologue has run. stack[k], the
 // value k places deep as the threaded runner numbers them, is at
 // kStackBase + 8k; stack[0] is never used.
-constexpr int32_t kOutgoing = 0;       // i686: the arguments of a call
-constexpr int32_t kResultSlot = 32;    // the caller's result pointer
-constexpr int32_t kValueSlot = 40;     // what a call writes back
-constexpr int32_t kCountdownSlot = 48; // the countdown a slow tick updates
-constexpr int32_t kTopSlot = 56;       // the top, kept across a slow tick
-constexpr int32_t kStackBase = 64;
+constexpr int32_t kOutgoing = 0;        // i686: the arguments of a call
+constexpr int32_t kResultSlot = 32;     // the caller's result pointer
+constexpr int32_t kValueSlot = 40;      // what a call writes back
+constexpr int32_t kCountdownSlot = 48;  // the countdown a slow tick updates
+constexpr int32_t kTopSlot = 56;        // the top, kept across a slow tick
+constexpr int32_t kErrnoSlot = 64;      // where errno lives, for a routine under the rule
+constexpr int32_t kArgumentSlot = 72;   // a routine's arguments, kept for the rule: a, then b
+constexpr int32_t kStackBase = 88;
 
 // Deeper programs keep to the threaded runner: the frame stays within a
 // page, so 32-bit Windows needs no stack probe.
 constexpr int32_t kDepthLimit = 400;
 
 constexpr int32_t kContextCountdown = static_cast<int32_t>(offsetof(ExprContext, countdown));
+constexpr int32_t kContextCheckInterval = static_cast<int32_t>(offsetof(ExprContext, checkInterval));
 constexpr int32_t kContextZeroOnMathError = static_cast<int32_t>(offsetof(ExprContext, zeroOnMathError));
 
 // ---- What the code calls --------------------------------------------------
@@ -86,12 +92,19 @@ EXPR_CDECL int32_t tickSlowly(ExprContext* context, int32_t* countdown, int32_t 
     return EXPR_OK;
 }
 
-// A routine under the math-error rule, as the threaded runner's Rule and Rule2.
-EXPR_CDECL int32_t ruleOfOne(ExprContext* context, ExprUnaryCompute compute, double a, double* result) {
-    return exprJudgeRoutine(context, compute(a), a, 0.0, result);
+// The judgement of a routine's value that is not finite, as the threaded
+// runner's Rule and Rule2 make it (b is 0.0 for a routine of one argument).
+EXPR_CDECL int32_t judge(ExprContext* context, double value, double a, double b, double* result) {
+    return exprJudgeRoutine(context, value, a, b, result);
 }
-EXPR_CDECL int32_t ruleOfTwo(ExprContext* context, ExprBinaryCompute compute, double a, double b, double* result) {
-    return exprJudgeRoutine(context, compute(a, b), a, b, result);
+
+EXPR_CDECL int* errnoLocation() {
+    return &errno;
+}
+
+bool fitsDisplacement(uintptr_t address, uintptr_t base) {
+    const intptr_t distance = static_cast<intptr_t>(address - base);
+    return distance >= INT32_MIN && distance <= INT32_MAX;
 }
 
 template <typename T> uintptr_t addressOf(T* pointer) {
@@ -107,7 +120,7 @@ template <typename R, typename... A> uintptr_t addressOf(R (*function)(A...)) {
 // address (absolute on i686, relative to the next instruction on x86-64,
 // where only the code's own pages are in reach), or [eax].
 struct Mem {
-    enum Kind : uint8_t { Frame, Context, Absolute, AtEax } kind;
+    enum Kind : uint8_t { Frame, Context, Absolute, AtEax, Anchor } kind;
     int32_t offset;
     uintptr_t address;
 };
@@ -122,6 +135,9 @@ Mem absolute(uintptr_t address) {
 }
 Mem atEax() {
     return {Mem::AtEax, 0, 0};
+}
+Mem anchored(int32_t offset) {  // x86-64: [r12 + offset]
+    return {Mem::Anchor, offset, 0};
 }
 
 // Writes the code at out, or only measures when out is null; base is the
@@ -157,6 +173,7 @@ public:
         const uint8_t r = static_cast<uint8_t>((reg & 7) << 3);
         switch (m.kind) {
             case Mem::Frame:
+            case Mem::Anchor:    // r12 shares esp's encoding, with REX.B
                 byte(0x84 | r);  // [esp + disp32]
                 byte(0x24);
                 u32(static_cast<uint32_t>(m.offset));
@@ -179,6 +196,7 @@ public:
     // SSE2 scalar-double forms: prefix 0F opcode /r.
     void sse(uint8_t prefix, uint8_t opcode, int xmm, Mem m) {
         byte(prefix);
+        if (m.kind == Mem::Anchor) byte(0x41);  // REX.B: r12
         byte(0x0F);
         byte(opcode);
         modrm(xmm, m);
@@ -192,6 +210,7 @@ public:
     void movsdLoad(Xmm x, Mem m) { sse(0xF2, 0x10, x, m); }
     void movsdStore(Mem m, Xmm x) { sse(0xF2, 0x11, x, m); }
     void movapd(Xmm to, Xmm from) { sse(0x66, 0x28, to, from); }
+    void andpd(Xmm to, Xmm from) { sse(0x66, 0x54, to, from); }
     void xorpd(Xmm to, Xmm from) { sse(0x66, 0x57, to, from); }
     void ucomisd(Xmm a, Xmm b) { sse(0x66, 0x2E, a, b); }
     void ucomisd(Xmm a, Mem b) { sse(0x66, 0x2E, a, b); }
@@ -242,14 +261,14 @@ public:
         byte(0x85);
         byte(0xC0);
     }
-    void compareEbx(uint32_t value) {
-        byte(0x81);
-        byte(0xFB);
-        u32(value);
-    }
     void subtractEbx(uint32_t value) {
         byte(0x81);
         byte(0xEB);
+        u32(value);
+    }
+    void addEbx(uint32_t value) {
+        byte(0x81);
+        byte(0xC3);
         u32(value);
     }
 
@@ -410,9 +429,14 @@ struct Layout {
     int32_t* constant;  // its constant's place in the pool, or -1
     int32_t exit = 0;
     int32_t frameSize = 0;
-    uintptr_t poolBase = 0;  // the sign mask first, then the constants
+    bool rules = false;      // a routine under the math-error rule is called
+    uintptr_t anchor = 0;    // x86-64: r12 holds it, for the variables near it; 0: none
+    uintptr_t poolBase = 0;  // the masks and the largest double first, then the constants
     uintptr_t codeBase = 0;
 };
+
+// The pool's first three places.
+constexpr int32_t kSignMaskPlace = 0, kMagnitudeMaskPlace = 1, kLargestPlace = 2, kFirstConstantPlace = 3;
 
 class Translator {
 public:
@@ -440,17 +464,19 @@ private:
     Assembler a_;
 
     static bool hasStub(Op op) {
-        return op == Op::Tick || op == Op::Div || op == Op::DivVariable;
+        return op == Op::Tick || op == Op::Div || op == Op::DivVariable || op == Op::Rule || op == Op::Rule2;
     }
 
     Mem slot(int32_t k) const { return frame(kStackBase + 8 * k); }
-    Mem constantOf(int32_t i) const { return absolute(layout_.poolBase + 8 * static_cast<uintptr_t>(layout_.constant[i])); }
-    Mem signMask() const { return absolute(layout_.poolBase); }
+    Mem pooled(int32_t place) const { return absolute(layout_.poolBase + 8 * static_cast<uintptr_t>(place)); }
+    Mem constantOf(int32_t i) const { return pooled(layout_.constant[i]); }
 
-    // A variable: directly on i686; through eax on x86-64, where the heap
-    // may be out of a 32-bit displacement's reach.
+    // A variable: directly on i686; on x86-64 near the anchor in r12, or
+    // through rax where the heap puts it out of a 32-bit displacement's reach.
     Mem variable(double* address) {
         if (!k64) return absolute(addressOf(address));
+        if (layout_.anchor != 0 && fitsDisplacement(addressOf(address), layout_.anchor))
+            return anchored(static_cast<int32_t>(static_cast<intptr_t>(addressOf(address) - layout_.anchor)));
         a_.moveImmediate(kEax, addressOf(address));
         return atEax();
     }
@@ -459,13 +485,22 @@ private:
         a_.byte(0x53);  // push ebx: the countdown
         a_.byte(0x55);  // push ebp: the context
         if (k64) {
-            // rsp is 8 past a multiple of 16 here; the frame restores the alignment.
+            if (layout_.anchor != 0) {
+                a_.byte(0x41);  // push r12
+                a_.byte(0x54);
+            }
+            // The frame's size keeps rsp at a multiple of 16 for the calls.
             a_.rexW();
             a_.byte(0x81);  // sub rsp, frame
             a_.byte(0xEC);
             a_.u32(static_cast<uint32_t>(layout_.frameSize));
             a_.moveRegister(kEbp, kEdi);
             a_.storePointer(frame(kResultSlot), kEsi);
+            if (layout_.anchor != 0) {
+                a_.byte(0x49);  // mov r12, anchor
+                a_.byte(0xBC);
+                a_.u64(layout_.anchor);
+            }
         } else {
             a_.byte(0x56);  // push esi: the caller's stack pointer
             a_.byte(0x8B);  // mov ebp, [esp + 16]: the context
@@ -488,7 +523,13 @@ private:
             a_.u32(static_cast<uint32_t>(layout_.frameSize));
             a_.store32(frame(kResultSlot), kEax);
         }
-        a_.load32(kEbx, contextField(kContextCountdown));
+        a_.load32(kEbx, contextField(kContextCheckInterval));  // the countdown starts
+        if (layout_.rules) {
+            // errno's place for this thread, once per evaluation: a routine
+            // that needs no judgement only clears it.
+            a_.call(addressOf(&errnoLocation));
+            a_.storePointer(frame(kErrnoSlot), kEax);
+        }
         a_.xorpd(kXmm0, kXmm0);  // the empty top, as the threaded runner starts
     }
 
@@ -500,6 +541,10 @@ private:
             a_.byte(0x81);  // add rsp, frame
             a_.byte(0xC4);
             a_.u32(static_cast<uint32_t>(layout_.frameSize));
+            if (layout_.anchor != 0) {
+                a_.byte(0x41);  // pop r12
+                a_.byte(0x5C);
+            }
         } else {
             a_.byte(0x89);  // mov esp, esi
             a_.byte(0xF4);
@@ -568,10 +613,9 @@ private:
         const Instruction& in = layout_.code[i];
         const int32_t d = layout_.depth[i];
         switch (in.op) {
-            case Op::Tick:
-                a_.compareEbx(static_cast<uint32_t>(in.count));
-                a_.jumpIf(kLess, layout_.stub[i]);
+            case Op::Tick:  // below zero after the count: the stub takes it back and goes slowly
                 a_.subtractEbx(static_cast<uint32_t>(in.count));
+                a_.jumpIf(kLess, layout_.stub[i]);
                 return;
             case Op::Constant:
                 a_.movsdStore(slot(d + 1), kXmm0);
@@ -611,7 +655,7 @@ private:
                 divide(i);
                 return;
             case Op::Neg:
-                a_.movsdLoad(kXmm1, signMask());
+                a_.movsdLoad(kXmm1, pooled(kSignMaskPlace));
                 a_.xorpd(kXmm0, kXmm1);
                 return;
             case Op::Abs: abs(); return;
@@ -630,8 +674,8 @@ private:
                 }
                 callRoutine(addressOf(in.compute2));
                 return;
-            case Op::Rule: rule(in, d, false); return;
-            case Op::Rule2: rule(in, d, true); return;
+            case Op::Rule: rule(i, in, d, false); return;
+            case Op::Rule2: rule(i, in, d, true); return;
             // ORDER TEST
             case Op::Equal: compare(kEqual, d); return;
             case Op::Above: compare(kAbove, d); return;
@@ -680,37 +724,41 @@ private:
     void abs() {
         a_.xorpd(kXmm1, kXmm1);
         a_.ucomisd(kXmm1, kXmm0);  // above: 0 > top, ordered
-        a_.byte(0x76);              // jbe over the negation
+        a_.byte(0x76);             // jbe over the negation
         a_.byte(12);
-        a_.movsdLoad(kXmm1, signMask());  // 8 bytes
-        a_.xorpd(kXmm0, kXmm1);           // 4 bytes
+        a_.movsdLoad(kXmm1, pooled(kSignMaskPlace));  // 8 bytes
+        a_.xorpd(kXmm0, kXmm1);                       // 4 bytes
     }
 
-    void rule(const Instruction& in, int32_t d, bool twoArguments) {
-        if (k64) {
-            if (twoArguments) {
+    // A routine under the math-error rule: called directly; a finite value
+    // needs no judgement (errno is cleared, as the judgement would), any
+    // other is judged out of line, with the arguments kept for it.
+    void rule(int32_t i, const Instruction& in, int32_t d, bool twoArguments) {
+        if (twoArguments) {
+            a_.movsdLoad(kXmm1, slot(d));
+            a_.movsdStore(frame(kArgumentSlot), kXmm1);      // a: below
+            a_.movsdStore(frame(kArgumentSlot + 8), kXmm0);  // b: top
+            if (k64) {
                 a_.movapd(kXmm1, kXmm0);
-                a_.movsdLoad(kXmm0, slot(d));
-            }
-            contextArgument();
-            a_.moveImmediate(kEsi, twoArguments ? addressOf(in.compute2) : addressOf(in.compute));
-            a_.leaFrame(kEdx, kValueSlot);
-        } else {
-            contextArgument();
-            a_.storeImmediate32(frame(kOutgoing + 4),
-                                static_cast<uint32_t>(twoArguments ? addressOf(in.compute2) : addressOf(in.compute)));
-            if (twoArguments) {
-                a_.movsdStore(frame(kOutgoing + 16), kXmm0);
-                a_.movsdLoad(kXmm1, slot(d));
-                a_.movsdStore(frame(kOutgoing + 8), kXmm1);
+                a_.movsdLoad(kXmm0, frame(kArgumentSlot));
             } else {
                 a_.movsdStore(frame(kOutgoing + 8), kXmm0);
+                a_.movsdLoad(kXmm1, frame(kArgumentSlot));
+                a_.movsdStore(frame(kOutgoing), kXmm1);
             }
-            a_.leaFrame(kEax, kValueSlot);
-            a_.store32(frame(kOutgoing + (twoArguments ? 24 : 16)), kEax);
+            callRoutine(addressOf(in.compute2));
+        } else {
+            a_.movsdStore(frame(kArgumentSlot), kXmm0);
+            if (!k64) a_.movsdStore(frame(kOutgoing), kXmm0);
+            callRoutine(addressOf(in.compute));
         }
-        a_.call(twoArguments ? addressOf(&ruleOfTwo) : addressOf(&ruleOfOne));
-        takeValueOrStop();
+        a_.movsdLoad(kXmm1, pooled(kMagnitudeMaskPlace));
+        a_.andpd(kXmm1, kXmm0);
+        a_.movsdLoad(kXmm2, pooled(kLargestPlace));
+        a_.ucomisd(kXmm2, kXmm1);  // below: |value| is infinite, or NaN
+        a_.jumpIf(kBelow, layout_.stub[i]);
+        a_.loadPointer(kEax, frame(kErrnoSlot));
+        a_.storeImmediate32(atEax(), 0);
     }
 
     // A callback, called as the threaded runner calls it: the top is pushed
@@ -724,7 +772,7 @@ private:
             a_.moveImmediate32(kEdx, static_cast<uint32_t>(n->argCount));
             a_.moveImmediate(kEcx, addressOf(n->refs));
             a_.moveImmediate32(kEax, static_cast<uint32_t>(n->refCount), true);  // r8d
-            a_.leaFrame(kEcx, kValueSlot, true);                                  // r9
+            a_.leaFrame(kEcx, kValueSlot, true);                                 // r9
         } else {
             a_.storeImmediate32(frame(kOutgoing + 4), static_cast<uint32_t>(addressOf(n->args)));
             a_.storeImmediate32(frame(kOutgoing + 8), static_cast<uint32_t>(n->argCount));
@@ -738,10 +786,37 @@ private:
         takeValueOrStop();
     }
 
+    // judge(context, value in xmm0, a, b or 0.0, &value slot), its code in eax.
+    void judgement(bool twoArguments) {
+        if (k64) {
+            a_.movsdLoad(kXmm1, frame(kArgumentSlot));
+            if (twoArguments)
+                a_.movsdLoad(kXmm2, frame(kArgumentSlot + 8));
+            else
+                a_.xorpd(kXmm2, kXmm2);
+            contextArgument();
+            a_.leaFrame(kEsi, kValueSlot);
+        } else {
+            contextArgument();
+            a_.movsdStore(frame(kOutgoing + 4), kXmm0);
+            a_.movsdLoad(kXmm1, frame(kArgumentSlot));
+            a_.movsdStore(frame(kOutgoing + 12), kXmm1);
+            if (twoArguments)
+                a_.movsdLoad(kXmm1, frame(kArgumentSlot + 8));
+            else
+                a_.xorpd(kXmm1, kXmm1);
+            a_.movsdStore(frame(kOutgoing + 20), kXmm1);
+            a_.leaFrame(kEax, kValueSlot);
+            a_.store32(frame(kOutgoing + 28), kEax);
+        }
+        a_.call(addressOf(&judge));
+    }
+
     void stub(int32_t i) {
         const Instruction& in = layout_.code[i];
         const int32_t next = layout_.label[i + 1];
         if (in.op == Op::Tick) {
+            a_.addEbx(static_cast<uint32_t>(in.count));
             if (in.exactCopy != 0) {  // a poll falls between the segment's reads
                 a_.jump(layout_.label[in.exactCopy]);
                 return;
@@ -765,6 +840,14 @@ private:
             a_.jump(next);
             return;
         }
+        if (in.op == Op::Rule || in.op == Op::Rule2) {
+            judgement(in.op == Op::Rule2);
+            a_.testEax();
+            a_.jumpIf(kNotEqual, layout_.exit);
+            a_.movsdLoad(kXmm0, frame(kValueSlot));
+            a_.jump(next);
+            return;
+        }
         // A refused divisor: 0.0 under zero-on-math-error, otherwise the error.
         a_.moveImmediate32(kEax, static_cast<uint32_t>(EXPR_ERR_DIVIDE_BY_ZERO));
         a_.byte(0x83);  // cmp dword [ebp + zeroOnMathError], 0
@@ -781,15 +864,57 @@ size_t roundUp(size_t size, size_t unit) {
 }
 
 // The frame: the fixed slots and the deepest stack, keeping the stack
-// pointer at a multiple of 16 for every call.
-int32_t frameSize(int32_t deepest) {
+// pointer at a multiple of 16 for every call. On x86-64 the entry leaves it
+// 8 past one, and each push moves it by 8.
+int32_t frameSize(int32_t deepest, bool anchored) {
     const int32_t bytes = static_cast<int32_t>(roundUp(static_cast<size_t>(kStackBase + 8 * (deepest + 2)), 16));
-    return k64 ? bytes + 8 : bytes;  // x86-64: after two pushes the entry's odd 8 remain
+    return k64 && !anchored ? bytes + 8 : bytes;
+}
+
+bool readsOrWritesVariable(Op op) {
+    switch (op) {
+        case Op::Load:
+        case Op::Store:
+        case Op::StorePop:
+        case Op::AddVariable:
+        case Op::SubVariable:
+        case Op::MulVariable:
+        case Op::DivVariable:
+        case Op::MulVariableAddConstant: return true;
+        default: return false;
+    }
+}
+
+// What the frame and the prologue need: whether routines are judged, and on
+// x86-64 an anchor for the variables, worth its register from three
+// accesses on (the first variable's address; the rest are usually near).
+void surveyProgram(Layout& layout) {
+    int32_t accesses = 0;
+    uintptr_t first = 0;
+    for (int32_t i = 0; i < layout.length; ++i) {
+        if (layout.depth[i] < 0) continue;
+        const Op op = layout.code[i].op;
+        if (op == Op::Rule || op == Op::Rule2) layout.rules = true;
+        if (readsOrWritesVariable(op)) {
+            if (accesses++ == 0) first = addressOf(layout.code[i].address);
+        }
+    }
+    layout.anchor = k64 && accesses >= 3 ? first : 0;
+}
+
+void writePool(uint8_t* pool, const Layout& layout) {
+    const auto place = [pool](int32_t at, double value) { std::memcpy(pool + 8 * static_cast<size_t>(at), &value, 8); };
+    place(kSignMaskPlace, -0.0);
+    const uint64_t magnitude = 0x7FFFFFFFFFFFFFFFu;
+    std::memcpy(pool + 8 * kMagnitudeMaskPlace, &magnitude, 8);
+    place(kLargestPlace, DBL_MAX);
+    for (int32_t i = 0; i < layout.length; ++i)
+        if (layout.constant[i] >= 0) place(layout.constant[i], layout.code[i].value);
 }
 
 // Lays out and writes the code; false when no memory can be had.
-bool translate(ExprProgram* program, Layout& layout, int32_t constants) {
-    const size_t poolBytes = roundUp(8 * static_cast<size_t>(constants + 1), 16);
+bool translate(ExprProgram* program, Layout& layout, int32_t places) {
+    const size_t poolBytes = roundUp(8 * static_cast<size_t>(places), 16);
     Translator measure(layout, nullptr);
     const size_t codeBytes = static_cast<size_t>(measure.write());
     const size_t size = roundUp(poolBytes + codeBytes, 4096);
@@ -798,11 +923,7 @@ bool translate(ExprProgram* program, Layout& layout, int32_t constants) {
 
     layout.poolBase = addressOf(memory);
     layout.codeBase = layout.poolBase + poolBytes;
-    const uint64_t sign = 0x8000000000000000u;
-    std::memcpy(memory, &sign, sizeof sign);
-    for (int32_t i = 0; i < layout.length; ++i)
-        if (layout.constant[i] >= 0)
-            std::memcpy(memory + 8 * static_cast<size_t>(layout.constant[i]), &program->code[i].value, 8);
+    writePool(memory, layout);
     Translator writer(layout, memory + poolBytes);
     if (static_cast<size_t>(writer.write()) != codeBytes || !exprSealCode(memory, size)) {
         exprUnmapCode(memory, size);
@@ -835,12 +956,13 @@ bool exprTranslateProgram(ExprProgram* program) {
     int32_t deepest = 0;
     bool translated = findDepths(program->code, length, depth, work, &deepest);
     if (translated) {
-        int32_t constants = 0;
+        int32_t places = kFirstConstantPlace;
         for (int32_t i = 0; i < length; ++i)
-            layout.constant[i] = depth[i] >= 0 && carriesConstant(program->code[i].op) ? 1 + constants++ : -1;
+            layout.constant[i] = depth[i] >= 0 && carriesConstant(program->code[i].op) ? places++ : -1;
         layout.label[length] = 0;
-        layout.frameSize = frameSize(deepest);
-        translated = translate(program, layout, constants);
+        surveyProgram(layout);
+        layout.frameSize = frameSize(deepest, layout.anchor != 0);
+        translated = translate(program, layout, places);
     }
     exprDealloc(tables);
     return translated;

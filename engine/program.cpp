@@ -752,6 +752,7 @@ done:
 
 extern "C" int32_t exprRunProgram(ExprContext* context, const void* program, double* result) {
     Program* compiled = static_cast<Program*>(const_cast<void*>(program));
-    if (compiled->native.entry != nullptr) return compiled->native.entry(context, result);
+    if (compiled->native.entry != nullptr && context->countdown == context->checkInterval)
+        return compiled->native.entry(context, result);
     return runOrLink(context, compiled, result);
 }

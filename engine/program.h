@@ -30,8 +30,10 @@ struct ExprInstruction {
 };
 
 // Machine code for one program: an entry with exprRunProgram's contract,
-// in memory of its own (executable_memory.cpp), never writable while it may
-// run. All null when there is none.
+// except that it starts the countdown itself, at the context's check
+// interval, as exprEvaluate would; in memory of its own
+// (executable_memory.cpp), never writable while it may run. All null when
+// there is none.
 typedef int32_t (*ExprNativeEntry)(ExprContext* context, double* result);
 struct ExprNativeCode {
     ExprNativeEntry entry;
@@ -41,7 +43,7 @@ struct ExprNativeCode {
 
 struct ExprProgram {
     ExprNativeCode native;
-    int32_t length;            // instructions, the exact copies after End included
+    int32_t length;           // instructions, the exact copies after End included
     ExprInstruction code[1];  // length instructions
 };
 

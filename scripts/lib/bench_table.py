@@ -2,7 +2,7 @@
 import json
 import sys
 
-CASES = ["arith", "sine", "shaper", "filter", "cond", "horner", "partials"]
+CASES = ["arith", "sine", "shaper", "filter", "cond", "horner", "partials", "copy"]
 
 
 def medians(path):
