@@ -75,6 +75,11 @@ constexpr int32_t kErrnoSlot = 64;      // where errno lives, for a routine unde
 constexpr int32_t kArgumentSlot = 72;   // a routine's arguments, kept for the rule: a, then b
 constexpr int32_t kStackBase = 88;
 
+// Where a branch lands, the code starts at a multiple of this: the
+// processor fetches and predicts in aligned blocks, and a landing place
+// that straddles one costs cycles on every pass.
+constexpr int32_t kTargetAlignment = 16;
+
 // Deeper programs keep to the threaded runner: the frame stays within a
 // page, so 32-bit Windows needs no stack probe.
 constexpr int32_t kDepthLimit = 400;
@@ -165,6 +170,27 @@ public:
     }
     void rexW() {
         if (k64) byte(0x48);
+    }
+    // No-operations up to the next multiple of unit, in the long forms the
+    // processor makers recommend, so padding costs a decode slot or two.
+    void align(int32_t unit) {
+        static const uint8_t kNops[9][9] = {
+            {0x90},
+            {0x66, 0x90},
+            {0x0F, 0x1F, 0x00},
+            {0x0F, 0x1F, 0x40, 0x00},
+            {0x0F, 0x1F, 0x44, 0x00, 0x00},
+            {0x66, 0x0F, 0x1F, 0x44, 0x00, 0x00},
+            {0x0F, 0x1F, 0x80, 0x00, 0x00, 0x00, 0x00},
+            {0x0F, 0x1F, 0x84, 0x00, 0x00, 0x00, 0x00, 0x00},
+            {0x66, 0x0F, 0x1F, 0x84, 0x00, 0x00, 0x00, 0x00, 0x00},
+        };
+        int32_t pad = (unit - at_ % unit) % unit;
+        while (pad > 0) {
+            const int32_t n = pad < 9 ? pad : 9;
+            for (int32_t k = 0; k < n; ++k) byte(kNops[n - 1][k]);
+            pad -= n;
+        }
     }
 
     // ModRM (and SIB, displacement) for reg with memory operand m; the
@@ -427,6 +453,7 @@ struct Layout {
     int32_t* label;     // each instruction's code, as an offset from codeBase
     int32_t* stub;      // its stub's, or -1
     int32_t* constant;  // its constant's place in the pool, or -1
+    int32_t* target;    // nonzero: a branch lands on it
     int32_t exit = 0;
     int32_t frameSize = 0;
     bool rules = false;      // a routine under the math-error rule is called
@@ -446,6 +473,7 @@ public:
         prologue();
         const int32_t length = layout_.length;
         for (int32_t i = 0; i < length; ++i) {
+            if (layout_.target[i] != 0) a_.align(kTargetAlignment);
             layout_.label[i] = a_.at();
             if (layout_.depth[i] >= 0) instruction(i);
         }
@@ -530,7 +558,6 @@ private:
             a_.call(addressOf(&errnoLocation));
             a_.storePointer(frame(kErrnoSlot), kEax);
         }
-        a_.xorpd(kXmm0, kXmm0);  // the empty top, as the threaded runner starts
     }
 
     // eax holds the code.
@@ -902,6 +929,15 @@ void surveyProgram(Layout& layout) {
     layout.anchor = k64 && accesses >= 3 ? first : 0;
 }
 
+void markTargets(Layout& layout) {
+    for (int32_t i = 0; i < layout.length; ++i) {
+        if (layout.depth[i] < 0) continue;
+        const Instruction& in = layout.code[i];
+        if (in.op == Op::Jump || isConditionalJump(in.op)) layout.target[in.count] = 1;
+        if (in.op == Op::Tick && in.exactCopy != 0) layout.target[in.exactCopy] = 1;
+    }
+}
+
 void writePool(uint8_t* pool, const Layout& layout) {
     const auto place = [pool](int32_t at, double value) { std::memcpy(pool + 8 * static_cast<size_t>(at), &value, 8); };
     place(kSignMaskPlace, -0.0);
@@ -914,7 +950,7 @@ void writePool(uint8_t* pool, const Layout& layout) {
 
 // Lays out and writes the code; false when no memory can be had.
 bool translate(ExprProgram* program, Layout& layout, int32_t places) {
-    const size_t poolBytes = roundUp(8 * static_cast<size_t>(places), 16);
+    const size_t poolBytes = roundUp(8 * static_cast<size_t>(places), 64);  // the entry starts a fetch block
     Translator measure(layout, nullptr);
     const size_t codeBytes = static_cast<size_t>(measure.write());
     const size_t size = roundUp(poolBytes + codeBytes, 4096);
@@ -940,8 +976,8 @@ bool translate(ExprProgram* program, Layout& layout, int32_t places) {
 bool exprTranslateProgram(ExprProgram* program) {
     const int32_t length = program->length;
     if (length <= 0) return false;
-    // Four tables of one number per instruction, for the translation only.
-    int32_t* tables = static_cast<int32_t*>(exprAlloc(4 * sizeof(int32_t) * static_cast<size_t>(length + 1)));
+    // Five tables of one number per instruction, for the translation only.
+    int32_t* tables = static_cast<int32_t*>(exprAlloc(5 * sizeof(int32_t) * static_cast<size_t>(length + 1)));
     if (tables == nullptr) return false;
     int32_t* depth = tables;
     int32_t* work = depth + (length + 1);
@@ -951,6 +987,7 @@ bool exprTranslateProgram(ExprProgram* program) {
     layout.depth = depth;
     layout.label = work + (length + 1);
     layout.stub = layout.label + (length + 1);
+    layout.target = layout.stub + (length + 1);
     layout.constant = work;  // the work list is done with once the depths are found
 
     int32_t deepest = 0;
@@ -960,6 +997,7 @@ bool exprTranslateProgram(ExprProgram* program) {
         for (int32_t i = 0; i < length; ++i)
             layout.constant[i] = depth[i] >= 0 && carriesConstant(program->code[i].op) ? places++ : -1;
         layout.label[length] = 0;
+        markTargets(layout);
         surveyProgram(layout);
         layout.frameSize = frameSize(deepest, layout.anchor != 0);
         translated = translate(program, layout, places);
