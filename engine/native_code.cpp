@@ -287,15 +287,28 @@ public:
         byte(0x85);
         byte(0xC0);
     }
-    void subtractEbx(uint32_t value) {
-        byte(0x81);
-        byte(0xEB);
-        u32(value);
+    void subtractEbx(uint32_t value) { arithmeticEbx(0xEB, value); }
+    void addEbx(uint32_t value) { arithmeticEbx(0xC3, value); }
+    void arithmeticEbx(uint8_t form, uint32_t value) {  // the short form for a small count
+        if (value < 128) {
+            byte(0x83);
+            byte(form);
+            byte(static_cast<uint8_t>(value));
+        } else {
+            byte(0x81);
+            byte(form);
+            u32(value);
+        }
     }
-    void addEbx(uint32_t value) {
-        byte(0x81);
-        byte(0xC3);
-        u32(value);
+    void adjustStack(int32_t bytes) {  // add esp, bytes (a small amount)
+        rexW();
+        byte(0x83);
+        byte(0xC4);
+        byte(static_cast<uint8_t>(bytes));
+    }
+    void callLocal(int32_t target) {
+        byte(0xE8);
+        u32(static_cast<uint32_t>(target - (at_ + 4)));
     }
 
     // Branches to code offsets; rel32 throughout, so every form has one size.
@@ -455,6 +468,7 @@ struct Layout {
     int32_t* constant;  // its constant's place in the pool, or -1
     int32_t* target;    // nonzero: a branch lands on it
     int32_t exit = 0;
+    int32_t slowTick = 0;  // the routine every tick's stub calls
     int32_t frameSize = 0;
     bool rules = false;      // a routine under the math-error rule is called
     uintptr_t anchor = 0;    // x86-64: r12 holds it, for the variables near it; 0: none
@@ -482,6 +496,8 @@ public:
             layout_.stub[i] = a_.at();
             stub(i);
         }
+        layout_.slowTick = a_.at();
+        slowTickRoutine();
         layout_.exit = a_.at();
         epilogue();
         return a_.at();
@@ -839,6 +855,33 @@ private:
         a_.call(addressOf(&judge));
     }
 
+    // The ticks of eax one at a time, for every tick's stub: polls as the
+    // walk does, keeps the top, gives the code in eax. Called from the
+    // frame, so the frame lies kShift higher, past the return address and
+    // the padding that keeps the stack aligned for the call it makes.
+    void slowTickRoutine() {
+        constexpr int32_t kShift = 16;
+        a_.adjustStack(-(kShift - static_cast<int32_t>(sizeof(void*))));
+        a_.movsdStore(frame(kTopSlot + kShift), kXmm0);
+        a_.store32(frame(kCountdownSlot + kShift), kEbx);
+        if (k64) {
+            a_.byte(0x89);  // mov edx, eax: the count
+            a_.byte(0xC2);
+            a_.moveRegister(kEdi, kEbp);
+            a_.leaFrame(kEsi, kCountdownSlot + kShift);
+        } else {
+            a_.store32(frame(8), kEax);  // arguments in the padding
+            a_.store32(frame(0), kEbp);
+            a_.leaFrame(kEcx, kCountdownSlot + kShift);
+            a_.store32(frame(4), kEcx);
+        }
+        a_.call(addressOf(&tickSlowly));
+        a_.load32(kEbx, frame(kCountdownSlot + kShift));
+        a_.movsdLoad(kXmm0, frame(kTopSlot + kShift));
+        a_.adjustStack(kShift - static_cast<int32_t>(sizeof(void*)));
+        a_.byte(0xC3);  // ret
+    }
+
     void stub(int32_t i) {
         const Instruction& in = layout_.code[i];
         const int32_t next = layout_.label[i + 1];
@@ -848,22 +891,10 @@ private:
                 a_.jump(layout_.label[in.exactCopy]);
                 return;
             }
-            a_.movsdStore(frame(kTopSlot), kXmm0);
-            a_.store32(frame(kCountdownSlot), kEbx);
-            contextArgument();
-            if (k64) {
-                a_.leaFrame(kEsi, kCountdownSlot);
-                a_.moveImmediate32(kEdx, static_cast<uint32_t>(in.count));
-            } else {
-                a_.leaFrame(kEax, kCountdownSlot);
-                a_.store32(frame(kOutgoing + 4), kEax);
-                a_.storeImmediate32(frame(kOutgoing + 8), static_cast<uint32_t>(in.count));
-            }
-            a_.call(addressOf(&tickSlowly));
-            a_.load32(kEbx, frame(kCountdownSlot));
+            a_.moveImmediate32(kEax, static_cast<uint32_t>(in.count));
+            a_.callLocal(layout_.slowTick);
             a_.testEax();
             a_.jumpIf(kNotEqual, layout_.exit);
-            a_.movsdLoad(kXmm0, frame(kTopSlot));
             a_.jump(next);
             return;
         }
