@@ -9,6 +9,7 @@
 
 #include "bench/cases.h"
 #include "engine/expr.h"
+#include "engine/program.h"
 #include "tests/support/engine_rig.h"
 
 namespace quorvel_bench {
@@ -53,15 +54,18 @@ struct Engine : quorvel_test::EngineRig {
     Engine() : EngineRig({.zeroOnMathError = 1}) {}
 };
 
-// Ours as exprEvaluate runs it (compiled), or with the tree walked, which
-// is what the compiled form replaced.
-void evaluateCase(benchmark::State& state, const Case& c, bool walked) {
+// How ours runs: as exprEvaluate runs it (machine code), by the threaded
+// runner that the machine code replaced, or with the tree walked.
+enum class Form { Native, Threaded, Walk };
+
+void evaluateCase(benchmark::State& state, const Case& c, Form form) {
     Engine engine;
     if (engine.parse(c.ours) != EXPR_OK) {
         state.SkipWithError("parse failed");
         return;
     }
-    if (walked) engine.walkOnly();
+    if (form == Form::Threaded) engine.threadedOnly();
+    if (form == Form::Walk) engine.walkOnly();
     std::size_t index = 0;
     double result = 0;
     for (auto _ : state) {
@@ -122,6 +126,21 @@ void parseCase(benchmark::State& state, const std::string& text) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
+// What the operating system takes for one page of machine code, which every
+// parse of a short text pays: mapped, written, sealed, given back.
+void codePage(benchmark::State& state) {
+    for (auto _ : state) {
+        void* page = exprMapCode(4096);
+        if (page == nullptr) {
+            state.SkipWithError("no executable memory");
+            return;
+        }
+        static_cast<volatile char*>(page)[0] = static_cast<char>(0xC3);
+        if (!exprSealCode(page, 4096)) state.SkipWithError("not sealed");
+        exprUnmapCode(page, 4096);
+    }
+}
+
 // About 64 KiB of ordinary statements.
 std::string longText() {
     std::string text;
@@ -134,13 +153,15 @@ std::string longText() {
 
 [[maybe_unused]] const bool registered = [] {
     for (const Case& c : kCases) {
-        benchmark::RegisterBenchmark((std::string("ours/") + c.name).c_str(), evaluateCase, c, false);
-        benchmark::RegisterBenchmark((std::string("walk/") + c.name).c_str(), evaluateCase, c, true);
+        benchmark::RegisterBenchmark((std::string("ours/") + c.name).c_str(), evaluateCase, c, Form::Native);
+        benchmark::RegisterBenchmark((std::string("threaded/") + c.name).c_str(), evaluateCase, c, Form::Threaded);
+        benchmark::RegisterBenchmark((std::string("walk/") + c.name).c_str(), evaluateCase, c, Form::Walk);
         benchmark::RegisterBenchmark((std::string("peer/") + c.name).c_str(), peerCase, c);
         benchmark::RegisterBenchmark((std::string("native/") + c.name).c_str(), nativeCase, c);
         benchmark::RegisterBenchmark((std::string("parse/") + c.name).c_str(), parseCase, std::string(c.ours));
     }
     benchmark::RegisterBenchmark("parse/64KiB", parseCase, longText());
+    benchmark::RegisterBenchmark("parse/code page", codePage);
     return true;
 }();
 

@@ -51,16 +51,17 @@ def main():
           f"{context.get('host_name')}, {context.get('date')}; {len(runs)} runs")
     print()
     print(f"{'case':10} {'ours ns':>9} {'muparser':>9} {'native':>8} {'ours/mup':>9} {'ours/nat':>9} {'module':>8} "
-          f"{'walk':>8}")
+          f"{'threaded':>9} {'walk':>8}")
     for case in CASES:
         print(f"{case:10} {across('ours/' + case):9.2f} {across('peer/' + case):9.2f} "
               f"{across('native/' + case):8.2f} {ratio('ours/' + case, 'peer/' + case):9.2f} "
-              f"{ratio('ours/' + case, 'native/' + case):9.1f} {across('module/' + case):8.2f} "
-              f"{across('walk/' + case):8.2f}")
+              f"{ratio('ours/' + case, 'native/' + case):9.2f} {across('module/' + case):8.2f} "
+              f"{across('threaded/' + case):9.2f} {across('walk/' + case):8.2f}")
     print()
     print("ns per sample, medians over the runs of each run's median; ratios likewise,")
     print("each taken within one run. module: through the process entry in blocks of 256;")
-    print("walk: the same engine with the tree walked instead of the compiled form")
+    print("threaded, walk: the same engine with the compiled program run by the threaded")
+    print("runner instead of as machine code, or the tree walked")
     print()
     print("parse times (us):")
     for name in sorted(runs[0][1]):
