@@ -3,8 +3,13 @@
 // narrowing and silence.
 #include "module_engine.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quorvel::module {
 
@@ -24,6 +29,59 @@ void writeSilence(float* const* out, std::size_t i) noexcept {
     for (int32_t k = 0; k < kOutputCount; ++k)
         if (out[k]) out[k][i] = 0.0f;
 }
+
+// An output variable times 0.1, narrowed as narrowToFloat does it. 0.1 is
+// the double nearest one tenth; multiplying by it is not the same as
+// dividing by 10. Where SSE2 is the floating point, its conversion is
+// narrowToFloat's very operation, without a branch: the loop runs under
+// rounding to nearest with every exception masked (EngineFloatState, or a
+// program's default state), where it rounds out-of-range values exactly as
+// narrowToFloat spells out, and an intrinsic is defined for every value.
+float scaledOutput(const double* variable) noexcept {
+#if defined(__SSE2__)
+    const __m128d scaled = _mm_mul_sd(_mm_load_sd(variable), _mm_set_sd(0.1));
+    return _mm_cvtss_f32(_mm_cvtsd_ss(_mm_setzero_ps(), scaled));
+#else
+    return narrowToFloat(*variable * 0.1);
+#endif
+}
+
+// The sample loop runs over at most kRunLength samples at a time, with
+// every buffer set up so that it tests no pointer: a missing input reads a
+// run of zeros and a missing output writes to a run-long sink.
+constexpr std::size_t kRunLength = 256;
+constexpr float kZeros[kRunLength] = {};
+
+struct SampleRun {
+    // Samples start ... start + kRunLength - 1 of the block's buffers.
+    SampleRun(const float* const* in, float* const* out, std::size_t start) noexcept {
+        for (int32_t k = 0; k < kInputCount; ++k) inputs[k] = in[k] ? in[k] + start : kZeros;
+        for (int32_t k = 0; k < kOutputCount; ++k) outputs[k] = out[k] ? out[k] + start : sink;
+    }
+    SampleRun(const SampleRun&) = delete;
+    SampleRun& operator=(const SampleRun&) = delete;
+
+    double input(int32_t k, std::size_t j) const noexcept { return static_cast<double>(inputs[k][j]) * 10.0; }
+
+    void write(std::size_t j, const double* out1, const double* out2, const double* out3) const noexcept {
+        outputs[0][j] = scaledOutput(out1);
+        outputs[1][j] = scaledOutput(out2);
+        outputs[2][j] = scaledOutput(out3);
+    }
+
+    void silence(std::size_t j) const noexcept {
+        for (float* output : outputs) output[j] = 0.0f;
+    }
+
+private:
+    const float* inputs[kInputCount];
+    float* outputs[kOutputCount];
+    float sink[kRunLength];
+};
+static_assert(kInputCount == 6 && kOutputCount == 3, "the sample loop names every pin");
+
+// Read by a loop whose engine was given no stop flag.
+constinit const std::atomic<int32_t> kNeverStopped{0};
 
 }  // namespace
 
@@ -134,46 +192,90 @@ void ModuleEngine::process(const float* const* in, float* const* out, std::size_
         runningTime_ = 0.0;
         sampleCount_ = 0;
     }
-    bool mayEvaluate = evaluate && ready_;
+    std::size_t i = first;
+    if (evaluate && ready_) {
+        i = codes ? evaluateBlock<true>(in, out, first, end, codes) : evaluateBlock<false>(in, out, first, end, codes);
+    }
+    // A block that may not evaluate, or whose evaluation was stopped, is
+    // silent from here on while time and counter run on.
     const int32_t silentCode = ready_ ? EXPR_ERR_ABORTED : EXPR_ERR_NOT_READY;
-    for (std::size_t i = first; i < end; ++i) {
-        mayEvaluate = mayEvaluate && !stopped();
-        int32_t code = silentCode;
-        if (mayEvaluate) {
-            code = evaluateSample(in, out, i);
-            // An Expr stopped by its budget has spent a whole sample's worth
-            // of real time and more: the rest of the block is silent rather
-            // than paying that again at every sample. The next block tries anew.
-            mayEvaluate = code != EXPR_ERR_ABORTED;
-        } else {
-            writeSilence(out, i);
-        }
-        if (codes) codes[i - first] = code;
+    for (; i < end; ++i) {
+        writeSilence(out, i);
+        if (codes) codes[i - first] = silentCode;
         runningTime_ += timeStep_;
         ++sampleCount_;
     }
 }
 
-int32_t ModuleEngine::evaluateSample(const float* const* in, float* const* out, std::size_t i) noexcept {
-    for (int32_t k = 0; k < kInputCount; ++k) *inputValues_[k] = (in[k] ? static_cast<double>(in[k][i]) : 0.0) * 10.0;
-    *timeValue_ = runningTime_;
-    *sampleValue_ = static_cast<double>(sampleCount_);
-    double value;
-    if (sampleCount_ == 0) [[unlikely]] {
-        pollsThisEvaluation_ = 0;
-        exprEvaluate(initContext_, &value);
+template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* const* in, float* const* out,
+                                                                std::size_t first, std::size_t end,
+                                                                int32_t* codes) noexcept {
+    // Everything the loop needs, in locals: exprEvaluate may write any memory,
+    // so members read through `this` would be read again after every call.
+    const std::atomic<int32_t>& stop = stop_ ? *stop_ : kNeverStopped;
+    ExprContext* const expr = exprContext_;
+    double* const u = inputValues_[0];
+    double* const v = inputValues_[1];
+    double* const w = inputValues_[2];
+    double* const x = inputValues_[3];
+    double* const y = inputValues_[4];
+    double* const z = inputValues_[5];
+    const double* const out1 = outputValues_[0];
+    const double* const out2 = outputValues_[1];
+    const double* const out3 = outputValues_[2];
+    double* const timeValue = timeValue_;
+    double* const sampleValue = sampleValue_;
+    const double timeStep = timeStep_;
+    double time = runningTime_;
+    uint32_t count = sampleCount_;
+
+    std::size_t i = first;
+    bool halted = false;
+    while (i < end && !halted) {
+        SampleRun run(in, out, i);  // not const: its sink is written
+        const std::size_t length = std::min(end - i, kRunLength);
+        std::size_t j = 0;
+        for (; j < length; ++j) {
+            if (stop.load() != 0) [[unlikely]] {
+                halted = true;
+                break;
+            }
+            *u = run.input(0, j);
+            *v = run.input(1, j);
+            *w = run.input(2, j);
+            *x = run.input(3, j);
+            *y = run.input(4, j);
+            *z = run.input(5, j);
+            *timeValue = time;
+            *sampleValue = static_cast<double>(count);
+            double value;
+            if (count == 0) [[unlikely]] {
+                pollsThisEvaluation_ = 0;
+                exprEvaluate(initContext_, &value);
+            }
+            pollsThisEvaluation_ = 0;
+            const int32_t code = exprEvaluate(expr, &value);
+            if (kReport) codes[i + j - first] = code;
+            if (code == EXPR_OK) [[likely]]
+                run.write(j, out1, out2, out3);
+            else
+                run.silence(j);
+            time += timeStep;
+            ++count;
+            // An Expr stopped by its budget has spent a whole sample's worth
+            // of real time and more: the rest of the block is silent rather
+            // than paying that again at every sample. The next block tries anew.
+            if (code == EXPR_ERR_ABORTED) [[unlikely]] {
+                halted = true;
+                ++j;
+                break;
+            }
+        }
+        i += j;
     }
-    pollsThisEvaluation_ = 0;
-    const int32_t code = exprEvaluate(exprContext_, &value);
-    if (code != EXPR_OK) {
-        writeSilence(out, i);
-        return code;
-    }
-    // 0.1 is the double nearest one tenth; multiplying by it is not the same
-    // as dividing by 10.
-    for (int32_t k = 0; k < kOutputCount; ++k)
-        if (out[k]) out[k][i] = narrowToFloat(*outputValues_[k] * 0.1);
-    return code;
+    runningTime_ = time;
+    sampleCount_ = count;
+    return i;
 }
 
 }  // namespace quorvel::module

@@ -71,7 +71,10 @@ private:
     bool setUp() noexcept;
     bool stopped() const noexcept { return stop_ != nullptr && stop_->load() != 0; }
 
-    int32_t evaluateSample(const float* const* in, float* const* out, std::size_t i) noexcept;
+    // Evaluates samples first ... end - 1 until a stop; returns the first
+    // sample left to be silenced.
+    template <bool kReport> std::size_t evaluateBlock(const float* const* in, float* const* out, std::size_t first,
+                                                      std::size_t end, int32_t* codes) noexcept;
 
     const std::atomic<int32_t>* stop_;
     NameTable* functions_ = nullptr;
