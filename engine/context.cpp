@@ -94,6 +94,12 @@ extern "C" int32_t exprEvaluate(ExprContext* context, double* result) {
     return exprEvalNode(context, context->root, result);
 }
 
+extern "C" ExprEvaluator exprEvaluator(ExprContext* context) {
+    const ExprProgram* program = context ? static_cast<const ExprProgram*>(context->program) : nullptr;
+    if (program != nullptr && program->native.entry != nullptr) return program->native.entry;
+    return &exprEvaluate;
+}
+
 extern "C" void exprFreeNode(ExprNode* node) {
     if (node == nullptr) return;
     if (node->kind == NODE_CALL) {

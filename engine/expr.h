@@ -189,6 +189,14 @@ typedef struct ExprParseReport {
  * state) and fills *report when report is not null. */
 int32_t exprParseWithReport(ExprContext* context, const char* text, ExprParseReport* report);
 int32_t exprEvaluate(ExprContext* context, double* result);
+
+/* exprEvaluate for what the context holds now, as a function for a loop to
+ * call: the text's machine code itself where it has some (exprEvaluate's
+ * checks of the context done once, here), exprEvaluate otherwise. Called
+ * as exprEvaluate is, with this context; valid until the context is parsed
+ * again, cleared or freed. */
+typedef int32_t (*ExprEvaluator)(ExprContext* context, double* result);
+ExprEvaluator exprEvaluator(ExprContext* context);
 int32_t exprEvalNode(ExprContext* context, ExprNode* node, double* result);
 void exprFreeNode(ExprNode* node);
 

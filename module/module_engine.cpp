@@ -214,6 +214,8 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
     // so members read through `this` would be read again after every call.
     const std::atomic<int32_t>& stop = stop_ ? *stop_ : kNeverStopped;
     ExprContext* const expr = exprContext_;
+    // The text cannot change during a block: its evaluator is taken once.
+    const ExprEvaluator evaluateExpr = exprEvaluator(expr);
     double* const u = inputValues_[0];
     double* const v = inputValues_[1];
     double* const w = inputValues_[2];
@@ -254,7 +256,7 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
                 exprEvaluate(initContext_, &value);
             }
             pollsThisEvaluation_ = 0;
-            const int32_t code = exprEvaluate(expr, &value);
+            const int32_t code = evaluateExpr(expr, &value);
             if (kReport) codes[i + j - first] = code;
             if (code == EXPR_OK) [[likely]]
                 run.write(j, out1, out2, out3);

@@ -387,3 +387,31 @@ TEST(Program, CountdownSaturatesAsInTheWalk) {
         }
 }
 }  // namespace
+
+namespace {
+// The evaluator a loop takes once gives what exprEvaluate gives, in every
+// form and state; only machine code is called without exprEvaluate's checks.
+TEST(Program, TheEvaluatorOfAContextIsExprEvaluateOrItsMachineCode) {
+    for (Form form : {Form::Walk, Form::Threaded, Form::Native}) {
+        SCOPED_TRACE(nameOf(form));
+        Engine looped("x=x+u;y=sqrt(-x);", form, 0), direct("x=x+u;y=sqrt(-x);", form, 0);
+        const ExprEvaluator evaluate = exprEvaluator(looped.context);
+        EXPECT_EQ(evaluate == &exprEvaluate, form != Form::Native || !kNativeCodeHere);
+        for (int round = 0; round < 3; ++round) {
+            double a = 0, b = 0;
+            errno = EILSEQ;
+            const int32_t codeA = evaluate(looped.context, &a);
+            const int errnoA = errno;
+            errno = EILSEQ;
+            ASSERT_EQ(codeA, exprEvaluate(direct.context, &b));
+            EXPECT_EQ(errnoA, errno);
+            EXPECT_TRUE(sameBits(looped.variable("x"), direct.variable("x")));
+            EXPECT_EQ(looped.context->countdown, direct.context->countdown);
+        }
+        exprClear(looped.context);
+        double value = 0;
+        EXPECT_EQ(exprEvaluator(looped.context)(looped.context, &value), EXPR_ERR_NOT_READY);
+    }
+    EXPECT_EQ(exprEvaluator(nullptr), &exprEvaluate);
+}
+}  // namespace
