@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "float_state.h"
+#include "instance_lifetime.h"
 
 namespace quorvel::module {
 
@@ -10,6 +11,9 @@ namespace {
 
 void QUORVEL_CDECL processSamplesEntry(void* object, int32_t start, int32_t count) noexcept {
     EngineFloatState floatState;
+    // Announced before the object is read: its memory outlives the call.
+    const BlockEntry entry(object);
+    if (!entry.admitted()) return;
     if (ModuleBase* module = ModuleBase::fromObject(object))
         static_cast<ExpressionModule*>(module)->processSamples(start, count);
 }

@@ -17,6 +17,12 @@
 // it midway (and an evaluation in progress, at its next abort poll) goes
 // silent for the rest of the block, which is what the control side waits for.
 //
+// The memory outlives every block that entered the process entry before
+// DISPATCH_CLOSE returned: the entry announces the block library-wide before
+// it reads the object, and close frees the instance only once the blocks
+// announced before it have left; a later one leaves it alone (see
+// instance_lifetime.h). The handshake above guards the engine, not the memory.
+//
 // Time, counter and time step belong to the audio side alone: open leaves a
 // restart for the next block that may evaluate, so the first sample evaluated
 // after every open has counter 0 and runs Init, whatever overlapped the open.

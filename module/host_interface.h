@@ -19,12 +19,20 @@
 //                                     block in flight only when it must change
 //                                     what the block reads, and the block goes
 //                                     silent to let it (see ExpressionModule)
-//   process  with DISPATCH_CLOSE:     allowed while close runs; a block in
-//                                     flight ends before anything is freed,
-//                                     and one that begins during close writes
-//                                     silence and touches nothing else
+//   process  with DISPATCH_CLOSE:     allowed: a process call that begins
+//                                     before close returns is safe. A block
+//                                     in flight ends before anything is
+//                                     freed; one that begins during close
+//                                     writes silence, or, once the memory is
+//                                     being released, returns at once and
+//                                     writes nothing
 //   anything after DISPATCH_CLOSE has returned: forbidden, the instance and
 //                                     its record are gone
+//
+// DISPATCH_CLOSE waits for the process calls in flight when it frees the
+// instance, of this and of every other instance of the library, since the
+// guard of the memory is shared; each ends within its own block. makeModule
+// may wait the same way when the heap hands it a closed instance's memory.
 //
 // Every entry runs the engine in its own floating-point state (round to
 // nearest, exceptions masked, subnormals kept, x87 at double precision) and
@@ -120,8 +128,9 @@ typedef int32_t(QUORVEL_CDECL* DispatcherEntry)(InstanceRecord* record, int32_t 
 // object is the record's object word; start and count select samples of the
 // buffers the host has written into the module's variables, which the host
 // owns and keeps valid for the call. It allocates nothing, takes no lock and
-// never waits. It may overlap any control call of the same instance; it must
-// not begin after DISPATCH_CLOSE has returned.
+// never waits. It may overlap any control call of the same instance,
+// DISPATCH_CLOSE included; it must not begin after DISPATCH_CLOSE has
+// returned.
 typedef void(QUORVEL_CDECL* ProcessEntry)(void* object, int32_t start, int32_t count);
 // The event entry: control side, like the dispatcher. The event is the
 // host's and is read only during the call.

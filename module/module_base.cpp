@@ -6,6 +6,7 @@
 #include <new>
 
 #include "float_state.h"
+#include "instance_lifetime.h"
 
 namespace quorvel::module {
 
@@ -104,6 +105,8 @@ ModuleBase::ModuleBase(HostCallback callback, void* hostData) noexcept
     record.dispatcher = &dispatcherEntry;
     record.process = &processNothing;
     record.event = &eventEntry;
+    // The heap may have given this block to an instance closed earlier.
+    adoptObject(record.object);
 }
 
 ModuleBase::~ModuleBase() {
@@ -142,10 +145,14 @@ void ModuleBase::handleEvent(HostEvent* event) noexcept {
 int32_t ModuleBase::dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) noexcept {
     switch (opcode) {
         case DISPATCH_OPEN: open(); return 0;
-        case DISPATCH_CLOSE:
+        case DISPATCH_CLOSE: {
             close();
+            // Held until the memory is gone: no process call is inside it
+            // any more, and one that still comes leaves it alone.
+            const ObjectRelease release(record.object);
             delete this;
             return 1;
+        }
         case DISPATCH_SET_SAMPLE_RATE: setSampleRate(opt); return 0;
         case DISPATCH_SET_BLOCK_SIZE: setBlockSize(value); return 0;
         case DISPATCH_GET_PIN_PROPERTIES:
