@@ -135,13 +135,13 @@ template <typename R, typename... A> uintptr_t addressOf(R (*function)(A...)) {
 struct Mem {
     enum Kind : uint8_t { Frame, Context, Absolute, AtEax, Anchor } kind;
     int32_t offset;
-    uintptr_t address;
+    uintptr_t address;  // Absolute: the address; Context: the register holding the context
 };
 Mem frame(int32_t offset) {
     return {Mem::Frame, offset, 0};
 }
-Mem contextField(int32_t offset) {
-    return {Mem::Context, offset, 0};
+Mem contextField(int32_t offset, Reg holder) {
+    return {Mem::Context, offset, holder};
 }
 Mem absolute(uintptr_t address) {
     return {Mem::Absolute, 0, address};
@@ -213,7 +213,7 @@ public:
                 u32(static_cast<uint32_t>(m.offset));
                 break;
             case Mem::Context:
-                byte(0x85 | r);  // [ebp + disp32]
+                byte(static_cast<uint8_t>(0x80 | r | m.address));  // [ebp or edi + disp32]
                 u32(static_cast<uint32_t>(m.offset));
                 break;
             case Mem::Absolute:
@@ -479,6 +479,7 @@ struct Layout {
     int32_t slowTick = 0;  // the routine every tick's stub calls
     int32_t frameSize = 0;
     bool rules = false;      // a routine under the math-error rule is called
+    bool leaf = false;       // x86-64: nothing called on the straight path (see Translator)
     uintptr_t anchor = 0;    // x86-64: r12 holds it, for the variables near it; 0: none
     uintptr_t poolBase = 0;  // the masks and the largest double first, then the constants
     uintptr_t codeBase = 0;
@@ -519,6 +520,12 @@ private:
         return op == Op::Tick || op == Op::Div || op == Op::DivVariable || op == Op::Rule || op == Op::Rule2;
     }
 
+    // The context lives in ebp, which calls preserve; a leaf program on
+    // x86-64 keeps it in rdi where it arrived, and the result pointer in
+    // rsi, and only the slow-tick routine, which saves them, calls out.
+    Reg contextRegister() const { return layout_.leaf ? kEdi : kEbp; }
+    Mem context(int32_t offset) const { return contextField(offset, contextRegister()); }
+
     Mem slot(int32_t k) const { return frame(kStackBase + 8 * k); }
     Mem pooled(int32_t place) const { return absolute(layout_.poolBase + 8 * static_cast<uintptr_t>(place)); }
     Mem constantOf(int32_t i) const { return pooled(layout_.constant[i]); }
@@ -534,8 +541,8 @@ private:
     }
 
     void prologue() {
-        a_.byte(0x53);  // push ebx: the countdown
-        a_.byte(0x55);  // push ebp: the context
+        a_.byte(0x53);                     // push ebx: the countdown
+        if (!layout_.leaf) a_.byte(0x55);  // push ebp: the context
         if (k64) {
             if (layout_.anchor != 0) {
                 a_.byte(0x41);  // push r12
@@ -546,8 +553,10 @@ private:
             a_.byte(0x81);  // sub rsp, frame
             a_.byte(0xEC);
             a_.u32(static_cast<uint32_t>(layout_.frameSize));
-            a_.moveRegister(kEbp, kEdi);
-            a_.storePointer(frame(kResultSlot), kEsi);
+            if (!layout_.leaf) {
+                a_.moveRegister(kEbp, kEdi);
+                a_.storePointer(frame(kResultSlot), kEsi);
+            }
             if (layout_.anchor != 0) {
                 a_.byte(0x49);  // mov r12, anchor
                 a_.byte(0xBC);
@@ -575,7 +584,7 @@ private:
             a_.u32(static_cast<uint32_t>(layout_.frameSize));
             a_.store32(frame(kResultSlot), kEax);
         }
-        a_.load32(kEbx, contextField(kContextCheckInterval));  // the countdown starts
+        a_.load32(kEbx, context(kContextCheckInterval));  // the countdown starts
         if (layout_.rules) {
             // errno's place for this thread, once per evaluation: a routine
             // that needs no judgement only clears it.
@@ -586,7 +595,7 @@ private:
 
     // eax holds the code.
     void epilogue() {
-        a_.store32(contextField(kContextCountdown), kEbx);
+        a_.store32(context(kContextCountdown), kEbx);
         if (k64) {
             a_.rexW();
             a_.byte(0x81);  // add rsp, frame
@@ -601,9 +610,9 @@ private:
             a_.byte(0xF4);
             a_.byte(0x5E);  // pop esi
         }
-        a_.byte(0x5D);  // pop ebp
-        a_.byte(0x5B);  // pop ebx
-        a_.byte(0xC3);  // ret
+        if (!layout_.leaf) a_.byte(0x5D);  // pop ebp
+        a_.byte(0x5B);                     // pop ebx
+        a_.byte(0xC3);                     // ret
     }
 
     // After a call that gives a code in eax and, on success, a value in the
@@ -628,10 +637,11 @@ private:
     // The context as a call's first argument, and the address of the value
     // slot as its last (x86-64: in rdx).
     void contextArgument() {
-        if (k64)
-            a_.moveRegister(kEdi, kEbp);
-        else
+        if (k64) {
+            if (!layout_.leaf) a_.moveRegister(kEdi, kEbp);
+        } else {
             a_.store32(frame(kOutgoing), kEbp);
+        }
     }
 
     // divisor in xmm1, dividend in xmm0.
@@ -669,11 +679,11 @@ private:
                 a_.jumpIf(kLess, layout_.stub[i]);
                 return;
             case Op::Constant:
-                a_.movsdStore(slot(d + 1), kXmm0);
+                push(d);
                 a_.movsdLoad(kXmm0, constantOf(i));
                 return;
             case Op::Load:
-                a_.movsdStore(slot(d + 1), kXmm0);
+                push(d);
                 a_.movsdLoad(kXmm0, variable(in.address));
                 return;
             case Op::Store: a_.movsdStore(variable(in.address), kXmm0); return;
@@ -762,13 +772,27 @@ private:
                 a_.jumpIf(branchCondition(in.op), layout_.label[in.count]);
                 return;
             case Op::End:
-                a_.loadPointer(kEax, frame(kResultSlot));
-                a_.movsdStore(atEax(), kXmm0);
+                if (layout_.leaf) {
+                    a_.byte(0xF2);  // movsd [rsi], xmm0
+                    a_.byte(0x0F);
+                    a_.byte(0x11);
+                    a_.byte(0x06);
+                } else {
+                    a_.loadPointer(kEax, frame(kResultSlot));
+                    a_.movsdStore(atEax(), kXmm0);
+                }
                 a_.byte(0x31);  // xor eax, eax: EXPR_OK
                 a_.byte(0xC0);
-                a_.jump(layout_.exit);
+                epilogue();  // here rather than a jump to the shared one
                 return;
         }
+    }
+
+    // The top goes under the new one. At depth 0 the top is the empty one
+    // the evaluation starts with, which no instruction ever computes with or
+    // returns (a program ends with one value over it), so it is not kept.
+    void push(int32_t d) {
+        if (d > 0) a_.movsdStore(slot(d + 1), kXmm0);
     }
 
     // top = top < 0 ? -top : top; a NaN is left as it is.
@@ -816,7 +840,7 @@ private:
     // and the countdown handed over through the context.
     void callback(const ExprNode* n, int32_t d) {
         a_.movsdStore(slot(d + 1), kXmm0);
-        a_.store32(contextField(kContextCountdown), kEbx);
+        a_.store32(context(kContextCountdown), kEbx);
         contextArgument();
         if (k64) {
             a_.moveImmediate(kEsi, addressOf(n->args));
@@ -833,7 +857,7 @@ private:
             a_.store32(frame(kOutgoing + 20), kEax);
         }
         a_.call(addressOf(n->function));
-        a_.load32(kEbx, contextField(kContextCountdown));
+        a_.load32(kEbx, context(kContextCountdown));
         takeValueOrStop();
     }
 
@@ -868,14 +892,20 @@ private:
     // frame, so the frame lies kShift higher, past the return address and
     // the padding that keeps the stack aligned for the call it makes.
     void slowTickRoutine() {
-        constexpr int32_t kShift = 16;
-        a_.adjustStack(-(kShift - static_cast<int32_t>(sizeof(void*))));
+        // A leaf program's context and result pointer go under the padding.
+        const bool keep = layout_.leaf;
+        const int32_t kShift = keep ? 32 : 16;
+        if (keep) {
+            a_.byte(0x57);  // push rdi
+            a_.byte(0x56);  // push rsi
+        }
+        a_.adjustStack(-(kShift - (keep ? 24 : static_cast<int32_t>(sizeof(void*)))));
         a_.movsdStore(frame(kTopSlot + kShift), kXmm0);
         a_.store32(frame(kCountdownSlot + kShift), kEbx);
         if (k64) {
             a_.byte(0x89);  // mov edx, eax: the count
             a_.byte(0xC2);
-            a_.moveRegister(kEdi, kEbp);
+            contextArgument();
             a_.leaFrame(kEsi, kCountdownSlot + kShift);
         } else {
             a_.store32(frame(8), kEax);  // arguments in the padding
@@ -886,7 +916,11 @@ private:
         a_.call(addressOf(&tickSlowly));
         a_.load32(kEbx, frame(kCountdownSlot + kShift));
         a_.movsdLoad(kXmm0, frame(kTopSlot + kShift));
-        a_.adjustStack(kShift - static_cast<int32_t>(sizeof(void*)));
+        a_.adjustStack(kShift - (keep ? 24 : static_cast<int32_t>(sizeof(void*))));
+        if (keep) {
+            a_.byte(0x5E);  // pop rsi
+            a_.byte(0x5F);  // pop rdi
+        }
         a_.byte(0xC3);  // ret
     }
 
@@ -917,7 +951,7 @@ private:
         // A refused divisor: 0.0 under zero-on-math-error, otherwise the error.
         a_.moveImmediate32(kEax, static_cast<uint32_t>(EXPR_ERR_DIVIDE_BY_ZERO));
         a_.byte(0x83);  // cmp dword [ebp + zeroOnMathError], 0
-        a_.modrm(7, contextField(kContextZeroOnMathError), 1);
+        a_.modrm(7, context(kContextZeroOnMathError), 1);
         a_.byte(0x00);
         a_.jumpIf(kEqual, layout_.exit);
         a_.xorpd(kXmm0, kXmm0);
@@ -932,9 +966,16 @@ size_t roundUp(size_t size, size_t unit) {
 // The frame: the fixed slots and the deepest stack, keeping the stack
 // pointer at a multiple of 16 for every call. On x86-64 the entry leaves it
 // 8 past one, and each push moves it by 8.
-int32_t frameSize(int32_t deepest, bool anchored) {
+int32_t frameSize(int32_t deepest, const Layout& layout) {
     const int32_t bytes = static_cast<int32_t>(roundUp(static_cast<size_t>(kStackBase + 8 * (deepest + 2)), 16));
-    return k64 && !anchored ? bytes + 8 : bytes;
+    if (!k64) return bytes;
+    const int32_t pushes = 1 + (layout.leaf ? 0 : 1) + (layout.anchor != 0 ? 1 : 0);
+    return (8 + 8 * pushes) % 16 == 0 ? bytes : bytes + 8;
+}
+
+// Instructions whose code calls a routine or callback on the straight path.
+bool callsOut(Op op) {
+    return op == Op::Direct || op == Op::Direct2 || op == Op::Rule || op == Op::Rule2 || op == Op::Call;
 }
 
 bool readsOrWritesVariable(Op op) {
@@ -957,15 +998,18 @@ bool readsOrWritesVariable(Op op) {
 void surveyProgram(Layout& layout) {
     int32_t accesses = 0;
     uintptr_t first = 0;
+    bool calls = false;
     for (int32_t i = 0; i < layout.length; ++i) {
         if (layout.depth[i] < 0) continue;
         const Op op = layout.code[i].op;
         if (op == Op::Rule || op == Op::Rule2) layout.rules = true;
+        if (callsOut(op)) calls = true;
         if (readsOrWritesVariable(op)) {
             if (accesses++ == 0) first = addressOf(layout.code[i].address);
         }
     }
     layout.anchor = k64 && accesses >= 3 ? first : 0;
+    layout.leaf = k64 && !calls;
 }
 
 void markTargets(Layout& layout) {
@@ -1038,7 +1082,7 @@ bool exprTranslateProgram(ExprProgram* program) {
         layout.label[length] = 0;
         markTargets(layout);
         surveyProgram(layout);
-        layout.frameSize = frameSize(deepest, layout.anchor != 0);
+        layout.frameSize = frameSize(deepest, layout);
         translated = translate(program, layout, places);
     }
     exprDealloc(tables);
