@@ -623,6 +623,22 @@ private:
         a_.movsdLoad(kXmm0, frame(kValueSlot));
     }
 
+    // A routine's argument: the top, in xmm0 on x86-64, on the stack on i686.
+    void passOneArgument() {
+        if (!k64) a_.movsdStore(frame(kOutgoing), kXmm0);
+    }
+    // A routine's two arguments: a from memory, b the top.
+    void passTwoArguments(Mem a) {
+        if (k64) {
+            a_.movapd(kXmm1, kXmm0);
+            a_.movsdLoad(kXmm0, a);
+        } else {
+            a_.movsdStore(frame(kOutgoing + 8), kXmm0);
+            a_.movsdLoad(kXmm1, a);
+            a_.movsdStore(frame(kOutgoing), kXmm1);
+        }
+    }
+
     // A routine's double result: in xmm0 on x86-64; on the x87 stack on
     // i686, stored and reloaded exactly as compiled code does.
     void callRoutine(uintptr_t routine) {
@@ -721,18 +737,11 @@ private:
                 return;
             case Op::Abs: abs(); return;
             case Op::Direct:
-                if (!k64) a_.movsdStore(frame(kOutgoing), kXmm0);
+                passOneArgument();
                 callRoutine(addressOf(in.compute));
                 return;
             case Op::Direct2:
-                if (k64) {
-                    a_.movapd(kXmm1, kXmm0);
-                    a_.movsdLoad(kXmm0, slot(d));
-                } else {
-                    a_.movsdStore(frame(kOutgoing + 8), kXmm0);
-                    a_.movsdLoad(kXmm1, slot(d));
-                    a_.movsdStore(frame(kOutgoing), kXmm1);
-                }
+                passTwoArguments(slot(d));
                 callRoutine(addressOf(in.compute2));
                 return;
             case Op::Rule: rule(i, in, d, false); return;
@@ -813,18 +822,11 @@ private:
             a_.movsdLoad(kXmm1, slot(d));
             a_.movsdStore(frame(kArgumentSlot), kXmm1);      // a: below
             a_.movsdStore(frame(kArgumentSlot + 8), kXmm0);  // b: top
-            if (k64) {
-                a_.movapd(kXmm1, kXmm0);
-                a_.movsdLoad(kXmm0, frame(kArgumentSlot));
-            } else {
-                a_.movsdStore(frame(kOutgoing + 8), kXmm0);
-                a_.movsdLoad(kXmm1, frame(kArgumentSlot));
-                a_.movsdStore(frame(kOutgoing), kXmm1);
-            }
+            passTwoArguments(frame(kArgumentSlot));
             callRoutine(addressOf(in.compute2));
         } else {
             a_.movsdStore(frame(kArgumentSlot), kXmm0);
-            if (!k64) a_.movsdStore(frame(kOutgoing), kXmm0);
+            passOneArgument();
             callRoutine(addressOf(in.compute));
         }
         a_.movsdLoad(kXmm1, pooled(kMagnitudeMaskPlace));
