@@ -80,24 +80,29 @@ extern "C" void exprSetZeroOnMathError(ExprContext* context, int32_t flag) {
 
 // ---- Evaluation -------------------------------------------------------------------
 
+namespace {
+// The machine code of the context's program, or null. Only a successful
+// parse attaches a program, and clearing the context drops it: with
+// machine code the context is Ready, and the code starts its own countdown.
+ExprNativeEntry nativeEntry(const ExprContext* context) {
+    const ExprProgram* program = static_cast<const ExprProgram*>(context->program);
+    return program != nullptr ? program->native.entry : nullptr;
+}
+}  // namespace
+
 extern "C" int32_t exprEvaluate(ExprContext* context, double* result) {
     if (context == nullptr || result == nullptr) return EXPR_ERR_ARGUMENT;
-    // Only a successful parse attaches a program, and clearing the context
-    // drops it: with machine code the context is Ready, and the code starts
-    // its own countdown.
-    const ExprProgram* program = static_cast<const ExprProgram*>(context->program);
-    if (program != nullptr && program->native.entry != nullptr) [[likely]]
-        return program->native.entry(context, result);
+    if (const ExprNativeEntry entry = nativeEntry(context)) [[likely]]
+        return entry(context, result);
     if (context->failed || !context->parsed || context->root == nullptr) return EXPR_ERR_NOT_READY;
     context->countdown = context->checkInterval;
-    if (program != nullptr) return exprRunProgram(context, program, result);
+    if (context->program != nullptr) return exprRunProgram(context, context->program, result);
     return exprEvalNode(context, context->root, result);
 }
 
 extern "C" ExprEvaluator exprEvaluator(ExprContext* context) {
-    const ExprProgram* program = context ? static_cast<const ExprProgram*>(context->program) : nullptr;
-    if (program != nullptr && program->native.entry != nullptr) return program->native.entry;
-    return &exprEvaluate;
+    const ExprNativeEntry entry = context != nullptr ? nativeEntry(context) : nullptr;
+    return entry != nullptr ? entry : &exprEvaluate;
 }
 
 extern "C" void exprFreeNode(ExprNode* node) {

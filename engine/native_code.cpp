@@ -134,23 +134,24 @@ template <typename R, typename... A> uintptr_t addressOf(R (*function)(A...)) {
 // where only the code's own pages are in reach), or [eax].
 struct Mem {
     enum Kind : uint8_t { Frame, Context, Absolute, AtEax, Anchor } kind;
+    Reg holder;  // Context: the register holding the context
     int32_t offset;
-    uintptr_t address;  // Absolute: the address; Context: the register holding the context
+    uintptr_t address;  // Absolute
 };
 Mem frame(int32_t offset) {
-    return {Mem::Frame, offset, 0};
+    return {Mem::Frame, kEax, offset, 0};
 }
 Mem contextField(int32_t offset, Reg holder) {
-    return {Mem::Context, offset, holder};
+    return {Mem::Context, holder, offset, 0};
 }
 Mem absolute(uintptr_t address) {
-    return {Mem::Absolute, 0, address};
+    return {Mem::Absolute, kEax, 0, address};
 }
 Mem atEax() {
-    return {Mem::AtEax, 0, 0};
+    return {Mem::AtEax, kEax, 0, 0};
 }
 Mem anchored(int32_t offset) {  // x86-64: [r12 + offset]
-    return {Mem::Anchor, offset, 0};
+    return {Mem::Anchor, kEax, offset, 0};
 }
 
 // Writes the code at out, or only measures when out is null; base is the
@@ -213,7 +214,7 @@ public:
                 u32(static_cast<uint32_t>(m.offset));
                 break;
             case Mem::Context:
-                byte(static_cast<uint8_t>(0x80 | r | m.address));  // [ebp or edi + disp32]
+                byte(static_cast<uint8_t>(0x80 | r | m.holder));  // [ebp or edi + disp32]
                 u32(static_cast<uint32_t>(m.offset));
                 break;
             case Mem::Absolute:
@@ -981,17 +982,7 @@ bool callsOut(Op op) {
 }
 
 bool readsOrWritesVariable(Op op) {
-    switch (op) {
-        case Op::Load:
-        case Op::Store:
-        case Op::StorePop:
-        case Op::AddVariable:
-        case Op::SubVariable:
-        case Op::MulVariable:
-        case Op::DivVariable:
-        case Op::MulVariableAddConstant: return true;
-        default: return false;
-    }
+    return exprReadsVariable(op) || op == Op::Store || op == Op::StorePop;
 }
 
 // What the frame and the prologue need: whether routines are judged, and on

@@ -107,11 +107,6 @@ private:
 
     Instruction scratch_{};  // the measuring pass writes here
 
-    static bool readsVariable(Op op) {
-        return op == Op::Load || op == Op::AddVariable || op == Op::SubVariable || op == Op::MulVariable ||
-               op == Op::DivVariable || op == Op::MulVariableAddConstant;
-    }
-
     static Instruction tickInstruction(int32_t count, int32_t exactCopy) {
         Instruction tick{};
         tick.op = Op::Tick;
@@ -128,7 +123,7 @@ private:
         slot = Instruction{};
         slot.op = op;
         slot.count = pendingTicks_;
-        if (readsVariable(op)) noteRead();
+        if (exprReadsVariable(op)) noteRead();
         previousOp_ = lastOp_;
         lastOp_ = op;
         ++length_;
@@ -187,7 +182,7 @@ private:
         int32_t placed = 0;
         for (int32_t i = segmentStart_ + 1; i < length_; ++i) {
             const Instruction& instruction = code_[i];
-            if (readsVariable(instruction.op) && instruction.count > placed) {
+            if (exprReadsVariable(instruction.op) && instruction.count > placed) {
                 code_[at++] = tickInstruction(instruction.count - placed, 0);
                 placed = instruction.count;
             }
@@ -751,8 +746,5 @@ done:
 }  // namespace
 
 extern "C" int32_t exprRunProgram(ExprContext* context, const void* program, double* result) {
-    Program* compiled = static_cast<Program*>(const_cast<void*>(program));
-    if (compiled->native.entry != nullptr && context->countdown == context->checkInterval)
-        return compiled->native.entry(context, result);
-    return runOrLink(context, compiled, result);
+    return runOrLink(context, static_cast<Program*>(const_cast<void*>(program)), result);
 }

@@ -29,8 +29,8 @@ struct ExprInstruction {
     };
 };
 
-// Machine code for one program: an entry with exprRunProgram's contract,
-// except that it starts the countdown itself, at the context's check
+// Machine code for one program: an entry with exprRunProgram's contract
+// (which runs the threaded form), except that it starts the countdown itself, at the context's check
 // interval, as exprEvaluate would; in memory of its own
 // (executable_memory.cpp), never writable while it may run. All null when
 // there is none.
@@ -40,6 +40,12 @@ struct ExprNativeCode {
     void* memory;
     size_t size;
 };
+
+// The instructions that read a variable's value (at `address`).
+inline bool exprReadsVariable(ExprOp op) {
+    return op == ExprOp::Load || op == ExprOp::AddVariable || op == ExprOp::SubVariable || op == ExprOp::MulVariable ||
+           op == ExprOp::DivVariable || op == ExprOp::MulVariableAddConstant;
+}
 
 struct ExprProgram {
     ExprNativeCode native;
