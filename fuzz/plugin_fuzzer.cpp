@@ -195,6 +195,11 @@ struct Player {
             case 6: instance->setText(6, bytes.text()); break;
             case 7: {
                 const int32_t pin = bytes.byte() % 12;
+                // A text written into an audio pin would be the second
+                // thread's buffer: a host never hands over a buffer shorter
+                // than the block, so that thread stops first.
+                if (pin < quorvel::module::kPinCount && quorvel::module::kPins[pin].datatype == DATATYPE_AUDIO)
+                    stopAudio();
                 instance->setText(pin, bytes.text(), false);
                 break;
             }
