@@ -1,6 +1,7 @@
 // Expression contexts: their life, the accessors of their fields, the
-// release of their trees, and exprEvaluate, which runs a context's compiled
-// program or, without one, walks its tree (walk.cpp).
+// release of their trees, exprEvaluate, which runs a context's compiled
+// program or, without one, walks its tree (walk.cpp), and what a tree
+// refers to.
 
 #include "program.h"
 
@@ -117,4 +118,24 @@ extern "C" void exprFreeNode(ExprNode* node) {
         exprFreeNode(node->child);
         exprDealloc(node->child);
     }
+}
+
+namespace {
+bool nodeRefersTo(const ExprNode* node, const double* value) {
+    switch (node->kind) {
+        case NODE_VARIABLE: return node->valuePtr == value;
+        case NODE_ASSIGN: return node->target == value || (node->child != nullptr && nodeRefersTo(node->child, value));
+        case NODE_CALL:
+            for (int32_t i = 0; node->refs != nullptr && i < node->refCount; ++i)
+                if (node->refs[i] == value) return true;
+            for (int32_t i = 0; node->args != nullptr && i < node->argCount; ++i)
+                if (nodeRefersTo(&node->args[i], value)) return true;
+            return false;
+        default: return false;
+    }
+}
+}  // namespace
+
+extern "C" int32_t exprRefersToValue(const ExprContext* context, const double* value) {
+    return context != nullptr && context->root != nullptr && nodeRefersTo(context->root, value) ? 1 : 0;
 }

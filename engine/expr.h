@@ -200,6 +200,12 @@ ExprEvaluator exprEvaluator(ExprContext* context);
 int32_t exprEvalNode(ExprContext* context, ExprNode* node, double* result);
 void exprFreeNode(ExprNode* node);
 
+/* 1 when the context's tree (a failed parse's partial tree included) reads,
+ * assigns or references (&name) the value at this address, a variable's
+ * from its table; otherwise 0. Walks the whole tree: for the control side,
+ * after a parse, not for every evaluation. */
+int32_t exprRefersToValue(const ExprContext* context, const double* value);
+
 NameTable* exprFunctions(ExprContext* context);
 NameTable* exprVariables(ExprContext* context);
 NameTable* exprConstants(ExprContext* context);

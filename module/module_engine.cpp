@@ -52,33 +52,58 @@ float scaledOutput(const double* variable) noexcept {
 constexpr std::size_t kRunLength = 256;
 constexpr float kZeros[kRunLength] = {};
 
-struct SampleRun {
-    // Samples start ... start + kRunLength - 1 of the block's buffers.
-    SampleRun(const float* const* in, float* const* out, std::size_t start) noexcept {
-        for (int32_t k = 0; k < kInputCount; ++k) inputs[k] = in[k] ? in[k] + start : kZeros;
-        for (int32_t k = 0; k < kOutputCount; ++k) outputs[k] = out[k] ? out[k] + start : sink;
+// Samples start ... start + kRunLength - 1 of the block's buffers. Only the
+// inputs a text names are copied into their variables at every sample; the
+// others, which no text can see, get the last evaluated sample's value once
+// at the end of the run, so that whoever watches the variables between
+// blocks sees what a copy at every sample would have left.
+class SampleRun {
+public:
+    SampleRun(const float* const* in, float* const* out, std::size_t start, uint32_t named,
+              double* const* variables) noexcept {
+        for (int32_t k = 0; k < kInputCount; ++k) {
+            const float* source = in[k] ? in[k] + start : kZeros;
+            InputCopy& copy = (named >> k) & 1 ? namedInputs_[namedCount_++] : otherInputs_[otherCount_++];
+            copy = {source, variables[k]};
+        }
+        for (int32_t k = 0; k < kOutputCount; ++k) outputs_[k] = out[k] ? out[k] + start : sink_;
     }
     SampleRun(const SampleRun&) = delete;
     SampleRun& operator=(const SampleRun&) = delete;
 
-    double input(int32_t k, std::size_t j) const noexcept { return static_cast<double>(inputs[k][j]) * 10.0; }
+    void readNamedInputs(std::size_t j) const noexcept {
+        for (int32_t c = 0; c < namedCount_; ++c) namedInputs_[c].read(j);
+    }
+    // After samples 0 ... evaluated - 1 of the run.
+    void leaveOtherInputs(std::size_t evaluated) const noexcept {
+        if (evaluated == 0) return;
+        for (int32_t c = 0; c < otherCount_; ++c) otherInputs_[c].read(evaluated - 1);
+    }
 
     void write(std::size_t j, const double* out1, const double* out2, const double* out3) const noexcept {
-        outputs[0][j] = scaledOutput(out1);
-        outputs[1][j] = scaledOutput(out2);
-        outputs[2][j] = scaledOutput(out3);
+        outputs_[0][j] = scaledOutput(out1);
+        outputs_[1][j] = scaledOutput(out2);
+        outputs_[2][j] = scaledOutput(out3);
     }
 
     void silence(std::size_t j) const noexcept {
-        for (float* output : outputs) output[j] = 0.0f;
+        for (float* output : outputs_) output[j] = 0.0f;
     }
 
 private:
-    const float* inputs[kInputCount];
-    float* outputs[kOutputCount];
-    float sink[kRunLength];
+    struct InputCopy {
+        const float* source;
+        double* variable;
+        void read(std::size_t j) const noexcept { *variable = static_cast<double>(source[j]) * 10.0; }
+    };
+    InputCopy namedInputs_[kInputCount];
+    InputCopy otherInputs_[kInputCount];
+    int32_t namedCount_ = 0;
+    int32_t otherCount_ = 0;
+    float* outputs_[kOutputCount];
+    float sink_[kRunLength];
 };
-static_assert(kInputCount == 6 && kOutputCount == 3, "the sample loop names every pin");
+static_assert(kOutputCount == 3, "the sample loop names every output");
 
 // Read by a loop whose engine was given no stop flag.
 constinit const std::atomic<int32_t> kNeverStopped{0};
@@ -164,11 +189,24 @@ int32_t parseInto(bool ready, ExprContext* context, const char* text, ExprParseR
 }  // namespace
 
 int32_t ModuleEngine::parseExpr(const char* text, ExprParseReport* report) noexcept {
-    return parseInto(ready_, exprContext_, text, report);
+    const int32_t code = parseInto(ready_, exprContext_, text, report);
+    noteInputsNamed();
+    return code;
 }
 
 int32_t ModuleEngine::parseInit(const char* text, ExprParseReport* report) noexcept {
-    return parseInto(ready_, initContext_, text, report);
+    const int32_t code = parseInto(ready_, initContext_, text, report);
+    noteInputsNamed();
+    return code;
+}
+
+void ModuleEngine::noteInputsNamed() noexcept {
+    if (!ready_) return;
+    uint32_t named = 0;
+    for (int32_t k = 0; k < kInputCount; ++k)
+        if (exprRefersToValue(exprContext_, inputValues_[k]) || exprRefersToValue(initContext_, inputValues_[k]))
+            named |= 1u << k;
+    inputsNamed_ = named;
 }
 
 void ModuleEngine::restart(float rate) noexcept {
@@ -216,12 +254,7 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
     ExprContext* const expr = exprContext_;
     // The text cannot change during a block: its evaluator is taken once.
     const ExprEvaluator evaluateExpr = exprEvaluator(expr);
-    double* const u = inputValues_[0];
-    double* const v = inputValues_[1];
-    double* const w = inputValues_[2];
-    double* const x = inputValues_[3];
-    double* const y = inputValues_[4];
-    double* const z = inputValues_[5];
+    const uint32_t named = inputsNamed_;
     const double* const out1 = outputValues_[0];
     const double* const out2 = outputValues_[1];
     const double* const out3 = outputValues_[2];
@@ -234,7 +267,7 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
     std::size_t i = first;
     bool halted = false;
     while (i < end && !halted) {
-        SampleRun run(in, out, i);  // not const: its sink is written
+        SampleRun run(in, out, i, named, inputValues_);  // not const: its sink is written
         const std::size_t length = std::min(end - i, kRunLength);
         std::size_t j = 0;
         for (; j < length; ++j) {
@@ -242,12 +275,7 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
                 halted = true;
                 break;
             }
-            *u = run.input(0, j);
-            *v = run.input(1, j);
-            *w = run.input(2, j);
-            *x = run.input(3, j);
-            *y = run.input(4, j);
-            *z = run.input(5, j);
+            run.readNamedInputs(j);
             *timeValue = time;
             *sampleValue = static_cast<double>(count);
             double value;
@@ -273,6 +301,7 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
                 break;
             }
         }
+        run.leaveOtherInputs(j);
         i += j;
     }
     runningTime_ = time;

@@ -69,6 +69,7 @@ public:
 
 private:
     bool setUp() noexcept;
+    void noteInputsNamed() noexcept;
     bool stopped() const noexcept { return stop_ != nullptr && stop_->load() != 0; }
 
     // Evaluates samples first ... end - 1 until a stop; returns the first
@@ -90,6 +91,8 @@ private:
     double* sampleValue_ = nullptr;
     double* rateValue_ = nullptr;
     bool ready_ = false;
+    // Bit k: a parsed text names input k. Changed only by a parse.
+    uint32_t inputsNamed_ = 0;
 
     // Left by restart for the next block that evaluates.
     bool restartPending_ = false;

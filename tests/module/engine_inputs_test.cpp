@@ -1,0 +1,90 @@
+// The module's engine copies into a variable at every sample only the inputs
+// its texts name. What the texts compute must not tell the difference, and
+// the variables, as watched between blocks, hold what a copy at every
+// sample would have left.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "module/module_engine.h"
+
+namespace {
+
+using quorvel::module::ModuleEngine;
+
+constexpr std::size_t kSamples = 600;  // more than two runs of the loop
+
+float inputAt(int k, std::size_t i) {
+    return static_cast<float>((static_cast<int>(i) * (k + 5)) % 97) * 0.01f - 0.4f;
+}
+
+class EngineInputs : public testing::Test {
+protected:
+    EngineInputs() {
+        engine.restart(48000.0f);
+        for (int k = 0; k < 6; ++k) {
+            inputs[k].resize(kSamples);
+            for (std::size_t i = 0; i < kSamples; ++i) inputs[k][i] = inputAt(k, i);
+            in[k] = inputs[k].data();
+        }
+        for (int k = 0; k < 3; ++k) {
+            outputs[k].assign(kSamples, -1.0f);
+            out[k] = outputs[k].data();
+        }
+    }
+    double variable(const char* name) {
+        double* value = nullptr;
+        EXPECT_EQ(exprFindVariable(engine.variables(), name, &value), EXPR_OK) << name;
+        return value ? *value : -1.0;
+    }
+    static double scaledIn(int k, std::size_t i) { return static_cast<double>(inputAt(k, i)) * 10.0; }
+
+    ModuleEngine engine;
+    std::vector<float> inputs[6], outputs[3];
+    const float* in[6];
+    float* out[3];
+};
+
+TEST_F(EngineInputs, UnnamedInputsHoldTheLastEvaluatedSampleAfterEachBlock) {
+    ASSERT_EQ(engine.parseExpr("out1 = v;"), EXPR_OK);
+    engine.process(in, out, 0, 300, true);
+    for (std::size_t i = 0; i < 300; ++i) ASSERT_EQ(outputs[0][i], quorvel::module::narrowToFloat(scaledIn(1, i) * 0.1));
+    const char* names[6] = {"u", "v", "w", "x", "y", "z"};
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(variable(names[k]), scaledIn(k, 299)) << names[k];
+    engine.process(in, out, 300, 301, true);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(variable(names[k]), scaledIn(k, 300)) << names[k];
+}
+
+TEST_F(EngineInputs, AnInputNamedByInitAloneReachesItAtTheFirstSample) {
+    ASSERT_EQ(engine.parseInit("k = w;"), EXPR_OK);
+    ASSERT_EQ(engine.parseExpr("out1 = k;"), EXPR_OK);
+    engine.process(in, out, 0, 10, true);
+    for (std::size_t i = 0; i < 10; ++i) ASSERT_EQ(outputs[0][i], quorvel::module::narrowToFloat(scaledIn(2, 0) * 0.1));
+}
+
+TEST_F(EngineInputs, AnInputATextAssignsKeepsTheTextsValue) {
+    ASSERT_EQ(engine.parseExpr("out2 = u; u = 5;"), EXPR_OK);
+    engine.process(in, out, 0, 300, true);
+    for (std::size_t i = 0; i < 300; ++i) ASSERT_EQ(outputs[1][i], quorvel::module::narrowToFloat(scaledIn(0, i) * 0.1));
+    EXPECT_EQ(variable("u"), 5.0);
+}
+
+TEST_F(EngineInputs, ANewTextNamingAnInputReadsItFromItsFirstSample) {
+    ASSERT_EQ(engine.parseExpr("out1 = 1;"), EXPR_OK);
+    engine.process(in, out, 0, 100, true);
+    ASSERT_EQ(engine.parseExpr("out1 = z;"), EXPR_OK);
+    engine.process(in, out, 100, 400, true);
+    for (std::size_t i = 100; i < 400; ++i)
+        ASSERT_EQ(outputs[0][i], quorvel::module::narrowToFloat(scaledIn(5, i) * 0.1)) << i;
+}
+
+TEST_F(EngineInputs, AStoppedBlockLeavesTheSampleItStoppedIn) {
+    // The budget stops the evaluation at sample 260, in the block's second run.
+    ASSERT_EQ(engine.parseExpr("out1 = 1; for(i = 0, equal(sample, 260), i = i + 1, 0);"), EXPR_OK);
+    engine.process(in, out, 0, 400, true);
+    EXPECT_EQ(outputs[0][259], 0.1f);
+    EXPECT_EQ(outputs[0][261], 0.0f);
+    EXPECT_EQ(variable("x"), scaledIn(3, 260));
+}
+
+}  // namespace
