@@ -52,27 +52,35 @@ float scaledOutput(const double* variable) noexcept {
 constexpr std::size_t kRunLength = 256;
 constexpr float kZeros[kRunLength] = {};
 
-// Samples start ... start + kRunLength - 1 of the block's buffers. Only the
-// inputs a text names are copied into their variables at every sample; the
-// others, which no text can see, get the last evaluated sample's value once
-// at the end of the run, so that whoever watches the variables between
-// blocks sees what a copy at every sample would have left.
+// Samples start ... start + kRunLength - 1 of the block's buffers, with the
+// pins' variables. Only the inputs a text names are copied into their
+// variables at every sample; the others, which no text can see, get the last
+// evaluated sample's value once at the end of the run, so that whoever
+// watches the variables between blocks sees what a copy at every sample
+// would have left. An output no text names keeps its value through the run:
+// it is narrowed once.
 class SampleRun {
 public:
-    SampleRun(const float* const* in, float* const* out, std::size_t start, uint32_t named,
-              double* const* variables) noexcept {
+    SampleRun(const float* const* in, float* const* out, std::size_t start, const PinsNamed& named,
+              double* const* inputVariables, const double* const* outputVariables) noexcept {
         for (int32_t k = 0; k < kInputCount; ++k) {
             const float* source = in[k] ? in[k] + start : kZeros;
-            InputCopy& copy = (named >> k) & 1 ? namedInputs_[namedCount_++] : otherInputs_[otherCount_++];
-            copy = {source, variables[k]};
+            InputCopy& copy = (named.inputs >> k) & 1 ? namedInputs_[namedInputCount_++] : otherInputs_[otherCount_++];
+            copy = {source, inputVariables[k]};
         }
-        for (int32_t k = 0; k < kOutputCount; ++k) outputs_[k] = out[k] ? out[k] + start : sink_;
+        for (int32_t k = 0; k < kOutputCount; ++k) {
+            outputs_[k] = out[k] ? out[k] + start : sink_;
+            if ((named.outputs >> k) & 1)
+                namedOutputs_[namedOutputCount_++] = {outputVariables[k], outputs_[k]};
+            else
+                steadyOutputs_[steadyCount_++] = {scaledOutput(outputVariables[k]), outputs_[k]};
+        }
     }
     SampleRun(const SampleRun&) = delete;
     SampleRun& operator=(const SampleRun&) = delete;
 
     void readNamedInputs(std::size_t j) const noexcept {
-        for (int32_t c = 0; c < namedCount_; ++c) namedInputs_[c].read(j);
+        for (int32_t c = 0; c < namedInputCount_; ++c) namedInputs_[c].read(j);
     }
     // After samples 0 ... evaluated - 1 of the run.
     void leaveOtherInputs(std::size_t evaluated) const noexcept {
@@ -80,10 +88,9 @@ public:
         for (int32_t c = 0; c < otherCount_; ++c) otherInputs_[c].read(evaluated - 1);
     }
 
-    void write(std::size_t j, const double* out1, const double* out2, const double* out3) const noexcept {
-        outputs_[0][j] = scaledOutput(out1);
-        outputs_[1][j] = scaledOutput(out2);
-        outputs_[2][j] = scaledOutput(out3);
+    void write(std::size_t j) const noexcept {
+        for (int32_t c = 0; c < namedOutputCount_; ++c) namedOutputs_[c].buffer[j] = scaledOutput(namedOutputs_[c].variable);
+        for (int32_t c = 0; c < steadyCount_; ++c) steadyOutputs_[c].buffer[j] = steadyOutputs_[c].level;
     }
 
     void silence(std::size_t j) const noexcept {
@@ -96,14 +103,25 @@ private:
         double* variable;
         void read(std::size_t j) const noexcept { *variable = static_cast<double>(source[j]) * 10.0; }
     };
+    struct OutputCopy {
+        const double* variable;
+        float* buffer;
+    };
+    struct SteadyOutput {
+        float level;
+        float* buffer;
+    };
     InputCopy namedInputs_[kInputCount];
     InputCopy otherInputs_[kInputCount];
-    int32_t namedCount_ = 0;
+    OutputCopy namedOutputs_[kOutputCount];
+    SteadyOutput steadyOutputs_[kOutputCount];
+    int32_t namedInputCount_ = 0;
     int32_t otherCount_ = 0;
+    int32_t namedOutputCount_ = 0;
+    int32_t steadyCount_ = 0;
     float* outputs_[kOutputCount];
     float sink_[kRunLength];
 };
-static_assert(kOutputCount == 3, "the sample loop names every output");
 
 // Read by a loop whose engine was given no stop flag.
 constinit const std::atomic<int32_t> kNeverStopped{0};
@@ -190,23 +208,27 @@ int32_t parseInto(bool ready, ExprContext* context, const char* text, ExprParseR
 
 int32_t ModuleEngine::parseExpr(const char* text, ExprParseReport* report) noexcept {
     const int32_t code = parseInto(ready_, exprContext_, text, report);
-    noteInputsNamed();
+    notePinsNamed();
     return code;
 }
 
 int32_t ModuleEngine::parseInit(const char* text, ExprParseReport* report) noexcept {
     const int32_t code = parseInto(ready_, initContext_, text, report);
-    noteInputsNamed();
+    notePinsNamed();
     return code;
 }
 
-void ModuleEngine::noteInputsNamed() noexcept {
+void ModuleEngine::notePinsNamed() noexcept {
     if (!ready_) return;
-    uint32_t named = 0;
+    const auto named = [this](const double* value) {
+        return exprRefersToValue(exprContext_, value) || exprRefersToValue(initContext_, value);
+    };
+    PinsNamed pins;
     for (int32_t k = 0; k < kInputCount; ++k)
-        if (exprRefersToValue(exprContext_, inputValues_[k]) || exprRefersToValue(initContext_, inputValues_[k]))
-            named |= 1u << k;
-    inputsNamed_ = named;
+        if (named(inputValues_[k])) pins.inputs |= 1u << k;
+    for (int32_t k = 0; k < kOutputCount; ++k)
+        if (named(outputValues_[k])) pins.outputs |= 1u << k;
+    pinsNamed_ = pins;
 }
 
 void ModuleEngine::restart(float rate) noexcept {
@@ -254,10 +276,7 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
     ExprContext* const expr = exprContext_;
     // The text cannot change during a block: its evaluator is taken once.
     const ExprEvaluator evaluateExpr = exprEvaluator(expr);
-    const uint32_t named = inputsNamed_;
-    const double* const out1 = outputValues_[0];
-    const double* const out2 = outputValues_[1];
-    const double* const out3 = outputValues_[2];
+    const PinsNamed named = pinsNamed_;
     double* const timeValue = timeValue_;
     double* const sampleValue = sampleValue_;
     const double timeStep = timeStep_;
@@ -267,7 +286,7 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
     std::size_t i = first;
     bool halted = false;
     while (i < end && !halted) {
-        SampleRun run(in, out, i, named, inputValues_);  // not const: its sink is written
+        SampleRun run(in, out, i, named, inputValues_, outputValues_);  // not const: its sink is written
         const std::size_t length = std::min(end - i, kRunLength);
         std::size_t j = 0;
         for (; j < length; ++j) {
@@ -287,7 +306,7 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
             const int32_t code = evaluateExpr(expr, &value);
             if (kReport) codes[i + j - first] = code;
             if (code == EXPR_OK) [[likely]]
-                run.write(j, out1, out2, out3);
+                run.write(j);
             else
                 run.silence(j);
             time += timeStep;

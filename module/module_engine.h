@@ -18,6 +18,13 @@
 
 namespace quorvel::module {
 
+// The audio pins the texts name (read, assign or reference): bit k for
+// input or output k.
+struct PinsNamed {
+    uint32_t inputs = 0;
+    uint32_t outputs = 0;
+};
+
 class ModuleEngine {
 public:
     // Node budget of one evaluation, in abort polls (one poll per
@@ -69,7 +76,7 @@ public:
 
 private:
     bool setUp() noexcept;
-    void noteInputsNamed() noexcept;
+    void notePinsNamed() noexcept;
     bool stopped() const noexcept { return stop_ != nullptr && stop_->load() != 0; }
 
     // Evaluates samples first ... end - 1 until a stop; returns the first
@@ -91,8 +98,8 @@ private:
     double* sampleValue_ = nullptr;
     double* rateValue_ = nullptr;
     bool ready_ = false;
-    // Bit k: a parsed text names input k. Changed only by a parse.
-    uint32_t inputsNamed_ = 0;
+    // Changed only by a parse.
+    PinsNamed pinsNamed_;
 
     // Left by restart for the next block that evaluates.
     bool restartPending_ = false;

@@ -1,5 +1,6 @@
 // The module's engine copies into a variable at every sample only the inputs
-// its texts name. What the texts compute must not tell the difference, and
+// its texts name, and narrows once per run an output they do not name. What
+// the texts compute and the outputs carry must not tell the difference, and
 // the variables, as watched between blocks, hold what a copy at every
 // sample would have left.
 #include <gtest/gtest.h>
@@ -78,13 +79,31 @@ TEST_F(EngineInputs, ANewTextNamingAnInputReadsItFromItsFirstSample) {
         ASSERT_EQ(outputs[0][i], quorvel::module::narrowToFloat(scaledIn(5, i) * 0.1)) << i;
 }
 
+TEST_F(EngineInputs, AnOutputNoTextNamesCarriesTheValueLeftInIt) {
+    ASSERT_EQ(engine.parseExpr("out2 = 7; out3 = -3; out1 = 1;"), EXPR_OK);
+    engine.process(in, out, 0, 10, true);
+    ASSERT_EQ(engine.parseExpr("out1 = u;"), EXPR_OK);
+    engine.process(in, out, 10, 600, true);
+    for (std::size_t i = 10; i < 600; ++i) {
+        ASSERT_EQ(outputs[0][i], quorvel::module::narrowToFloat(scaledIn(0, i) * 0.1)) << i;
+        ASSERT_EQ(outputs[1][i], quorvel::module::narrowToFloat(7 * 0.1)) << i;
+        ASSERT_EQ(outputs[2][i], quorvel::module::narrowToFloat(-3 * 0.1)) << i;
+    }
+}
+
 TEST_F(EngineInputs, AStoppedBlockLeavesTheSampleItStoppedIn) {
-    // The budget stops the evaluation at sample 260, in the block's second run.
+    ASSERT_EQ(engine.parseExpr("out2 = 7;"), EXPR_OK);
+    engine.process(in, out, 0, 1, true);
+    // The budget stops the evaluation at sample 260, the block's index 259,
+    // in its second run.
     ASSERT_EQ(engine.parseExpr("out1 = 1; for(i = 0, equal(sample, 260), i = i + 1, 0);"), EXPR_OK);
     engine.process(in, out, 0, 400, true);
-    EXPECT_EQ(outputs[0][259], 0.1f);
-    EXPECT_EQ(outputs[0][261], 0.0f);
-    EXPECT_EQ(variable("x"), scaledIn(3, 260));
+    EXPECT_EQ(outputs[0][258], 0.1f);
+    EXPECT_EQ(outputs[0][259], 0.0f);
+    EXPECT_EQ(variable("x"), scaledIn(3, 259));
+    // An output no text names is silenced alike.
+    EXPECT_EQ(outputs[1][258], quorvel::module::narrowToFloat(7 * 0.1));
+    EXPECT_EQ(outputs[1][259], 0.0f);
 }
 
 }  // namespace
