@@ -206,16 +206,20 @@ public:
     // instruction ends with it (trailing bytes: immediates after it).
     void modrm(int reg, Mem m, int32_t trailing = 0) {
         const uint8_t r = static_cast<uint8_t>((reg & 7) << 3);
+        // A displacement that fits a signed byte takes one (mod 01) rather
+        // than four (mod 10): most of the frame and the context's fields.
+        const bool shortDisplacement = m.offset >= -128 && m.offset <= 127;
+        const uint8_t mod = shortDisplacement ? 0x40 : 0x80;
         switch (m.kind) {
             case Mem::Frame:
-            case Mem::Anchor:    // r12 shares esp's encoding, with REX.B
-                byte(0x84 | r);  // [esp + disp32]
+            case Mem::Anchor:   // r12 shares esp's encoding, with REX.B
+                byte(mod | 4 | r);  // [esp + disp]
                 byte(0x24);
-                u32(static_cast<uint32_t>(m.offset));
+                displacement(m.offset, shortDisplacement);
                 break;
             case Mem::Context:
-                byte(static_cast<uint8_t>(0x80 | r | m.holder));  // [ebp or edi + disp32]
-                u32(static_cast<uint32_t>(m.offset));
+                byte(static_cast<uint8_t>(mod | r | m.holder));  // [ebp or edi + disp]
+                displacement(m.offset, shortDisplacement);
                 break;
             case Mem::Absolute:
                 byte(0x05 | r);  // disp32: absolute on i686, rip-relative on x86-64
@@ -226,6 +230,13 @@ public:
                 break;
             case Mem::AtEax: byte(r); break;
         }
+    }
+
+    void displacement(int32_t offset, bool shortForm) {
+        if (shortForm)
+            byte(static_cast<uint8_t>(static_cast<int8_t>(offset)));
+        else
+            u32(static_cast<uint32_t>(offset));
     }
 
     // SSE2 scalar-double forms: prefix 0F opcode /r.

@@ -212,6 +212,9 @@ bool alloc_spy::available() {
 #endif
 
 void alloc_spy::arm(int64_t failAt, bool fromThenOn) {
+    // The library is loaded before anything is failed: loading it is the
+    // host's work, and a test run alone would otherwise fail it first.
+    moduleLibrary();
     allocationCount.store(0);
     releaseCount.store(0);
     failingAllocation.store(failAt);
