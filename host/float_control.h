@@ -38,12 +38,21 @@ inline FloatControl currentFloatControl() {
     return state;
 }
 
-// Loads the state; stale x87 flags are cleared first, so that unmasking
-// cannot fire an exception left pending by earlier work.
+// Loads the state. Stale x87 flags are cleared first, so that unmasking
+// cannot fire an exception left pending by earlier work; the state's own
+// flags come back where its control word masks them (a caller's state given
+// back keeps the flags it had).
 inline void setFloatControl(const FloatControl& state) {
     __asm__ __volatile__("fnclex");
     __asm__ __volatile__("fldcw %0" : : "m"(state.x87));
     __asm__ __volatile__("ldmxcsr %0" : : "m"(state.sse));
+    const uint16_t maskedFlags = state.x87Flags & state.x87 & 0x3F;
+    if (maskedFlags != 0) {
+        uint16_t environment[14];  // control, status and tag words first, each in 32 bits
+        __asm__ __volatile__("fnstenv %0" : "=m"(environment));
+        environment[2] = static_cast<uint16_t>(environment[2] | maskedFlags);
+        __asm__ __volatile__("fldenv %0" : : "m"(environment));
+    }
 }
 inline constexpr bool kFloatControlAvailable = true;
 #else
