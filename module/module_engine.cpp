@@ -55,10 +55,10 @@ constexpr float kZeros[kRunLength] = {};
 // Samples start ... start + kRunLength - 1 of the block's buffers, with the
 // pins' variables. Only the inputs a text names are copied into their
 // variables at every sample; the others, which no text can see, get the last
-// evaluated sample's value once at the end of the run, so that whoever
-// watches the variables between blocks sees what a copy at every sample
-// would have left. An output no text names keeps its value through the run:
-// it is narrowed once.
+// evaluated sample's value once the run is over, so that whoever watches the
+// variables between blocks sees what a copy at every sample would have left.
+// An output no text names keeps its value through the run: it is narrowed
+// once and written over each stretch of evaluated samples at a time.
 class SampleRun {
 public:
     SampleRun(const float* const* in, float* const* out, std::size_t start, const PinsNamed& named,
@@ -68,9 +68,12 @@ public:
             InputCopy& copy = (named.inputs >> k) & 1 ? namedInputs_[namedInputCount_++] : otherInputs_[otherCount_++];
             copy = {source, inputVariables[k]};
         }
+        // Two outputs sharing a buffer are written at every sample in pin
+        // order, as the host sees them written sample by sample.
+        const bool shared = sharesABuffer(out);
         for (int32_t k = 0; k < kOutputCount; ++k) {
             outputs_[k] = out[k] ? out[k] + start : sink_;
-            if ((named.outputs >> k) & 1)
+            if (shared || (named.outputs >> k) & 1)
                 namedOutputs_[namedOutputCount_++] = {outputVariables[k], outputs_[k]};
             else
                 steadyOutputs_[steadyCount_++] = {scaledOutput(outputVariables[k]), outputs_[k]};
@@ -82,22 +85,41 @@ public:
     void readNamedInputs(std::size_t j) const noexcept {
         for (int32_t c = 0; c < namedInputCount_; ++c) namedInputs_[c].read(j);
     }
+
+    // Sample j evaluated: the named outputs now, the steady ones later.
+    void write(std::size_t j) const noexcept {
+        for (int32_t c = 0; c < namedOutputCount_; ++c) namedOutputs_[c].buffer[j] = scaledOutput(namedOutputs_[c].variable);
+    }
+
+    // Sample j silent: it ends a stretch of the steady outputs.
+    void silence(std::size_t j) noexcept {
+        writeSteadyOutputs(j);
+        for (float* output : outputs_) output[j] = 0.0f;
+        steadyFrom_ = j + 1;
+    }
+
     // After samples 0 ... evaluated - 1 of the run.
-    void leaveOtherInputs(std::size_t evaluated) const noexcept {
+    void finish(std::size_t evaluated) noexcept {
+        writeSteadyOutputs(evaluated);
         if (evaluated == 0) return;
         for (int32_t c = 0; c < otherCount_; ++c) otherInputs_[c].read(evaluated - 1);
     }
 
-    void write(std::size_t j) const noexcept {
-        for (int32_t c = 0; c < namedOutputCount_; ++c) namedOutputs_[c].buffer[j] = scaledOutput(namedOutputs_[c].variable);
-        for (int32_t c = 0; c < steadyCount_; ++c) steadyOutputs_[c].buffer[j] = steadyOutputs_[c].level;
-    }
-
-    void silence(std::size_t j) const noexcept {
-        for (float* output : outputs_) output[j] = 0.0f;
-    }
-
 private:
+    static bool sharesABuffer(float* const* out) noexcept {
+        for (int32_t k = 0; k < kOutputCount; ++k)
+            for (int32_t other = k + 1; other < kOutputCount; ++other)
+                if (out[k] != nullptr && out[k] == out[other]) return true;
+        return false;
+    }
+
+    // Samples steadyFrom_ ... end - 1.
+    void writeSteadyOutputs(std::size_t end) noexcept {
+        for (int32_t c = 0; c < steadyCount_; ++c)
+            std::fill(steadyOutputs_[c].buffer + steadyFrom_, steadyOutputs_[c].buffer + end, steadyOutputs_[c].level);
+        steadyFrom_ = end;
+    }
+
     struct InputCopy {
         const float* source;
         double* variable;
@@ -119,6 +141,7 @@ private:
     int32_t otherCount_ = 0;
     int32_t namedOutputCount_ = 0;
     int32_t steadyCount_ = 0;
+    std::size_t steadyFrom_ = 0;  // the first sample whose steady outputs are not written yet
     float* outputs_[kOutputCount];
     float sink_[kRunLength];
 };
@@ -228,6 +251,8 @@ void ModuleEngine::notePinsNamed() noexcept {
         if (named(inputValues_[k])) pins.inputs |= 1u << k;
     for (int32_t k = 0; k < kOutputCount; ++k)
         if (named(outputValues_[k])) pins.outputs |= 1u << k;
+    pins.time = named(timeValue_);
+    pins.sample = named(sampleValue_);
     pinsNamed_ = pins;
 }
 
@@ -281,6 +306,7 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
     double* const sampleValue = sampleValue_;
     const double timeStep = timeStep_;
     double time = runningTime_;
+    double evaluatedTime = time;
     uint32_t count = sampleCount_;
 
     std::size_t i = first;
@@ -295,8 +321,8 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
                 break;
             }
             run.readNamedInputs(j);
-            *timeValue = time;
-            *sampleValue = static_cast<double>(count);
+            if (named.time) *timeValue = time;
+            if (named.sample) *sampleValue = static_cast<double>(count);
             double value;
             if (count == 0) [[unlikely]] {
                 pollsThisEvaluation_ = 0;
@@ -309,6 +335,7 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
                 run.write(j);
             else
                 run.silence(j);
+            evaluatedTime = time;
             time += timeStep;
             ++count;
             // An Expr stopped by its budget has spent a whole sample's worth
@@ -320,7 +347,13 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
                 break;
             }
         }
-        run.leaveOtherInputs(j);
+        run.finish(j);
+        // The clock, where no text reads it at every sample: as the last
+        // evaluated sample left it.
+        if (j > 0) {
+            if (!named.time) *timeValue = evaluatedTime;
+            if (!named.sample) *sampleValue = static_cast<double>(count - 1);
+        }
         i += j;
     }
     runningTime_ = time;

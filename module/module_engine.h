@@ -18,11 +18,13 @@
 
 namespace quorvel::module {
 
-// The audio pins the texts name (read, assign or reference): bit k for
-// input or output k.
+// What the texts name (read, assign or reference): bit k for input or
+// output k, and the clock's two constants.
 struct PinsNamed {
     uint32_t inputs = 0;
     uint32_t outputs = 0;
+    bool time = false;
+    bool sample = false;
 };
 
 class ModuleEngine {

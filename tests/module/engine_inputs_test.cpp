@@ -33,9 +33,11 @@ protected:
             out[k] = outputs[k].data();
         }
     }
-    double variable(const char* name) {
+    double variable(const char* name) { return valueIn(engine.variables(), name); }
+    double constant(const char* name) { return valueIn(engine.constants(), name); }
+    static double valueIn(NameTable* table, const char* name) {
         double* value = nullptr;
-        EXPECT_EQ(exprFindVariable(engine.variables(), name, &value), EXPR_OK) << name;
+        EXPECT_EQ(exprFindVariable(table, name, &value), EXPR_OK) << name;
         return value ? *value : -1.0;
     }
     static double scaledIn(int k, std::size_t i) { return static_cast<double>(inputAt(k, i)) * 10.0; }
@@ -88,6 +90,35 @@ TEST_F(EngineInputs, AnOutputNoTextNamesCarriesTheValueLeftInIt) {
         ASSERT_EQ(outputs[0][i], quorvel::module::narrowToFloat(scaledIn(0, i) * 0.1)) << i;
         ASSERT_EQ(outputs[1][i], quorvel::module::narrowToFloat(7 * 0.1)) << i;
         ASSERT_EQ(outputs[2][i], quorvel::module::narrowToFloat(-3 * 0.1)) << i;
+    }
+}
+
+TEST_F(EngineInputs, TheClockWatchedBetweenBlocksShowsTheLastEvaluatedSample) {
+    ASSERT_EQ(engine.parseExpr("out1 = u;"), EXPR_OK);
+    engine.process(in, out, 0, 300, true);
+    double time = 0.0;
+    for (int i = 1; i < 300; ++i) time += 1.0 / 48000.0;
+    EXPECT_EQ(constant("time"), time);
+    EXPECT_EQ(constant("sample"), 299.0);
+    ASSERT_EQ(engine.parseExpr("out1 = sample; out2 = time * 1000;"), EXPR_OK);
+    engine.process(in, out, 300, 302, true);
+    EXPECT_EQ(outputs[0][301], quorvel::module::narrowToFloat(301 * 0.1));
+    time += 1.0 / 48000.0;
+    time += 1.0 / 48000.0;
+    EXPECT_EQ(outputs[1][301], quorvel::module::narrowToFloat(time * 1000 * 0.1));
+}
+
+// A host may hand two outputs one buffer; what it ends up holding is what
+// writing every output at every sample, in pin order, leaves there.
+TEST_F(EngineInputs, OutputsSharingABufferEndWithTheLastPinsValue) {
+    ASSERT_EQ(engine.parseExpr("out1 = 5; out2 = 6;"), EXPR_OK);
+    engine.process(in, out, 0, 1, true);
+    ASSERT_EQ(engine.parseExpr("out3 = u;"), EXPR_OK);
+    float* shared[3] = {out[0], out[1], out[0]};
+    engine.process(in, shared, 1, 300, true);
+    for (std::size_t i = 1; i < 300; ++i) {
+        ASSERT_EQ(outputs[0][i], quorvel::module::narrowToFloat(scaledIn(0, i) * 0.1)) << i;
+        ASSERT_EQ(outputs[1][i], quorvel::module::narrowToFloat(6 * 0.1)) << i;
     }
 }
 
