@@ -82,8 +82,19 @@ public:
     SampleRun(const SampleRun&) = delete;
     SampleRun& operator=(const SampleRun&) = delete;
 
+    // One jump to as many copies as there are named inputs, rather than a
+    // test after every copy.
     void readNamedInputs(std::size_t j) const noexcept {
-        for (int32_t c = 0; c < namedInputCount_; ++c) namedInputs_[c].read(j);
+        static_assert(kInputCount == 6, "a case for every count of named inputs");
+        switch (namedInputCount_) {
+            case 6: namedInputs_[5].read(j); [[fallthrough]];
+            case 5: namedInputs_[4].read(j); [[fallthrough]];
+            case 4: namedInputs_[3].read(j); [[fallthrough]];
+            case 3: namedInputs_[2].read(j); [[fallthrough]];
+            case 2: namedInputs_[1].read(j); [[fallthrough]];
+            case 1: namedInputs_[0].read(j); [[fallthrough]];
+            default: break;
+        }
     }
 
     // Sample j evaluated: the named outputs now, the steady ones later.
