@@ -9,7 +9,8 @@
  *   table.cpp       name tables and the identifier rule
  *   parse.cpp       parsing entry: text preparation, the statement list
  *   split.cpp       the splitting parser; decimal.cpp its number literals
- *   context.cpp     contexts, their trees' release, exprEvaluate
+ *   context.cpp     contexts, their trees' release, exprEvaluate, what a
+ *                   tree refers to
  *   walk.cpp        the tree walk (exprEvalNode)
  *   program.cpp     the compiled form; its instructions in opcodes.h,
  *                   its records in program.h
@@ -94,7 +95,7 @@ int32_t exprParseRange(ExprContext* context, ExprNode* node, const char* text, i
 
 /* The instructions, from the one list in opcodes.h. */
 enum class ExprOp : int32_t {
-#define OPCODE(name) name,
+#define OPCODE(name, stack) name,
 #include "opcodes.h"
 #undef OPCODE
 };

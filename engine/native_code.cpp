@@ -212,7 +212,7 @@ public:
         const uint8_t mod = shortDisplacement ? 0x40 : 0x80;
         switch (m.kind) {
             case Mem::Frame:
-            case Mem::Anchor:   // r12 shares esp's encoding, with REX.B
+            case Mem::Anchor:       // r12 shares esp's encoding, with REX.B
                 byte(mod | 4 | r);  // [esp + disp]
                 byte(0x24);
                 displacement(m.offset, shortDisplacement);
@@ -360,39 +360,15 @@ private:
 
 // ---- The translation -------------------------------------------------------
 
-// What one instruction does to the stack depth.
+// What one instruction does to the stack depth, from the instruction list.
+constexpr int8_t kStackEffect[] = {
+#define OPCODE(name, stack) stack,
+#include "opcodes.h"
+#undef OPCODE
+};
+
 int32_t depthChange(Op op) {
-    switch (op) {
-        case Op::Constant:
-        case Op::Load:
-        case Op::Call: return +1;
-        case Op::Add:
-        case Op::Sub:
-        case Op::Mul:
-        case Op::Div:
-        case Op::Pop:
-        case Op::StorePop:
-        case Op::Direct2:
-        case Op::Rule2:
-        case Op::Equal:
-        case Op::Above:
-        case Op::Below:
-        case Op::JumpIfZero:
-        case Op::JumpIfNonZero:
-        case Op::JumpUnlessEqualConstant:
-        case Op::JumpUnlessAboveConstant:
-        case Op::JumpUnlessBelowConstant:
-        case Op::JumpIfEqualConstant:
-        case Op::JumpIfAboveConstant:
-        case Op::JumpIfBelowConstant: return -1;
-        case Op::JumpUnlessEqual:
-        case Op::JumpUnlessAbove:
-        case Op::JumpUnlessBelow:
-        case Op::JumpIfEqual:
-        case Op::JumpIfAbove:
-        case Op::JumpIfBelow: return -2;
-        default: return 0;
-    }
+    return kStackEffect[static_cast<int>(op)];
 }
 
 bool isConditionalJump(Op op) {
@@ -630,9 +606,12 @@ private:
     // After a call that gives a code in eax and, on success, a value in the
     // value slot: stop on a failure, otherwise the value is the new top.
     void takeValueOrStop() {
+        stopOnFailure();
+        a_.movsdLoad(kXmm0, frame(kValueSlot));
+    }
+    void stopOnFailure() {
         a_.testEax();
         a_.jumpIf(kNotEqual, layout_.exit);
-        a_.movsdLoad(kXmm0, frame(kValueSlot));
     }
 
     // A routine's argument: the top, in xmm0 on x86-64, on the stack on i686.
@@ -913,7 +892,9 @@ private:
             a_.byte(0x57);  // push rdi
             a_.byte(0x56);  // push rsi
         }
-        a_.adjustStack(-(kShift - (keep ? 24 : static_cast<int32_t>(sizeof(void*)))));
+        // The padding: kShift less the return address and the pushes.
+        const int32_t padding = kShift - (keep ? 24 : static_cast<int32_t>(sizeof(void*)));
+        a_.adjustStack(-padding);
         a_.movsdStore(frame(kTopSlot + kShift), kXmm0);
         a_.store32(frame(kCountdownSlot + kShift), kEbx);
         if (k64) {
@@ -930,7 +911,7 @@ private:
         a_.call(addressOf(&tickSlowly));
         a_.load32(kEbx, frame(kCountdownSlot + kShift));
         a_.movsdLoad(kXmm0, frame(kTopSlot + kShift));
-        a_.adjustStack(kShift - (keep ? 24 : static_cast<int32_t>(sizeof(void*))));
+        a_.adjustStack(padding);
         if (keep) {
             a_.byte(0x5E);  // pop rsi
             a_.byte(0x5F);  // pop rdi
@@ -949,16 +930,13 @@ private:
             }
             a_.moveImmediate32(kEax, static_cast<uint32_t>(in.count));
             a_.callLocal(layout_.slowTick);
-            a_.testEax();
-            a_.jumpIf(kNotEqual, layout_.exit);
+            stopOnFailure();
             a_.jump(next);
             return;
         }
         if (in.op == Op::Rule || in.op == Op::Rule2) {
             judgement(in.op == Op::Rule2);
-            a_.testEax();
-            a_.jumpIf(kNotEqual, layout_.exit);
-            a_.movsdLoad(kXmm0, frame(kValueSlot));
+            takeValueOrStop();
             a_.jump(next);
             return;
         }

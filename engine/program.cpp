@@ -34,7 +34,7 @@ using Instruction = ExprInstruction;
 using Program = ExprProgram;
 
 const char* const kOpNames[] = {
-#define OPCODE(name) #name,
+#define OPCODE(name, stack) #name,
 #include "opcodes.h"
 #undef OPCODE
 };
@@ -500,7 +500,7 @@ namespace {
 #endif
 EXPR_ONE_COPY int32_t runOrLink(ExprContext* context, Program* program, double* result) {
     static void* const handlers[] = {
-#define OPCODE(name) &&name,
+#define OPCODE(name, stack) &&name,
 #include "opcodes.h"
 #undef OPCODE
     };

@@ -29,11 +29,11 @@ struct ExprInstruction {
     };
 };
 
-// Machine code for one program: an entry with exprRunProgram's contract
-// (which runs the threaded form), except that it starts the countdown itself, at the context's check
-// interval, as exprEvaluate would; in memory of its own
-// (executable_memory.cpp), never writable while it may run. All null when
-// there is none.
+// Machine code for one program: an entry with the contract of
+// exprRunProgram (the threaded form's runner), except that it starts the
+// countdown itself, at the context's check interval, as exprEvaluate would;
+// in memory of its own (executable_memory.cpp), never writable while it may
+// run. All null when there is none.
 typedef int32_t (*ExprNativeEntry)(ExprContext* context, double* result);
 struct ExprNativeCode {
     ExprNativeEntry entry;

@@ -99,7 +99,8 @@ public:
 
     // Sample j evaluated: the named outputs now, the steady ones later.
     void write(std::size_t j) const noexcept {
-        for (int32_t c = 0; c < namedOutputCount_; ++c) namedOutputs_[c].buffer[j] = scaledOutput(namedOutputs_[c].variable);
+        for (int32_t c = 0; c < namedOutputCount_; ++c)
+            namedOutputs_[c].buffer[j] = scaledOutput(namedOutputs_[c].variable);
     }
 
     // Sample j silent: it ends a stretch of the steady outputs.

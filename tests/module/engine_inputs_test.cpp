@@ -51,7 +51,8 @@ protected:
 TEST_F(EngineInputs, UnnamedInputsHoldTheLastEvaluatedSampleAfterEachBlock) {
     ASSERT_EQ(engine.parseExpr("out1 = v;"), EXPR_OK);
     engine.process(in, out, 0, 300, true);
-    for (std::size_t i = 0; i < 300; ++i) ASSERT_EQ(outputs[0][i], quorvel::module::narrowToFloat(scaledIn(1, i) * 0.1));
+    for (std::size_t i = 0; i < 300; ++i)
+        ASSERT_EQ(outputs[0][i], quorvel::module::narrowToFloat(scaledIn(1, i) * 0.1));
     const char* names[6] = {"u", "v", "w", "x", "y", "z"};
     for (int k = 0; k < 6; ++k) EXPECT_EQ(variable(names[k]), scaledIn(k, 299)) << names[k];
     engine.process(in, out, 300, 301, true);
@@ -68,7 +69,8 @@ TEST_F(EngineInputs, AnInputNamedByInitAloneReachesItAtTheFirstSample) {
 TEST_F(EngineInputs, AnInputATextAssignsKeepsTheTextsValue) {
     ASSERT_EQ(engine.parseExpr("out2 = u; u = 5;"), EXPR_OK);
     engine.process(in, out, 0, 300, true);
-    for (std::size_t i = 0; i < 300; ++i) ASSERT_EQ(outputs[1][i], quorvel::module::narrowToFloat(scaledIn(0, i) * 0.1));
+    for (std::size_t i = 0; i < 300; ++i)
+        ASSERT_EQ(outputs[1][i], quorvel::module::narrowToFloat(scaledIn(0, i) * 0.1));
     EXPECT_EQ(variable("u"), 5.0);
 }
 
