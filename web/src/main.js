@@ -3,8 +3,11 @@
 // gallery, links and offline renders. Every sample and every verdict on a
 // text comes from the module's engine in WebAssembly; this file only wires.
 import './style.css';
+import { playKeys, TypingPause } from './commit.js';
 import { createEditor } from './editor.js';
 import { Engine } from './engine.js';
+import { HealthStrip } from './health.js';
+import { differenceMarks, markDifferences } from './marks.js';
 import { renderOffline } from './render.js';
 import { COLORS, Scope, Spectrum } from './scope.js';
 import { decodePatch, encodePatch } from './share.js';
@@ -31,9 +34,14 @@ const page = {
   wasm: null, // the .wasm bytes, handed to each worklet
   names: null,
   editors: {},
-  // The texts the worklet plays: the last that parsed. Until one has, the
-  // empty text plays, silent as a text that fails.
+  // The texts the worklet plays: the last that parsed when the musician
+  // asked to play them (commit.js). Until one has, the empty text plays,
+  // silent as a text that fails.
   playing: { expr: '', init: '' },
+  initPlays: false, // whether the Init that plays has statements to run
+  initSent: 0, // Init texts sent to the worklet since it started
+  pause: null, // plays the texts after a pause in typing, when live
+  health: null,
   checked: { expr: null, init: null },
   reports: { expr: null, init: null },
   inputs: [],
@@ -95,19 +103,43 @@ function verdict(which, text) {
   return report;
 }
 
-// Parses an edit; a text that parses goes to the worklet at once, one that
-// fails is underlined and the worklet keeps the last one that parsed.
+// Parses an edit and shows the verdict; a failure is underlined. The text
+// plays only when playTexts hands it over.
 function check(which, text) {
   if (page.checked[which] === text) return page.reports[which];
+  judge(which, text);
+  advise();
+  markDifferences(page.editors[which].view, page.playing[which]);
+  return page.reports[which];
+}
+
+function judge(which, text) {
+  if (page.checked[which] === text) return page.reports[which];
   page.checked[which] = text;
-  const report = verdict(which, text);
-  page.reports[which] = report;
-  if (accepted(which, report)) {
+  page.reports[which] = verdict(which, text);
+  return page.reports[which];
+}
+
+// Hands the editors' texts that parse to the worklet: the musician asked to
+// hear them. A text that fails leaves the one playing in place.
+function playTexts() {
+  page.pause.cancel();
+  // Both verdicts first: the advice on either text reads both.
+  for (const which of ['init', 'expr']) judge(which, page.editors[which].text());
+  for (const which of ['init', 'expr']) {
+    const text = page.checked[which];
+    const report = page.reports[which];
+    if (!accepted(which, report) || page.playing[which] === text) continue;
     page.playing[which] = text;
+    if (which === 'init') {
+      page.initPlays = report.ok;
+      if (page.audio) page.initSent++;
+    }
     post({ type: which, text });
   }
+  for (const which of ['init', 'expr']) markDifferences(page.editors[which].view, page.playing[which]);
   advise();
-  return report;
+  showInitRun(page.status?.init);
 }
 
 // Hints and warnings from check's diagnosis, for both texts at once: what
@@ -129,11 +161,14 @@ function advise() {
 
 function statusOf(which, report) {
   if (!accepted(which, report)) {
-    const playing = page.playing[which] || which === 'init' ? 'Still playing the last text that parsed.' : 'Silent until a text parses.';
+    const playing = page.playing[which] || which === 'init' ? 'The text played last plays on.' : 'Silent until a text parses and is played.';
     return { text: `${report.line} ${playing}`, className: 'status error' };
   }
-  if (!report.ok) return { text: 'No Init: nothing runs at a restart.', className: 'status' };
-  const text = which === 'init' ? 'Parses. Init runs at the first sample after a start or a restart.' : 'Parses: playing this text.';
+  const waiting = page.checked[which] !== page.playing[which];
+  const when = $('live').checked ? 'it plays after a pause in typing, or at once with Ctrl+Enter' : 'Ctrl+Enter or Play text plays it';
+  if (!report.ok) return { text: waiting ? `No Init, not played yet: ${when}.` : 'No Init: nothing runs at a start or a restart.', className: 'status' };
+  if (waiting) return { text: `Parses, not playing yet: ${when}. The marked lines differ from what plays.`, className: 'status waiting' };
+  const text = which === 'init' ? 'Parses: this Init plays. It runs at the first sample after a start or a restart.' : 'Parses: playing this text.';
   return { text, className: 'status ok' };
 }
 
@@ -172,8 +207,8 @@ function post(message) {
 function workletOptions() {
   return {
     numberOfInputs: 0,
-    numberOfOutputs: 1,
-    outputChannelCount: [page.engine.outputs.length],
+    numberOfOutputs: 2, // the outputs as they are, and limited for listening
+    outputChannelCount: [page.engine.outputs.length, page.engine.outputs.length],
     processorOptions: { wasm: page.wasm, expr: page.playing.expr, init: page.playing.init, inputs: page.inputs },
   };
 }
@@ -182,6 +217,7 @@ async function startAudio() {
   const context = new AudioContext({ latencyHint: 'interactive' });
   await context.audioWorklet.addModule(WORKLET_URL);
   const node = new AudioWorkletNode(context, 'quorvel', workletOptions());
+  page.initSent = 0;
   node.port.onmessage = (event) => receive(event.data);
   node.onprocessorerror = () => showBanner('The engine stopped with an error. Reload the page.');
   const outputs = page.engine.outputs.length;
@@ -198,7 +234,7 @@ async function startAudio() {
   spectrum.fftSize = SPECTRUM_FFT;
   spectrum.smoothingTimeConstant = 0.6;
   node.connect(taps);
-  node.connect(ears);
+  node.connect(ears, 1);
   merger.connect(gain).connect(context.destination);
   page.audio = {
     context,
@@ -242,10 +278,15 @@ async function togglePlay() {
   try {
     if (!page.audio) await startAudio();
     else if (page.audio.context.state === 'running') await page.audio.context.suspend();
-    else await page.audio.context.resume();
+    else {
+      // A start opens the module again, as a host does: Init runs again.
+      post({ type: 'open' });
+      await page.audio.context.resume();
+    }
     const running = page.audio.context.state === 'running';
     button.textContent = running ? 'Stop' : 'Start';
     setState(running ? `playing at ${page.audio.context.sampleRate} Hz` : 'stopped');
+    if (!running) page.health.stopped();
   } catch (error) {
     showBanner(`Sound could not start: ${error.message}`);
   } finally {
@@ -257,7 +298,6 @@ async function togglePlay() {
 // from 0, Init at the first sample.
 function restart() {
   post({ type: 'restart', expr: page.playing.expr, init: page.playing.init });
-  if (page.reports.init?.ok) $('init-status').textContent = 'Parses. Init ran at the restart.';
 }
 
 // ---- What the worklet reports ----------------------------------------------------
@@ -267,6 +307,8 @@ function receive(message) {
     page.status = message;
     showRun(message);
     showWatch(message);
+    showInitRun(message.init);
+    page.health.update(message, heard());
   } else if (message?.type === 'error') {
     showBanner(`The engine reported: ${message.message}`);
   }
@@ -284,6 +326,33 @@ function showRun({ frames, silenced, code }) {
   const what = name === 'EXPR_ERR_ABORTED' ? 'Expr exceeded its evaluation budget and was stopped' : `Expr failed (${name})`;
   line.textContent = `${what}: ${page.engine.codeMessage(code)}. ${share} % of the samples are silent.`;
   line.className = 'status run error';
+}
+
+// What the last start or restart made of the Init that plays.
+function showInitRun(init) {
+  const line = $('init-run');
+  let text = '';
+  let className = 'status run';
+  if (!page.initPlays || !init) text = '';
+  else if (init.pending || init.runs === 0 || init.texts < page.initSent) text = 'Init runs at the first sample after the next start or restart.';
+  else if (init.code === 0) {
+    text = 'Init ran at the last start or restart.';
+    className += ' ok';
+  } else {
+    const name = page.engine.codeName(init.code);
+    text =
+      name === 'EXPR_ERR_ABORTED'
+        ? 'Init exceeded its evaluation budget at the last start or restart and was stopped: the statements after that point did not run.'
+        : `Init failed at the last start or restart (${name}): ${page.engine.codeMessage(init.code)}.`;
+    className += ' error';
+  }
+  line.textContent = text;
+  line.className = className;
+}
+
+// The outputs the speakers get.
+function heard() {
+  return [...new Set($('listen').value.split(',').map(Number))];
 }
 
 function formatValue(value) {
@@ -387,8 +456,7 @@ function showInputs() {
 function loadPatch({ expr, init, inputs }) {
   page.editors.expr.setText(expr);
   page.editors.init.setText(init);
-  check('expr', expr);
-  check('init', init);
+  playTexts();
   if (inputs) {
     page.inputs = inputs.map((setting) => ({ ...setting }));
     showInputs();
@@ -499,6 +567,8 @@ function buildControls() {
   $('listen').addEventListener('change', route);
   $('spectrum-output').addEventListener('change', route);
   $('restart').addEventListener('click', restart);
+  $('play-text').addEventListener('click', playTexts);
+  $('live').addEventListener('change', () => (($('live').checked ? page.pause.typed() : page.pause.cancel()), advise()));
   $('share').addEventListener('click', makeLink);
   $('render').addEventListener('click', renderToFile);
   window.addEventListener('hashchange', () => {
@@ -519,7 +589,11 @@ function buildEditors(expr, init) {
       doc,
       names,
       label: `${which === 'expr' ? 'Expr' : 'Init'} text`,
-      onChange: (text) => check(which, text),
+      onChange: (text) => {
+        check(which, text);
+        page.pause.typed();
+      },
+      extensions: [playKeys(playTexts), differenceMarks],
     });
 }
 
@@ -541,13 +615,14 @@ async function start() {
   buildControls();
   const first = patchFromLink() ?? gallery.find((patch) => patch.id === DEFAULT_PATCH) ?? gallery[0] ?? { expr: '', init: '' };
   if (first.inputs) page.inputs = first.inputs;
+  page.pause = new TypingPause(playTexts, () => $('live').checked);
   buildEditors(first.expr, first.init);
-  check('init', first.init);
-  check('expr', first.expr);
+  playTexts();
   showInputs();
   buildGallery();
   page.scope = new Scope($('scope'), page.engine.outputs.map((pin) => pin.name));
   page.spectrum = new Spectrum($('spectrum'));
+  page.health = new HealthStrip($('health'), page.engine.outputs.map((pin) => pin.name));
   $('play').disabled = false;
   $('render').disabled = false;
   setState('stopped');
@@ -588,5 +663,6 @@ window.quorvel = {
   scopeFrame: () => page.scope?.frame ?? null,
   spectrumFrame: () => page.spectrum?.frame ?? null,
   runStatus: () => page.status,
+  health: () => page.health?.state ?? null,
   colors: COLORS,
 };
