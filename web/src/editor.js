@@ -103,6 +103,11 @@ export function createEditor({ parent, doc, names, label, onChange, extensions =
     setText(text) {
       view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: text } });
     },
+    // Puts the cursor at `pos` and scrolls its line near the top, with a
+    // little of what comes before it in sight.
+    showAt(pos) {
+      view.dispatch({ selection: { anchor: pos }, effects: EditorView.scrollIntoView(pos, { y: 'start', yMargin: 30 }) });
+    },
     // Marks the text: [{from, to, severity ('error' or 'warning'), message}].
     showDiagnostics(diagnostics) {
       view.dispatch(setDiagnostics(view.state, diagnostics.map((d) => ({ ...d, source: 'engine' }))));

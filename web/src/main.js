@@ -5,14 +5,17 @@
 import './style.css';
 import { playKeys, TypingPause } from './commit.js';
 import { createEditor } from './editor.js';
-import { Engine } from './engine.js';
+import { Engine, PinRole } from './engine.js';
 import { HealthStrip } from './health.js';
+import { codeStart, namesIn } from './names.js';
 import { differenceMarks, markDifferences } from './marks.js';
 import { renderOffline } from './render.js';
 import { COLORS, Scope, Spectrum } from './scope.js';
 import { decodePatch, encodePatch } from './share.js';
-import { defaultInput, FREQ_RANGE, KINDS, LEVEL_RANGE, normalizeInput, PERIODIC } from './sources.js';
+import { bindNumberField } from './entry.js';
+import { defaultInput, FREQ_RANGE, KINDS, LEVEL_RANGE, normalizeInput, PERIODIC, readsRange, settingForKind } from './sources.js';
 import { utf8Length } from './utf8.js';
+import { watchRows } from './watch.js';
 import { encodeWav } from './wav.js';
 
 // Longest text the page hands the engine: longer ones would make every
@@ -139,6 +142,7 @@ function playTexts() {
   }
   for (const which of ['init', 'expr']) markDifferences(page.editors[which].view, page.playing[which]);
   advise();
+  listVariables();
   showInitRun(page.status?.init);
 }
 
@@ -366,22 +370,36 @@ function formatValue(value) {
 const WATCH_ROWS = 400;
 
 function showWatch({ names, values }) {
-  const table = $('watch');
   if (names) {
-    const pins = new Set(page.engine.pins.map((pin) => pin.name));
-    const rows = names.slice(0, WATCH_ROWS).map((name) => {
-      const row = document.createElement('tr');
-      row.className = pins.has(name) ? 'pin' : '';
-      row.innerHTML = '<th></th><td></td>';
-      row.firstChild.textContent = name;
-      return row;
-    });
-    const more = document.createElement('caption');
-    more.textContent = names.length > WATCH_ROWS ? `the first ${WATCH_ROWS} of ${names.length} variables` : '';
-    table.replaceChildren(more, ...rows);
+    page.watchNames = names;
+    listVariables();
   }
-  const rows = table.rows;
-  for (let i = 0; i < rows.length && i < values.length; i++) rows[i].cells[1].textContent = formatValue(values[i]);
+  const rows = $('watch').rows;
+  const order = page.watchOrder ?? [];
+  for (let i = 0; i < rows.length && i < order.length; i++) rows[i].cells[1].textContent = formatValue(values[order[i].index]);
+}
+
+// The variables list's rows, in watchRows' order: built when the names or
+// the playing texts change.
+function listVariables() {
+  if (!page.watchNames) return;
+  const pins = page.engine.pins.filter((pin) => pin.role === PinRole.Input || pin.role === PinRole.Output).map((pin) => pin.name);
+  const playing = [...namesIn(page.playing.expr), ...namesIn(page.playing.init)];
+  const order = watchRows(page.watchNames, pins, playing).slice(0, WATCH_ROWS);
+  page.watchOrder = order;
+  const rows = order.map(({ name, group }, i) => {
+    const row = document.createElement('tr');
+    row.className = group + (group === 'earlier' && order[i - 1]?.group !== 'earlier' ? ' first' : '');
+    row.innerHTML = '<th></th><td></td>';
+    row.firstChild.textContent = name;
+    if (group === 'earlier') row.title = 'named only by an earlier text: kept until a restart';
+    return row;
+  });
+  const more = document.createElement('caption');
+  const count = page.watchNames.length;
+  const earlier = order.some((row) => row.group === 'earlier') ? 'Greyed: named only by earlier texts, kept until a restart. ' : '';
+  more.textContent = earlier + (count > WATCH_ROWS ? `The first ${WATCH_ROWS} of ${count} variables.` : '');
+  $('watch').replaceChildren(more, ...rows);
 }
 
 // ---- Scope and spectrum ------------------------------------------------------------
@@ -409,38 +427,33 @@ function inputRow(pin, k) {
   row.dataset.input = pin.name;
   row.innerHTML = `<th>${pin.name}</th>
     <td><select class="kind" aria-label="${pin.name} source">${KINDS.map((kind) => `<option>${kind}</option>`).join('')}</select></td>
-    <td><input class="level" type="range" min="${LEVEL_RANGE[0]}" max="${LEVEL_RANGE[1]}" step="0.01" aria-label="${pin.name} level"></td>
+    <td class="level-cell"><input class="level" type="range" min="${LEVEL_RANGE[0]}" max="${LEVEL_RANGE[1]}" step="0.01" aria-label="${pin.name} level"><input class="level-value" type="text" inputmode="decimal" aria-label="${pin.name} level value"></td>
     <td class="reads"></td>
-    <td><label class="freq-label"><span></span> <input class="freq" type="number" min="${FREQ_RANGE[0]}" max="${FREQ_RANGE[1]}" step="any" aria-label="${pin.name} frequency"> Hz</label></td>`;
-  row.addEventListener('input', () => changeInput(k, row));
+    <td><label class="freq-label"><span class="freq-name"></span><input class="freq" type="text" inputmode="decimal" aria-label="${pin.name} frequency"> Hz</label></td>`;
+  const current = () => page.inputs[k];
+  row.querySelector('.kind').addEventListener('change', (event) => changeInput(k, settingForKind(current(), event.target.value)));
+  row.querySelector('.level').addEventListener('input', (event) => changeInput(k, { ...current(), level: Number(event.target.value) }));
+  bindNumberField(row.querySelector('.level-value'), LEVEL_RANGE, (level) => changeInput(k, { ...current(), level }));
+  bindNumberField(row.querySelector('.freq'), FREQ_RANGE, (freq) => changeInput(k, { ...current(), freq }));
   return row;
-}
-
-function readInput(row) {
-  return normalizeInput({
-    kind: row.querySelector('.kind').value,
-    level: Number(row.querySelector('.level').value),
-    freq: Number(row.querySelector('.freq').value),
-  });
 }
 
 function showInput(row, setting, name) {
   row.querySelector('.kind').value = setting.kind;
   row.querySelector('.level').value = String(setting.level);
+  row.querySelector('.level-value').value = String(setting.level);
   row.querySelector('.freq').value = String(setting.freq);
-  const levelText = setting.level.toFixed(2);
-  const reads = formatValue(setting.level * 10);
-  row.querySelector('.reads').textContent =
-    setting.kind === 'constant' ? `${levelText} × 10: ${name} reads ${reads}` : `level ${levelText} (${name} up to ±${formatValue(Math.abs(setting.level) * 10)})`;
+  const [low, high] = readsRange(setting).map(formatValue);
+  const reads = setting.kind === 'constant' ? `${name} reads ${low}` : low === `-${high}` ? `${name} reads ±${high}` : `${name} reads ${low} to ${high}`;
+  row.querySelector('.reads').textContent = reads;
   const periodic = PERIODIC.includes(setting.kind);
   row.querySelector('.freq-label').hidden = !periodic;
-  row.querySelector('.freq-label span').textContent = setting.kind === 'gate' || setting.kind === 'clock' ? 'rate' : 'frequency';
+  row.querySelector('.freq-name').textContent = setting.kind === 'gate' || setting.kind === 'clock' ? 'rate ' : '';
 }
 
-function changeInput(k, row) {
-  const setting = readInput(row) ?? defaultInput();
-  page.inputs[k] = setting;
-  showInput(row, setting, page.engine.inputs[k].name);
+function changeInput(k, setting) {
+  page.inputs[k] = normalizeInput(setting) ?? defaultInput();
+  showInput($('inputs').rows[k], page.inputs[k], page.engine.inputs[k].name);
   post({ type: 'inputs', inputs: page.inputs });
 }
 
@@ -452,16 +465,26 @@ function showInputs() {
 
 // ---- Patches: gallery and links --------------------------------------------------
 
-// Puts a patch into the editors and starts a fresh module with it.
-function loadPatch({ expr, init, inputs }) {
+// Puts a patch into the editors, each at its code rather than its leading
+// comment, sets the inputs it carries or needs, and starts a fresh module
+// with it.
+function loadPatch({ expr, init, inputs, needs }) {
   page.editors.expr.setText(expr);
   page.editors.init.setText(init);
+  page.editors.expr.showAt(codeStart(expr));
+  page.editors.init.showAt(codeStart(init));
   playTexts();
-  if (inputs) {
-    page.inputs = inputs.map((setting) => ({ ...setting }));
-    showInputs();
-  }
+  if (inputs) page.inputs = inputs.map((setting) => ({ ...setting }));
+  if (needs) setNeeded(needs);
+  if (inputs || needs) showInputs();
   restart();
+}
+
+// The inputs a gallery entry needs ({pin name: setting}); the others stay.
+function setNeeded(needs) {
+  page.engine.inputs.forEach((pin, k) => {
+    if (needs[pin.name]) page.inputs[k] = normalizeInput(needs[pin.name]) ?? defaultInput();
+  });
 }
 
 function buildGallery() {
@@ -615,8 +638,11 @@ async function start() {
   buildControls();
   const first = patchFromLink() ?? gallery.find((patch) => patch.id === DEFAULT_PATCH) ?? gallery[0] ?? { expr: '', init: '' };
   if (first.inputs) page.inputs = first.inputs;
+  if (first.needs) setNeeded(first.needs);
   page.pause = new TypingPause(playTexts, () => $('live').checked);
   buildEditors(first.expr, first.init);
+  page.editors.expr.showAt(codeStart(first.expr));
+  page.editors.init.showAt(codeStart(first.init));
   playTexts();
   showInputs();
   buildGallery();

@@ -146,3 +146,134 @@ test('the health strip reports a heavy loop, a NaN output and a loud output, and
     await waitForHealth(page, () => window.quorvel.health()?.over[0] === 0);
     assert.match(await page.textContent('#health'), /no NaN, nothing beyond full scale.*Limiter: idle/);
   }));
+
+const inputRow = (page, name) => page.locator(`#inputs tr[data-input="${name}"]`);
+
+test('the frequency field takes "0.5" typed key by key, and a bad entry is marked, not applied', () =>
+  withPage(async (page) => {
+    const freq = inputRow(page, 'u').locator('.freq');
+    await freq.click();
+    await freq.press('Control+A');
+    await freq.press('Backspace');
+    for (const key of '0.5') {
+      await page.keyboard.type(key);
+      // Nothing is rewritten or applied while typing.
+      assert.equal(await freq.inputValue(), '0.5'.slice(0, '0.5'.indexOf(key) + 1));
+    }
+    assert.equal(await page.evaluate(() => window.quorvel.page.inputs[0].freq), 110);
+    await page.keyboard.press('Enter');
+    assert.equal(await page.evaluate(() => window.quorvel.page.inputs[0].freq), 0.5);
+    assert.equal(await freq.inputValue(), '0.5');
+    // Backspacing leaves what is left; a text that is no number is marked
+    // on commit and changes nothing.
+    await freq.press('End');
+    await freq.press('Backspace');
+    await freq.press('Backspace');
+    assert.equal(await freq.inputValue(), '0');
+    await freq.press('Backspace');
+    await page.keyboard.type('abc');
+    await page.keyboard.press('Enter');
+    assert.equal(await freq.getAttribute('aria-invalid'), 'true');
+    assert.equal(await page.evaluate(() => window.quorvel.page.inputs[0].freq), 0.5);
+    // A level typed beyond the range is brought to its end on commit.
+    const level = inputRow(page, 'u').locator('.level-value');
+    await level.fill('3');
+    await level.press('Enter');
+    assert.equal(await page.evaluate(() => window.quorvel.page.inputs[0].level), 1);
+    assert.equal(await level.inputValue(), '1');
+  }));
+
+test('a gate or a clock starts at full level and a few Hz, and the gate says its real range', () =>
+  withPage(async (page) => {
+    const row = inputRow(page, 'v');
+    await row.locator('.kind').selectOption('gate');
+    assert.deepEqual(await page.evaluate(() => window.quorvel.page.inputs[1]), { kind: 'gate', level: 1, freq: 2 });
+    await row.locator('.level-value').fill('0.57');
+    await row.locator('.level-value').press('Enter');
+    assert.equal(await row.locator('.reads').textContent(), 'v reads 0 to 5.7');
+    await inputRow(page, 'w').locator('.kind').selectOption('clock');
+    assert.deepEqual(await page.evaluate(() => window.quorvel.page.inputs[2]), { kind: 'clock', level: 1, freq: 4 });
+    assert.match(await inputRow(page, 'u').locator('.reads').textContent(), /u reads ±5/);
+  }));
+
+// Every element inside `panel` that sticks out of it, and how.
+function outside(page, panel) {
+  return page.evaluate((panel) => {
+    const box = document.querySelector(panel).getBoundingClientRect();
+    return [...document.querySelectorAll(`${panel} *`)]
+      .filter((element) => element.getClientRects().length > 0)
+      .map((element) => ({ element, rect: element.getBoundingClientRect() }))
+      .filter(({ rect }) => rect.left < box.left - 0.5 || rect.right > box.right + 0.5)
+      .map(({ element, rect }) => `${element.tagName}.${element.className}: ${rect.left}…${rect.right} in ${box.left}…${box.right}`);
+  }, panel);
+}
+
+test('at 1 024 px wide the inputs table fits its panel and nothing overlaps the variables', () =>
+  withPage(
+    async (page) => {
+      // The widest settings: clocks with a rate, levels with many digits.
+      for (const name of ['u', 'v', 'w', 'x', 'y', 'z']) {
+        const row = inputRow(page, name);
+        await row.locator('.kind').selectOption('clock');
+        await row.locator('.level-value').fill('-0.573');
+        await row.locator('.freq').fill('12345.67');
+        await row.locator('.freq').press('Enter');
+      }
+      assert.deepEqual(await outside(page, '.inputs'), []);
+      const [inputs, watch] = await Promise.all(['.inputs', '.watch'].map((panel) => page.locator(panel).boundingBox()));
+      assert.ok(inputs.x + inputs.width <= watch.x, `inputs end at ${inputs.x + inputs.width}, variables start at ${watch.x}`);
+      await page.screenshot({ path: screenshotPath('inputs-1024.png'), fullPage: true });
+    },
+    { viewport: { width: 1024, height: 900 } },
+  ));
+
+test('gallery entries set the inputs they need and open at their code', () =>
+  withPage(async (page) => {
+    await startSound(page);
+    // Sample and hold: u is sampled on v's clock, and out1 moves.
+    await page.click('#gallery button[data-patch="recipe:sample-and-hold"]');
+    assert.equal(await inputRow(page, 'v').locator('.kind').inputValue(), 'clock');
+    await page.waitForFunction(() => new Set(window.quorvel.scopeFrame()?.values[0]).size > 4);
+    // Pitch from an input: u stands still, so freq does too.
+    await page.click('#gallery button[data-patch="recipe:a-phase-accumulator-and-pitch-from-an-input"]');
+    assert.deepEqual(await page.evaluate(() => window.quorvel.page.inputs[0]), { kind: 'constant', level: 0, freq: 220 });
+    const freq = () =>
+      page.waitForFunction(() => {
+        const row = [...document.querySelectorAll('#watch tr')].find((tr) => tr.cells[0].textContent === 'freq');
+        return row?.cells[1].textContent;
+      });
+    for (let i = 0; i < 3; i++, await page.waitForTimeout(150)) assert.equal(await (await freq()).jsonValue(), '440');
+    // A long leading comment: the editor opens at the code.
+    await page.click('#gallery button[data-patch="example:additive"]');
+    await page.waitForTimeout(200);
+    const view = await page.evaluate(() => {
+      const { view } = window.quorvel.page.editors.expr;
+      const text = view.state.doc.toString();
+      const code = text.search(/^[^<\s]/m);
+      const block = view.lineBlockAt(code);
+      return { top: block.top, scrolled: view.scrollDOM.scrollTop, height: view.scrollDOM.clientHeight };
+    });
+    assert.ok(view.scrolled > 0 && view.top >= view.scrolled && view.top < view.scrolled + view.height, JSON.stringify(view));
+    await page.screenshot({ path: screenshotPath('gallery.png'), fullPage: true });
+  }));
+
+test('the variables list shows the pins, then what the playing texts name, then what earlier texts left', () =>
+  withPage(async (page) => {
+    await startSound(page);
+    await replaceText(page, 'expr', 'early = 1; out1 = early;');
+    await replaceText(page, 'expr', 'late = 2; out1 = late;');
+    const rows = await page.waitForFunction(() => {
+      const rows = [...document.querySelectorAll('#watch tr')].map((tr) => [tr.cells[0].textContent, tr.className.split(' ')[0]]);
+      return rows.some(([name]) => name === 'late') && rows;
+    });
+    const list = await rows.jsonValue();
+    const names = list.map(([name]) => name);
+    assert.deepEqual(names.slice(0, 9), ['u', 'v', 'w', 'x', 'y', 'z', 'out1', 'out2', 'out3']);
+    assert.deepEqual(list[9], ['late', 'playing']);
+    assert.ok(names.indexOf('early') > 9);
+    assert.equal(list[names.indexOf('early')][1], 'earlier');
+    // Huge values keep the scope's labels whole.
+    await replaceText(page, 'expr', 'out1 = 2000000000 * sin(2 * M_PI * 100 * time);');
+    await page.waitForTimeout(500);
+    await page.locator('.views').screenshot({ path: screenshotPath('scope-huge.png') });
+  }));
