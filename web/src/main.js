@@ -337,8 +337,9 @@ function showInitRun(init) {
   const line = $('init-run');
   let text = '';
   let className = 'status run';
-  if (!page.initPlays || !init) text = '';
-  else if (init.pending || init.runs === 0 || init.texts < page.initSent) text = 'Init runs at the first sample after the next start or restart.';
+  if (!page.initPlays || !init) {
+    // Nothing to say: no Init plays, or no sound has started yet.
+  } else if (init.pending || init.runs === 0 || init.texts < page.initSent) text = 'Init runs at the first sample after the next start or restart.';
   else if (init.code === 0) {
     text = 'Init ran at the last start or restart.';
     className += ' ok';
@@ -591,7 +592,11 @@ function buildControls() {
   $('spectrum-output').addEventListener('change', route);
   $('restart').addEventListener('click', restart);
   $('play-text').addEventListener('click', playTexts);
-  $('live').addEventListener('change', () => (($('live').checked ? page.pause.typed() : page.pause.cancel()), advise()));
+  $('live').addEventListener('change', () => {
+    if ($('live').checked) page.pause.typed();
+    else page.pause.cancel();
+    advise();
+  });
   $('share').addEventListener('click', makeLink);
   $('render').addEventListener('click', renderToFile);
   window.addEventListener('hashchange', () => {
