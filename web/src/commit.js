@@ -7,6 +7,9 @@ import { keymap } from '@codemirror/view';
 
 export const TYPING_PAUSE_MS = 600;
 
+// The play key as the musician's keyboard names it.
+export const PLAY_KEY = /Mac|iPhone|iPad/.test(globalThis.navigator?.platform ?? '') ? 'Cmd+Enter' : 'Ctrl+Enter';
+
 // The editor keys that play the texts; ahead of the default keymap, whose
 // Mod-Enter would insert a line.
 export function playKeys(play) {

@@ -3,7 +3,7 @@
 // gallery, links and offline renders. Every sample and every verdict on a
 // text comes from the module's engine in WebAssembly; this file only wires.
 import './style.css';
-import { playKeys, TypingPause } from './commit.js';
+import { PLAY_KEY, playKeys, TypingPause } from './commit.js';
 import { createEditor } from './editor.js';
 import { Engine, PinRole } from './engine.js';
 import { HealthStrip } from './health.js';
@@ -169,7 +169,7 @@ function statusOf(which, report) {
     return { text: `${report.line} ${playing}`, className: 'status error' };
   }
   const waiting = page.checked[which] !== page.playing[which];
-  const when = $('live').checked ? 'it plays after a pause in typing, or at once with Ctrl+Enter' : 'Ctrl+Enter or Play text plays it';
+  const when = $('live').checked ? `it plays after a pause in typing, or at once with ${PLAY_KEY}` : `${PLAY_KEY} or Play text plays it`;
   if (!report.ok) return { text: waiting ? `No Init, not played yet: ${when}.` : 'No Init: nothing runs at a start or a restart.', className: 'status' };
   if (waiting) return { text: `Parses, not playing yet: ${when}. The marked lines differ from what plays.`, className: 'status waiting' };
   const text = which === 'init' ? 'Parses: this Init plays. It runs at the first sample after a start or a restart.' : 'Parses: playing this text.';
@@ -592,6 +592,7 @@ function buildControls() {
   $('spectrum-output').addEventListener('change', route);
   $('restart').addEventListener('click', restart);
   $('play-text').addEventListener('click', playTexts);
+  $('play-key').textContent = PLAY_KEY;
   $('live').addEventListener('change', () => {
     if ($('live').checked) page.pause.typed();
     else page.pause.cancel();
