@@ -79,10 +79,20 @@ test('typing a patch key by key never replaces the playing text with a prefix', 
     await waitForScope(page, { 1: 0 }, 200).catch(() => assert.fail('out2 went live before the pause'));
     await waitForScope(page, { 1: Math.fround(0.1) });
     await recordViews(page);
-    await page.keyboard.type('\nout2 = 2;\nout2 = 3;', { delay: 100 });
+    // Keys 100 ms apart; on a busy machine one may come later than the
+    // pause, and then the prefix before it may rightly play.
+    let longestGap = 0;
+    for (const key of '\nout2 = 2;\nout2 = 3;') {
+      const before = Date.now();
+      await page.keyboard.type(key);
+      await page.waitForTimeout(100);
+      longestGap = Math.max(longestGap, Date.now() - before);
+    }
     await waitForScope(page, { 1: Math.fround(0.3) });
     seen = await seenViews(page);
-    assert.deepEqual(seen.values[1].sort(), [Math.fround(0.1), Math.fround(0.3)].sort());
+    const allowed = [0.1, 0.3, ...(longestGap >= 600 ? [0.2] : [])].map(Math.fround);
+    assert.ok(seen.values[1].includes(Math.fround(0.3)));
+    assert.deepEqual(seen.values[1].filter((v) => !allowed.includes(v)), [], `longest gap between keys ${longestGap} ms`);
   }));
 
 test('an Init stopped by its budget says so, and Stop then Start runs Init again', () =>
