@@ -90,7 +90,7 @@ export class HealthStrip {
     const limited = heard.filter((k) => health.limited[k] > 0);
     this.limiter.textContent =
       limited.length > 0
-        ? `Limiter acted on ${limited.map((k) => this.outputNames[k]).join(' and ')}: what you hear is turned down (renders are not)`
+        ? `Limiter acted on ${limited.map((k) => this.outputNames[k]).join(' and ')}: what you hear is kept within full scale, NaN silenced (renders are not)`
         : 'Limiter: idle';
     this.limiter.classList.toggle('acted', limited.length > 0);
     this.state = { share, warning, nonFinite: [...health.nonFinite], over: [...health.over], limited: limited.map((k) => this.outputNames[k]) };
