@@ -244,6 +244,7 @@ test('gallery entries set the inputs they need and open at their code', () =>
     await page.click('#gallery button[data-patch="recipe:sample-and-hold"]');
     assert.equal(await inputRow(page, 'v').locator('.kind').inputValue(), 'clock');
     await page.waitForFunction(() => new Set(window.quorvel.scopeFrame()?.values[0]).size > 4);
+    await page.locator('.views').screenshot({ path: screenshotPath('sample-and-hold.png') });
     // Pitch from an input: u stands still, so freq does too.
     await page.click('#gallery button[data-patch="recipe:a-phase-accumulator-and-pitch-from-an-input"]');
     assert.deepEqual(await page.evaluate(() => window.quorvel.page.inputs[0]), { kind: 'constant', level: 0, freq: 220 });
