@@ -93,3 +93,38 @@ function shape(kind, phase, pulse) {
       return 0;
   }
 }
+
+// What a kind starts at when it is chosen: a gate or a clock at full level
+// and a few Hz, an oscillator or noise at half level, a tone at 220 Hz.
+const KIND_DEFAULTS = Object.freeze({
+  constant: { level: 0 },
+  sine: { level: 0.5, freq: 220 },
+  saw: { level: 0.5, freq: 220 },
+  square: { level: 0.5, freq: 220 },
+  noise: { level: 0.5 },
+  gate: { level: 1, freq: 2 },
+  clock: { level: 1, freq: 4 },
+});
+// Kinds whose frequency is a rate of events rather than a pitch.
+const RATE_KINDS = Object.freeze(['gate', 'clock']);
+
+// The setting after choosing `kind` in place of `previous`: a level already
+// set is kept, a level of 0 takes the kind's own; the frequency is kept
+// while it stays a pitch or a rate, and otherwise takes the kind's own.
+export function settingForKind(previous, kind) {
+  const defaults = KIND_DEFAULTS[kind] ?? {};
+  const level = previous.level !== 0 || defaults.level === undefined ? previous.level : defaults.level;
+  const sameUse = RATE_KINDS.includes(kind) === RATE_KINDS.includes(previous.kind) && PERIODIC.includes(previous.kind);
+  const freq = sameUse || defaults.freq === undefined ? previous.freq : defaults.freq;
+  return normalizeInput({ kind, level, freq }) ?? defaultInput();
+}
+
+// The lowest and highest value the text reads from an input fed by
+// `setting` (ten times the samples): a gate or a clock goes between 0 and
+// its level, the other periodic kinds and noise swing both ways.
+export function readsRange({ kind, level }) {
+  const top = level * 10;
+  if (kind === 'constant') return [top, top];
+  if (RATE_KINDS.includes(kind)) return [Math.min(0, top), Math.max(0, top)];
+  return [-Math.abs(top), Math.abs(top)];
+}
