@@ -12,6 +12,8 @@
 # that depend on a processor rule the emulator does not follow can tell
 # (docs/reliability.md lists them). It fails, with the reason in
 # QUORVEL_32BIT_WHY, where 32-bit programs cannot be made to run.
+# QUORVEL_EMULATE_32BIT=1 takes the emulated road even on a kernel with a
+# 32-bit mode, to reproduce what a machine without one does.
 
 QUORVEL_BINFMT=/proc/sys/fs/binfmt_misc
 # i386 ELF executables and shared objects (e_machine 3, e_type 2 or 3).
@@ -75,16 +77,21 @@ ensure_32bit_runner() {
         QUORVEL_32BIT_WHY="gcc -m32 cannot build a program (g++-multilib missing?)"
         return 1
     fi
-    if ! qemu_registered && build/probe-32bit 2>/dev/null; then
+    if [ -z "${QUORVEL_EMULATE_32BIT:-}" ] && ! qemu_registered && build/probe-32bit 2>/dev/null; then
         QUORVEL_32BIT_RUNNER=native
         return 0
     fi
     if ! qemu_registered || [ "$(qemu_major)" -lt "$QUORVEL_QEMU_MAJOR" ]; then
+        # Where the kernel has no 32-bit mode, every road below is needed.
         if [ "$(id -u)" -ne 0 ]; then
             QUORVEL_32BIT_WHY="this kernel cannot execute 32-bit x86 programs; as root, scripts/test sets up qemu-user (>= $QUORVEL_QEMU_MAJOR, from backports) in binfmt_misc for them"
             return 1
         fi
-        echo "This kernel cannot execute 32-bit x86 programs: setting up qemu's user-mode emulation for them."
+        if [ -n "${QUORVEL_EMULATE_32BIT:-}" ]; then
+            echo "QUORVEL_EMULATE_32BIT: setting up qemu's user-mode emulation for 32-bit x86 programs."
+        else
+            echo "This kernel cannot execute 32-bit x86 programs: setting up qemu's user-mode emulation for them."
+        fi
         if [ "$(qemu_major)" -lt "$QUORVEL_QEMU_MAJOR" ] && ! install_backported_qemu; then
             QUORVEL_32BIT_WHY="qemu-user >= $QUORVEL_QEMU_MAJOR could not be installed from backports"
             return 1
