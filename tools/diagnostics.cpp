@@ -281,6 +281,8 @@ bool isIdentifier(const std::string& name) {
 // to write it, placed at "+=".
 std::optional<Remark> compoundAssignmentHint(const std::string& text, const Reading& reading, Span statement,
                                              const ExprParseReport& r) {
+    if (r.length < 1 || static_cast<std::size_t>(r.offset) + static_cast<std::size_t>(r.length) > text.size())
+        return {};
     int32_t first = statement.begin;
     while (first < statement.end && !reading.significant(text, first)) ++first;
     int32_t op = r.offset + r.length - 1;
@@ -315,9 +317,7 @@ std::string productHint(const std::string& culprit) {
     std::size_t split = 0, dots = 0;
     while (split < joined.size() && (std::isdigit(static_cast<unsigned char>(joined[split])) || joined[split] == '.'))
         dots += joined[split++] == '.' ? 1 : 0;
-    if (split == dots || dots > 1 || !isIdentifier(joined.substr(split)) ||
-        std::isdigit(static_cast<unsigned char>(joined[split])))
-        return "";
+    if (split == dots || dots > 1 || !isIdentifier(joined.substr(split))) return "";
     return "a number before a name multiplies nothing: write " + joined.substr(0, split) + " * " + joined.substr(split);
 }
 

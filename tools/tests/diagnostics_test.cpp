@@ -2,6 +2,8 @@
 // for texts that parse but do not mean what they say, and the report's form.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -243,6 +245,39 @@ TEST(Hints, DoubleMinusInsideAStatementIsASubtraction) {
     ASSERT_EQ(d.code(), EXPR_ERR_SYNTAX);
     EXPECT_FALSE(anyContains(d.texts.back().hints, "starts no comment"))
         << formatDiagnosis("out1 = u --v * 2 +;", {}, d);
+}
+
+// Texts of the language's characters and of other languages' habits, made
+// at random: every remark lies in its text and every report line stays one.
+TEST(Report, RandomTextsGetPlacesInsideThemAndOneLineQuotes) {
+    const char* pieces[] = {"out1", " = ", "u",  "2",  "0.5", "+", "-", "*",    "/",       "(",
+                            ")",    ";",   "\n", "//", "--",  "<", ">", "+=",   "pi",      "sin(",
+                            ",",    "&s",  "x",  "e",  " ",   "#", "%", "\r\n", "\xC3\xA9"};
+    std::uint32_t state = 12345;
+    auto next = [&state]() { return state = state * 1664525u + 1013904223u; };
+    for (int round = 0; round < 4000; ++round) {
+        std::string text;
+        const int count = 1 + static_cast<int>(next() >> 28);
+        for (int k = 0; k < count; ++k) text += pieces[(next() >> 16) % std::size(pieces)];
+        SCOPED_TRACE(text);
+        const Diagnosis d = diagnose(text);
+        for (const TextDiagnosis& t : d.texts)
+            for (const std::vector<Remark>* remarks : {&t.hints, &t.warnings, &t.notes})
+                for (const Remark& remark : *remarks) {
+                    EXPECT_GE(remark.offset, -1);
+                    EXPECT_GE(remark.length, 0);
+                    if (remark.offset >= 0) {
+                        EXPECT_LE(static_cast<std::size_t>(remark.offset + remark.length), text.size());
+                    }
+                }
+        const std::string printed = formatDiagnosis(text, {}, d);
+        for (std::size_t line = 0; line < printed.size();) {
+            const std::size_t end = printed.find('\n', line);
+            const std::string one = printed.substr(line, end - line);
+            EXPECT_EQ(one.find('\r'), std::string::npos);
+            line = end + 1;
+        }
+    }
 }
 
 TEST(Json, CarriesTheCodePlaceAndEveryRemark) {
