@@ -31,9 +31,9 @@ std::string slice(const std::string& text, int32_t offset, int32_t length) {
     return text.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(std::max(length, 0)));
 }
 
-// A piece of a text in double quotes on one line: a line break shows as "⏎".
-std::string quoted(const std::string& piece) {
-    std::string out = "\"";
+// A piece of a text on one line: a line break shows as "⏎".
+std::string oneLine(const std::string& piece) {
+    std::string out;
     for (std::size_t i = 0; i < piece.size(); ++i) {
         if (piece[i] == '\r' && i + 1 < piece.size() && piece[i + 1] == '\n') continue;
         if (piece[i] == '\n' || piece[i] == '\r')
@@ -41,7 +41,11 @@ std::string quoted(const std::string& piece) {
         else
             out += piece[i];
     }
-    return out + "\"";
+    return out;
+}
+
+std::string quoted(const std::string& piece) {
+    return "\"" + oneLine(piece) + "\"";
 }
 
 // ---- The function table ---------------------------------------------------------
@@ -410,12 +414,12 @@ void addCodeHints(const std::string& text, const std::vector<FunctionRow>& funct
                 for (std::size_t k = 1; k < near.size() && k < 3; ++k) names += " or " + near[k].second;
                 hint("did you mean " + names + "?");
             } else {
-                hint("\"" + culprit + "\" is no function (names are case-sensitive); docs/language.md lists all 49");
+                hint(quoted(culprit) + " is no function (names are case-sensitive); docs/language.md lists all 49");
             }
             break;
         }
         case EXPR_ERR_ARG_COUNT: {
-            const std::string name = culprit.substr(0, culprit.find('('));
+            const std::string name = oneLine(culprit.substr(0, culprit.find('(')));
             if (const FunctionRow* f = findFunction(functions, name)) {
                 hint(takes(*f));
                 if (f->maxRefs != 0 && culprit.find('&') == std::string::npos)
@@ -425,7 +429,7 @@ void addCodeHints(const std::string& text, const std::vector<FunctionRow>& funct
             break;
         }
         case EXPR_ERR_CONST_ASSIGN:
-            hint(culprit + " can only be read: time, sample, rate and the M_ constants are set by the module");
+            hint(oneLine(culprit) + " can only be read: time, sample, rate and the M_ constants are set by the module");
             break;
         default: break;
     }

@@ -250,9 +250,9 @@ TEST(Hints, DoubleMinusInsideAStatementIsASubtraction) {
 // Texts of the language's characters and of other languages' habits, made
 // at random: every remark lies in its text and every report line stays one.
 TEST(Report, RandomTextsGetPlacesInsideThemAndOneLineQuotes) {
-    const char* pieces[] = {"out1", " = ", "u",  "2",  "0.5", "+", "-", "*",    "/",       "(",
-                            ")",    ";",   "\n", "//", "--",  "<", ">", "+=",   "pi",      "sin(",
-                            ",",    "&s",  "x",  "e",  " ",   "#", "%", "\r\n", "\xC3\xA9"};
+    const char* pieces[] = {"out1", " = ", "u",  "2",  "0.5", "+",    "-",        "*",      "/",     "(", ")",
+                            ";",    "\n",  "//", "--", "<",   ">",    "+=",       "pi",     "sin(",  ",", "&s",
+                            "x",    "e",   " ",  "#",  "%",   "\r\n", "\xC3\xA9", "si\nn(", "ti\nme"};
     std::uint32_t state = 12345;
     auto next = [&state]() { return state = state * 1664525u + 1013904223u; };
     for (int round = 0; round < 4000; ++round) {
@@ -264,19 +264,22 @@ TEST(Report, RandomTextsGetPlacesInsideThemAndOneLineQuotes) {
         for (const TextDiagnosis& t : d.texts)
             for (const std::vector<Remark>* remarks : {&t.hints, &t.warnings, &t.notes})
                 for (const Remark& remark : *remarks) {
+                    EXPECT_EQ(remark.text.find_first_of("\r\n"), std::string::npos) << remark.text;
                     EXPECT_GE(remark.offset, -1);
                     EXPECT_GE(remark.length, 0);
                     if (remark.offset >= 0) {
                         EXPECT_LE(static_cast<std::size_t>(remark.offset + remark.length), text.size());
                     }
                 }
+        // The quoted culprit ends its line, and the source line follows it.
         const std::string printed = formatDiagnosis(text, {}, d);
-        for (std::size_t line = 0; line < printed.size();) {
-            const std::size_t end = printed.find('\n', line);
-            const std::string one = printed.substr(line, end - line);
-            EXPECT_EQ(one.find('\r'), std::string::npos);
-            line = end + 1;
+        const std::size_t quote = printed.find(", statement ");
+        if (quote != std::string::npos) {
+            const std::size_t end = printed.find('\n', quote);
+            EXPECT_EQ(printed[end - 1], '"') << printed;
+            EXPECT_EQ(printed.compare(end + 1, 4, "    "), 0) << printed;
         }
+        EXPECT_EQ(printed.find('\r'), std::string::npos) << printed;
     }
 }
 
