@@ -53,10 +53,28 @@ test('the table holds every kind of remark', () => {
   for (const kind of ['hint', 'warning', 'note']) assert.ok(rows.some((row) => row.kind === kind), kind);
 });
 
+// The page's status line and underline come from its own session's parse.
+function pageParse(expr, init) {
+  const session = engine.newSession();
+  try {
+    const parse = (report) => ({ code: report.name, offset: report.offset, length: report.length, statement: report.statement });
+    return { init: init === null ? null : parse(session.parseInit(init)), expr: parse(session.parseExpr(expr)) };
+  } finally {
+    session.free();
+  }
+}
+
 const texts = new Map(rows.map((row) => [JSON.stringify([row.expr, row.init]), row]));
 for (const { expr, init, line } of texts.values())
   test(`check and the page give one diagnosis: line ${line}`, () => {
-    assert.deepEqual(engine.diagnosis(expr, init), checkJson(expr, init));
+    const diagnosis = engine.diagnosis(expr, init);
+    assert.deepEqual(diagnosis, checkJson(expr, init));
+    const parsed = pageParse(expr, init);
+    for (const which of ['expr', 'init'])
+      if (diagnosis[which]) {
+        const { code, offset, length, statement } = diagnosis[which];
+        assert.deepEqual(parsed[which], { code, offset, length, statement }, which);
+      }
   });
 
 for (const row of rows)
