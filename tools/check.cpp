@@ -40,7 +40,8 @@ int runCheck(const CheckOptions& options, std::FILE* out, std::FILE* err) {
         if (!loadCheckedText(options.init, options.initFile, *init, err)) return kExitUsage;
     }
     const Diagnosis diagnosis = diagnose(expr, init);
-    std::fputs(formatDiagnosis(expr, init, diagnosis).c_str(), out);
+    const std::string report = options.json ? diagnosisJson(diagnosis) + "\n" : formatDiagnosis(expr, init, diagnosis);
+    std::fputs(report.c_str(), out);
     return diagnosis.code() == EXPR_OK ? kExitOk : kExitFailed;
 }
 

@@ -228,6 +228,7 @@ void defineCheck(CLI::App& check, CheckOptions& options) {
     check.add_option("--init-file", options.initFile, "read the Init text from a file")
         ->type_name("FILE")
         ->excludes(init);
+    check.add_flag("--json", options.json, "print the diagnosis as JSON, as the playground reads it");
     check.footer(
         "Parses the text (Expr, and Init with --init) as the module would and prints the\n"
         "result code with what it means; for a failure where it stands, the line with the\n"

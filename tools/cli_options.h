@@ -43,6 +43,7 @@ struct CheckOptions {
     std::optional<std::string> text;
     std::optional<std::string> file;            // "-" reads standard input
     std::optional<std::string> init, initFile;  // the Init text checked with it
+    bool json = false;                          // the diagnosis as the playground reads it
 };
 
 enum class Command { None, Render, Check, Help };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -28,6 +29,23 @@ bool isWordByte(unsigned char c) {
 std::string slice(const std::string& text, int32_t offset, int32_t length) {
     if (offset < 0 || static_cast<std::size_t>(offset) >= text.size()) return "";
     return text.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(std::max(length, 0)));
+}
+
+// A piece of a text on one line: a line break shows as "⏎".
+std::string oneLine(const std::string& piece) {
+    std::string out;
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+        if (piece[i] == '\r' && i + 1 < piece.size() && piece[i + 1] == '\n') continue;
+        if (piece[i] == '\n' || piece[i] == '\r')
+            out += "\xE2\x8F\x8E";
+        else
+            out += piece[i];
+    }
+    return out;
+}
+
+std::string quoted(const std::string& piece) {
+    return "\"" + oneLine(piece) + "\"";
 }
 
 // ---- The function table ---------------------------------------------------------
@@ -144,10 +162,187 @@ bool passesDepthLimit(const std::string& text, int32_t offset) {
 
 void warnBracketsInArrows(const std::string& text, std::vector<Remark>& warnings);
 
-void addFailureHints(const std::string& text, const std::vector<FunctionRow>& functions, TextDiagnosis& d) {
+// The bytes the parser skips as comments: "<" to its ">", nested; an
+// unclosed "<" runs to the end.
+std::vector<bool> commentBytes(const std::string& text) {
+    std::vector<bool> comment(text.size(), false);
+    int32_t depth = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '<') ++depth;
+        comment[i] = depth > 0;
+        if (text[i] == '>' && depth > 0) --depth;
+    }
+    return comment;
+}
+
+// Byte positions [begin, end) of a text.
+struct Span {
+    int32_t begin, end;
+};
+
+// The statement holding offset: from after the ";" before it to the ";" at
+// or after it, or to the end of the text.
+Span statementAround(const std::string& text, const std::vector<bool>& comment, int32_t offset) {
+    Span span{0, static_cast<int32_t>(text.size())};
+    for (int32_t i = 0; i < static_cast<int32_t>(text.size()); ++i) {
+        if (text[static_cast<std::size_t>(i)] != ';' || comment[static_cast<std::size_t>(i)]) continue;
+        if (i < offset) {
+            span.begin = i + 1;
+        } else {
+            span.end = i;
+            break;
+        }
+    }
+    return span;
+}
+
+bool isLineBreak(char c) {
+    return c == '\n' || c == '\r';
+}
+
+// What the hints read past: comments, and from "//" or "--" written as a
+// comment to the end of its line.
+struct Reading {
+    std::vector<bool> comment;
+    std::vector<bool> habit;  // inside "//" or "--" meant as a comment
+    bool skipped(int32_t i) const { return comment[static_cast<std::size_t>(i)] || habit[static_cast<std::size_t>(i)]; }
+    bool significant(const std::string& text, int32_t i) const {
+        return !skipped(i) && !isBlank(static_cast<unsigned char>(text[static_cast<std::size_t>(i)]));
+    }
+};
+
+// Where a "//", or a "--" meant as a comment (at a statement's start, or
+// before a blank or the end of a line), first stands in the span, outside
+// comments; each such comment is marked to the end of its line. -1 when none.
+int32_t markHabitComments(const std::string& text, Span span, const char* mark, Reading& reading) {
+    const bool dashes = mark[0] == '-';
+    int32_t first = -1;
+    bool statementStarted = false;
+    for (int32_t i = span.begin; i + 1 < span.end; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        if (reading.skipped(i)) continue;
+        const bool found = text[at] == mark[0] && text[at + 1] == mark[1];
+        const bool asComment = found && (!dashes || !statementStarted || at + 2 >= text.size() ||
+                                         isBlank(static_cast<unsigned char>(text[at + 2])));
+        if (!asComment) {
+            statementStarted |= !isBlank(static_cast<unsigned char>(text[at]));
+            continue;
+        }
+        if (first < 0) first = i;
+        for (int32_t k = i; k < span.end && !isLineBreak(text[static_cast<std::size_t>(k)]); ++k)
+            reading.habit[static_cast<std::size_t>(k)] = true;
+    }
+    return first;
+}
+
+// Where a ";" seems missing in the span: after a name, number or ")" that
+// ends a line, outside parentheses, when the next line goes on with a name,
+// a number or "(". The place just after that line's last character; -1 when none.
+int32_t missingSemicolon(const std::string& text, const Reading& reading, Span span) {
+    int32_t depth = 0, last = -1;
+    bool lineBroken = false;
+    for (int32_t i = span.begin; i < span.end; ++i) {
+        const char c = text[static_cast<std::size_t>(i)];
+        if (!reading.skipped(i) && isLineBreak(c)) lineBroken = true;
+        if (!reading.significant(text, i)) continue;
+        const bool starts = isWordByte(static_cast<unsigned char>(c)) || c == '(';
+        const char before = last >= 0 ? text[static_cast<std::size_t>(last)] : 0;
+        const bool ended = last >= 0 && (isWordByte(static_cast<unsigned char>(before)) || before == ')');
+        if (lineBroken && depth == 0 && starts && ended) return last + 1;
+        if (c == '(') ++depth;
+        if (c == ')') --depth;
+        last = i;
+        lineBroken = false;
+    }
+    return -1;
+}
+
+// The significant characters of [begin, end), blanks between them made one space.
+std::string readable(const std::string& text, const Reading& reading, int32_t begin, int32_t end) {
+    std::string out;
+    bool gap = false;
+    for (int32_t i = begin; i < end; ++i) {
+        if (reading.skipped(i)) continue;
+        const char c = text[static_cast<std::size_t>(i)];
+        if (isBlank(static_cast<unsigned char>(c))) {
+            gap = !out.empty();
+            continue;
+        }
+        if (gap) out += ' ';
+        out += c;
+        gap = false;
+    }
+    return out;
+}
+
+bool isIdentifier(const std::string& name) {
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) return false;
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+}
+
+// "out1 += 1" (the engine refuses "out1 +" as a name to assign): the way
+// to write it, placed at "+=".
+std::optional<Remark> compoundAssignmentHint(const std::string& text, const Reading& reading, Span statement,
+                                             const ExprParseReport& r) {
+    if (r.length < 1 || static_cast<std::size_t>(r.offset) + static_cast<std::size_t>(r.length) > text.size())
+        return {};
+    int32_t first = statement.begin;
+    while (first < statement.end && !reading.significant(text, first)) ++first;
+    int32_t op = r.offset + r.length - 1;
+    while (op > r.offset && !reading.significant(text, op)) --op;
+    int32_t equals = r.offset + r.length;
+    while (equals < statement.end && !reading.significant(text, equals)) ++equals;
+    if (first != r.offset || equals >= statement.end || text[static_cast<std::size_t>(equals)] != '=') return {};
+    const char sign = text[static_cast<std::size_t>(op)];
+    const std::string name = readable(text, reading, r.offset, op);
+    if (!std::strchr("+-*/", sign) || !isIdentifier(name)) return {};
+    std::string value = readable(text, reading, equals + 1, statement.end);
+    int32_t depth = 0;
+    bool operators = false;
+    for (std::size_t i = 1; i < value.size(); ++i) {
+        depth += value[i] == '(' ? 1 : value[i] == ')' ? -1 : 0;
+        operators |= depth == 0 && std::strchr("+-*/", value[i]) != nullptr && value[i - 1] != '(';
+    }
+    if (value.empty() || value.size() > 40)
+        value = "\xE2\x80\xA6";
+    else if (operators && sign != '+')
+        value = "(" + value + ")";
+    return Remark{std::string("there is no ") + sign + "=: write " + name + " = " + name + " " + sign + " " + value, op,
+                  equals - op + 1};
+}
+
+// "2u", "0.5 u": a number written before a name, read as one token; the
+// product to write instead.
+std::string productHint(const std::string& culprit) {
+    std::string joined;
+    for (char c : culprit)
+        if (!isBlank(static_cast<unsigned char>(c))) joined += c;
+    std::size_t split = 0, dots = 0;
+    while (split < joined.size() && (std::isdigit(static_cast<unsigned char>(joined[split])) || joined[split] == '.'))
+        dots += joined[split++] == '.' ? 1 : 0;
+    if (split == dots || dots > 1 || !isIdentifier(joined.substr(split))) return "";
+    return "a number before a name multiplies nothing: write " + joined.substr(0, split) + " * " + joined.substr(split);
+}
+
+// The first "(" in the span still open at its end, and how many are.
+std::pair<int32_t, int32_t> unclosedParenthesis(const std::string& text, const Reading& reading, Span span) {
+    std::vector<int32_t> open;
+    for (int32_t i = span.begin; i < span.end; ++i) {
+        if (reading.skipped(i)) continue;
+        const char c = text[static_cast<std::size_t>(i)];
+        if (c == '(') open.push_back(i);
+        if (c == ')' && !open.empty()) open.pop_back();
+    }
+    return {open.empty() ? -1 : open.front(), static_cast<int32_t>(open.size())};
+}
+
+// Hints for what the engine's code says, at the failure's place.
+void addCodeHints(const std::string& text, const std::vector<FunctionRow>& functions, const Reading& reading,
+                  Span statement, bool semicolonMissing, TextDiagnosis& d) {
     const ExprParseReport& r = d.report;
     const std::string culprit = slice(text, r.offset, r.length);
-    auto hint = [&](const std::string& line) { d.hints.push_back(line); };
+    auto hint = [&](const std::string& line) { d.hints.push_back({line}); };
     std::vector<Remark> arrows;
     switch (r.code) {
         case EXPR_ERR_CHARACTER:
@@ -161,21 +356,24 @@ void addFailureHints(const std::string& text, const std::vector<FunctionRow>& fu
             else if (culprit == "<")
                 hint("x < 0? write below(x, 0): \"<\" opens a comment that runs to its \">\"");
             break;
-        case EXPR_ERR_SEMICOLON:
-            if (culprit.find("//") != std::string::npos)
-                hint("// starts no comment here: comments are written < like this >");
-            else
-                hint("end every statement with \";\"");
-            break;
-        case EXPR_ERR_TOKEN:
+        case EXPR_ERR_SEMICOLON: hint("end every statement with \";\""); break;
+        case EXPR_ERR_TOKEN: {
             // The engine's token ends before a sign: 2.5E-3 is marked as 2.5E.
+            const std::string product = productHint(culprit);
             if (looksLikeExponent(culprit + slice(text, r.offset + r.length, 2)))
                 hint("numbers have no exponent: write 1000 for 1e3, 0.001 for 1e-3");
             else if (culprit.find("&&") != std::string::npos)
                 hint("write and(a, b) for a && b");
+            else if (const std::optional<Remark> compound = compoundAssignmentHint(text, reading, statement, r))
+                d.hints.push_back(*compound);
+            else if (semicolonMissing)
+                break;
+            else if (!product.empty())
+                hint(product);
             else if (!culprit.empty() && std::isdigit(static_cast<unsigned char>(culprit[0])))
                 hint("names start with a letter or \"_\"");
             break;
+        }
         case EXPR_ERR_SYNTAX: {
             const std::size_t at = static_cast<std::size_t>(std::max(r.offset, 0));
             const auto near = [&](const char* pair) {
@@ -183,15 +381,27 @@ void addFailureHints(const std::string& text, const std::vector<FunctionRow>& fu
                 const std::size_t found = text.find(pair, from);
                 return found != std::string::npos && found <= at + 2;
             };
+            const auto [unclosed, open] = unclosedParenthesis(text, reading, statement);
             if (near("=="))
                 hint("write equal(a, b) for a == b");
             else if (near("&&"))
                 hint("write and(a, b) for a && b");
+            else if (unclosed >= 0 && statement.end < static_cast<int32_t>(text.size()))
+                d.hints.push_back(
+                    {open == 1 ? "this \"(\" is not closed before the \";\""
+                               : "this \"(\" and " + std::to_string(open - 1) + " more are not closed before the \";\"",
+                     unclosed, 1});
             else if (r.offset >= 0 && passesDepthLimit(text, r.offset))
                 hint("nesting deeper than " + std::to_string(EXPR_MAX_DEPTH) +
                      " levels: split a long sum or chain over several statements (s = s + ...;)");
             break;
         }
+        case EXPR_ERR_PARENTHESES:
+            if (culprit == "(")
+                hint("this \"(\" is never closed");
+            else if (culprit == ")")
+                hint("this \")\" closes no \"(\"");
+            break;
         case EXPR_ERR_UNKNOWN_FUNCTION: {
             std::vector<std::pair<std::size_t, std::string>> near;
             for (const FunctionRow& f : functions) {
@@ -204,12 +414,12 @@ void addFailureHints(const std::string& text, const std::vector<FunctionRow>& fu
                 for (std::size_t k = 1; k < near.size() && k < 3; ++k) names += " or " + near[k].second;
                 hint("did you mean " + names + "?");
             } else {
-                hint("\"" + culprit + "\" is no function (names are case-sensitive); docs/language.md lists all 49");
+                hint(quoted(culprit) + " is no function (names are case-sensitive); docs/language.md lists all 49");
             }
             break;
         }
         case EXPR_ERR_ARG_COUNT: {
-            const std::string name = culprit.substr(0, culprit.find('('));
+            const std::string name = oneLine(culprit.substr(0, culprit.find('(')));
             if (const FunctionRow* f = findFunction(functions, name)) {
                 hint(takes(*f));
                 if (f->maxRefs != 0 && culprit.find('&') == std::string::npos)
@@ -219,10 +429,52 @@ void addFailureHints(const std::string& text, const std::vector<FunctionRow>& fu
             break;
         }
         case EXPR_ERR_CONST_ASSIGN:
-            hint(culprit + " can only be read: time, sample, rate and the M_ constants are set by the module");
+            hint(oneLine(culprit) + " can only be read: time, sample, rate and the M_ constants are set by the module");
             break;
         default: break;
     }
+}
+
+// Codes of a statement that went wrong in its middle, where a ";" missing
+// at a line's end is the likely cause.
+bool failsInsideStatement(int32_t code) {
+    switch (code) {
+        case EXPR_ERR_SEMICOLON:
+        case EXPR_ERR_SYNTAX:
+        case EXPR_ERR_TOKEN:
+        case EXPR_ERR_PARENTHESES:
+        case EXPR_ERR_UNKNOWN_FUNCTION:
+        case EXPR_ERR_ARG_COUNT: return true;
+        default: return false;
+    }
+}
+
+// Habits from other languages in the failing statement (comments written
+// "//" or "--", a ";" missing at a line's end), placed where they stand,
+// then what the code itself suggests.
+void addFailureHints(const std::string& text, const std::vector<FunctionRow>& functions, TextDiagnosis& d) {
+    const ExprParseReport& r = d.report;
+    Reading reading{commentBytes(text), std::vector<bool>(text.size(), false)};
+    const bool placed = r.offset >= 0 && static_cast<std::size_t>(r.offset) < text.size();
+    const Span statement = placed ? statementAround(text, reading.comment, r.offset) : Span{0, 0};
+    int32_t missing = -1;
+    if (placed) {
+        for (const char* mark : {"//", "--"}) {
+            const int32_t at = markHabitComments(text, statement, mark, reading);
+            if (at >= 0)
+                d.hints.push_back(
+                    {std::string(mark) + " starts no comment here: comments are written < like this >", at, 2});
+        }
+        missing = failsInsideStatement(r.code) ? missingSemicolon(text, reading, statement) : -1;
+        if (missing >= 0)
+            d.hints.push_back({"a \";\" is missing at the end of line " +
+                                   std::to_string(lineColumnOf(text, missing).line) +
+                                   ": every statement ends with \";\"",
+                               missing, 0});
+        // What the engine refused inside a comment of another language is no habit of its own.
+        if (reading.habit[static_cast<std::size_t>(r.offset)]) return;
+    }
+    addCodeHints(text, functions, reading, statement, missing >= 0, d);
 }
 
 // ---- Warnings for a text that parses ------------------------------------------------
@@ -237,10 +489,8 @@ void warnJoinedWords(const std::string& text, std::vector<Remark>& warnings) {
             std::string joined;
             for (int32_t i = wordStart; i <= wordEnd; ++i)
                 if (isWordByte(static_cast<unsigned char>(text[i]))) joined += text[i];
-            warnings.push_back({"\"" + slice(text, wordStart, wordEnd - wordStart + 1) +
-                                    "\" is read as one name or "
-                                    "number, " +
-                                    joined +
+            warnings.push_back({quoted(slice(text, wordStart, wordEnd - wordStart + 1)) +
+                                    " is read as one name or number, " + joined +
                                     ": blanks, line breaks and comments do not separate them "
                                     "(a statement ends only at \";\")",
                                 wordStart, wordEnd - wordStart + 1});
@@ -395,8 +645,9 @@ std::string outputNames() {
 }
 
 // Where each word of a text first stands, outside comments (a name joined
-// across a blank is not found; its warning says where it is).
-std::unordered_map<std::string, int32_t> firstOffsets(const std::string& text) {
+// across a blank is not found; its warning says where it is); with
+// assigned, only where an "=" follows it.
+std::unordered_map<std::string, int32_t> firstOffsets(const std::string& text, bool assigned = false) {
     std::unordered_map<std::string, int32_t> offsets;
     int32_t depth = 0;
     for (std::size_t i = 0; i < text.size();) {
@@ -409,7 +660,10 @@ std::unordered_map<std::string, int32_t> firstOffsets(const std::string& text) {
         }
         std::size_t end = i;
         while (end < text.size() && isWordByte(static_cast<unsigned char>(text[end]))) ++end;
-        offsets.emplace(text.substr(i, end - i), static_cast<int32_t>(i));
+        std::size_t next = end;
+        while (next < text.size() && isBlank(static_cast<unsigned char>(text[next]))) ++next;
+        if (!assigned || (next < text.size() && text[next] == '='))
+            offsets.emplace(text.substr(i, end - i), static_cast<int32_t>(i));
         i = end;
     }
     return offsets;
@@ -428,18 +682,23 @@ void describeSuccess(const std::string& text, module::ModuleEngine& engine, Expr
     d.constants = std::move(usage.constants);
     for (const std::string& name : usage.order)
         if (boundBefore.count(name) == 0) d.creates.push_back(name);
-    std::vector<std::string> notOutputs;
+    const auto offsets = firstOffsets(text);
     for (const std::string& name : d.creates)
-        if (looksLikeOutput(name)) notOutputs.push_back(name);
-    if (!notOutputs.empty()) {
-        const auto offsets = firstOffsets(text);
-        for (const std::string& name : notOutputs)
+        if (looksLikeOutput(name))
             d.warnings.push_back(
                 {name + " is no output: the outputs are " + outputNames() + " (names are case-sensitive)",
                  offsetIn(offsets, name), static_cast<int32_t>(name.size())});
-    }
     warnJoinedWords(text, d.warnings);
     warnBracketsInArrows(text, d.warnings);
+    const auto assignments = firstOffsets(text, true);
+    for (const std::string& name : d.writes)
+        if (isPinVariable(name, module::PinRole::Input)) {
+            const int32_t assigned = offsetIn(assignments, name);
+            d.notes.push_back({name + " is input " + name +
+                                   ": the module sets it from the input at every sample, so it keeps nothing from "
+                                   "one sample to the next",
+                               assigned >= 0 ? assigned : offsetIn(offsets, name), static_cast<int32_t>(name.size())});
+        }
 }
 
 std::unordered_set<std::string> variableNames(const NameTable* table) {
@@ -448,9 +707,32 @@ std::unordered_set<std::string> variableNames(const NameTable* table) {
     return names;
 }
 
+template <typename Entry> std::vector<std::string> entryNames(const NameTable* table) {
+    std::vector<std::string> names;
+    forEachEntry<Entry>(table, [&](const Entry& e) { names.push_back(e.name); });
+    return names;
+}
+
+bool sameIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The constant a name was probably meant to be: pi or PI for M_PI, e for
+// M_E, Rate for rate; empty when none.
+std::string constantLike(const std::string& name, const std::vector<std::string>& constants) {
+    for (const std::string& constant : constants)
+        if (sameIgnoringCase(name, constant) ||
+            (constant.rfind("M_", 0) == 0 && sameIgnoringCase(name, constant.substr(2))))
+            return constant;
+    return "";
+}
+
 // Across both texts: what Expr never assigns to an output, and what is read
 // where neither text writes it.
-void warnAcrossTexts(const std::string& expr, const std::optional<std::string>& init, Diagnosis& diagnosis) {
+void warnAcrossTexts(const std::string& expr, const std::optional<std::string>& init,
+                     const std::vector<std::string>& constants, Diagnosis& diagnosis) {
     for (const TextDiagnosis& d : diagnosis.texts)
         if (d.report.code != EXPR_OK) return;
     TextDiagnosis& exprText = diagnosis.texts.back();
@@ -460,7 +742,8 @@ void warnAcrossTexts(const std::string& expr, const std::optional<std::string>& 
     for (int32_t k = 0; k < module::kOutputCount; ++k)
         assignsOutput |= written.count(module::kPins[module::pinIndex(module::PinRole::Output, k)].name) != 0;
     if (!assignsOutput)
-        exprText.warnings.push_back({"the texts never assign " + outputNames() + ": the outputs stay silent"});
+        exprText.warnings.push_back({"the texts never assign " + outputNames() +
+                                     ": the outputs keep the values they last had (0 until a text assigns them)"});
     for (TextDiagnosis& d : diagnosis.texts) {
         std::vector<std::string> unwritten;
         for (const std::string& name : d.reads)
@@ -469,10 +752,15 @@ void warnAcrossTexts(const std::string& expr, const std::optional<std::string>& 
                 unwritten.push_back(name);
         if (unwritten.empty()) continue;
         const auto offsets = firstOffsets(d.label == "Init" ? *init : expr);
-        for (const std::string& name : unwritten)
-            d.warnings.push_back({name + " is read but never written in " + (init ? "Init or Expr" : "Expr") +
-                                      ": it stays 0" + (init ? "" : " (check --init takes a text that sets it)"),
+        const std::string texts = init ? "Init or Expr" : "Expr";
+        for (const std::string& name : unwritten) {
+            const std::string constant = constantLike(name, constants);
+            d.warnings.push_back({constant.empty() ? name + " is read but never written in " + texts + ": it stays 0" +
+                                                         (init ? "" : " (check --init takes a text that sets it)")
+                                                   : name + " is no constant but a variable never written in " + texts +
+                                                         ", so it stays 0: did you mean " + constant + "?",
                                   offsetIn(offsets, name), static_cast<int32_t>(name.size())});
+        }
     }
 }
 
@@ -542,6 +830,15 @@ std::string where(const std::string& text, int32_t offset) {
     return "line " + std::to_string(at.line) + ", column " + std::to_string(at.column);
 }
 
+// "hint: ", "warning: " or "note: ", its place when it has one, and the
+// line with its place marked.
+std::string formatRemark(const std::string& text, const char* kind, const Remark& remark) {
+    const bool placed = remark.offset >= 0 && static_cast<std::size_t>(remark.offset) <= text.size();
+    std::string out = std::string(kind) + ": " + (placed ? where(text, remark.offset) + ": " : "") + remark.text + "\n";
+    if (placed) out += underline(text, remark.offset, remark.length);
+    return out;
+}
+
 std::string formatOne(const std::string& text, const TextDiagnosis& d, bool labelled) {
     const std::string label = labelled ? d.label + ": " : "";
     std::string out;
@@ -552,26 +849,60 @@ std::string formatOne(const std::string& text, const TextDiagnosis& d, bool labe
         out += "writes:    " + joined(d.writes) + "\n";
         out += "creates:   " + joined(d.creates) + "\n";
         out += "constants: " + joined(d.constants) + "\n";
-        for (const std::string& name : d.writes)
-            if (isPinVariable(name, module::PinRole::Input))
-                out += "note: " + name + " is input " + name +
-                       ": the module sets it from the input at every sample, "
-                       "so it keeps nothing from one sample to the next\n";
     } else {
         out += label + resultCodeLine(d.report.code) + "\n";
         if (d.report.offset >= 0 && static_cast<std::size_t>(d.report.offset) < text.size()) {
-            out += where(text, d.report.offset) + ", statement " + std::to_string(d.report.statement + 1) + ": \"" +
-                   slice(text, d.report.offset, std::min(d.report.length, 60)) + "\"\n";
+            out += where(text, d.report.offset) + ", statement " + std::to_string(d.report.statement + 1) + ": " +
+                   quoted(slice(text, d.report.offset, std::min(d.report.length, 60))) + "\n";
             out += underline(text, d.report.offset, d.report.length);
         }
-        for (const std::string& hint : d.hints) out += "hint: " + hint + "\n";
     }
-    for (const Remark& warning : d.warnings) {
-        out += "warning: " + (warning.offset >= 0 ? where(text, warning.offset) + ": " : std::string()) + warning.text +
-               "\n";
-        if (warning.offset >= 0) out += underline(text, warning.offset, warning.length);
-    }
+    for (const Remark& hint : d.hints) out += formatRemark(text, "hint", hint);
+    for (const Remark& warning : d.warnings) out += formatRemark(text, "warning", warning);
+    for (const Remark& note : d.notes) out += formatRemark(text, "note", note);
     return out;
+}
+
+// ---- JSON -------------------------------------------------------------------------------
+
+void appendJson(std::string& out, const std::string& text) {
+    out += '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+void appendRemarks(std::string& out, const char* key, const std::vector<Remark>& remarks) {
+    out += std::string(",\"") + key + "\":[";
+    for (std::size_t i = 0; i < remarks.size(); ++i) {
+        out += i > 0 ? ",{\"text\":" : "{\"text\":";
+        appendJson(out, remarks[i].text);
+        out += ",\"offset\":" + std::to_string(remarks[i].offset) + ",\"length\":" + std::to_string(remarks[i].length) +
+               "}";
+    }
+    out += "]";
+}
+
+void appendText(std::string& out, const TextDiagnosis& d) {
+    const ExprParseReport& r = d.report;
+    out += "{\"code\":";
+    appendJson(out, resultCodeName(r.code));
+    out += ",\"offset\":" + std::to_string(r.offset) + ",\"length\":" + std::to_string(r.length) +
+           ",\"statement\":" + std::to_string(r.statement);
+    appendRemarks(out, "hints", d.hints);
+    appendRemarks(out, "warnings", d.warnings);
+    appendRemarks(out, "notes", d.notes);
+    out += "}";
 }
 
 }  // namespace
@@ -595,7 +926,7 @@ Diagnosis diagnose(const std::string& expr, const std::optional<std::string>& in
     const std::vector<FunctionRow> functions = functionRows(engine.functions());
     if (init) diagnosis.texts.push_back(diagnoseOne("Init", *init, engine, true, functions));
     diagnosis.texts.push_back(diagnoseOne("Expr", expr, engine, false, functions));
-    warnAcrossTexts(expr, init, diagnosis);
+    warnAcrossTexts(expr, init, entryNames<VarEntry>(engine.constants()), diagnosis);
     return diagnosis;
 }
 
@@ -605,6 +936,17 @@ std::string formatDiagnosis(const std::string& expr, const std::optional<std::st
     for (const TextDiagnosis& d : diagnosis.texts)
         out += formatOne(d.label == "Init" && init ? *init : expr, d, init.has_value());
     return out;
+}
+
+std::string diagnosisJson(const Diagnosis& diagnosis) {
+    std::string out = "{\"expr\":";
+    appendText(out, diagnosis.texts.back());
+    out += ",\"init\":";
+    if (diagnosis.texts.size() == 2)
+        appendText(out, diagnosis.texts.front());
+    else
+        out += "null";
+    return out + "}";
 }
 
 LineColumn lineColumnOf(const std::string& text, int32_t offset) {

@@ -25,8 +25,11 @@ struct TextDiagnosis {
     std::string label;  // "Expr" or "Init"
     ExprParseReport report{};
     int32_t statements = 0;  // statements closed by ";"
-    std::vector<std::string> hints;
+    // For a failure; offset -1: at the failure's own place.
+    std::vector<Remark> hints;
+    // For a text that parses: what probably is not meant, and what is worth knowing.
     std::vector<Remark> warnings;
+    std::vector<Remark> notes;
     // On success: names in order of first appearance.
     std::vector<std::string> reads, writes, creates, constants;
 };
@@ -52,5 +55,11 @@ struct LineColumn {
     int32_t column;
 };
 LineColumn lineColumnOf(const std::string& text, int32_t offset);
+
+// The diagnosis as JSON, for the playground and `check --json`:
+// {"expr": TEXT, "init": TEXT or null}, TEXT being {"code": NAME, "offset",
+// "length", "statement" (as the engine reports them), "hints", "warnings",
+// "notes": [{"text", "offset", "length"}]}; offsets in bytes.
+std::string diagnosisJson(const Diagnosis& diagnosis);
 
 }  // namespace quorvel::tools

@@ -99,6 +99,15 @@ TEST_F(Cli, CheckExitsZeroOneOrTwo) {
     EXPECT_EQ(quorvel({"frobnicate"}).status, 2);
     EXPECT_EQ(quorvel({"help"}).status, 0);
     EXPECT_EQ(quorvel({"check", "--help"}).status, 0);
+    EXPECT_EQ(quorvel({"check", "--json", "out1 = u;"}).status, 0);
+    EXPECT_EQ(quorvel({"check", "--json", "out1 = u"}).status, 1);
+}
+
+TEST_F(Cli, CheckJsonIsOneLineOfTheDiagnosisAlone) {
+    const ProgramRun run = quorvel({"check", "--json", "--init", "g = 1;", "--", "// gain\nout1 = u;"}, "2>/dev/null");
+    EXPECT_EQ(run.output.rfind("{\"expr\":{\"code\":\"EXPR_ERR_TOKEN\",\"offset\":0,", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find("\"init\":{\"code\":\"EXPR_OK\""), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << run.output;
 }
 
 TEST_F(Cli, CheckSaysWhatAndWhere) {

@@ -2,18 +2,18 @@
 // for texts that parse but do not mean what they say, and the report's form.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "diagnostics.h"
+#include "examples/source_files.h"
+#include "result_codes.h"
 
 namespace quorvel::tools {
 namespace {
-
-bool anyContains(const std::vector<std::string>& lines, const std::string& part) {
-    for (const std::string& line : lines)
-        if (line.find(part) != std::string::npos) return true;
-    return false;
-}
 
 bool anyContains(const std::vector<Remark>& remarks, const std::string& part) {
     for (const Remark& remark : remarks)
@@ -21,47 +21,89 @@ bool anyContains(const std::vector<Remark>& remarks, const std::string& part) {
     return false;
 }
 
-struct HintCase {
-    const char* text;
-    int32_t code;
-    const char* hint;
+// ---- The table of texts people type ----------------------------------------------------
+
+struct Row {
+    int line;  // in the table's file
+    std::string expr;
+    std::optional<std::string> init;
+    std::string code, kind, place, wanted;
 };
 
-// Each habit where people meet it, with the failure the engine reports.
-const HintCase kHints[] = {
-    {"out1 = 2 ^ 3;", EXPR_ERR_CHARACTER, "pow(a, b)"},
-    {"out1 = 1e3;", EXPR_ERR_TOKEN, "write 1000"},
-    {"out1 = 2.5E-3 * u;", EXPR_ERR_TOKEN, "no exponent"},
-    {"out1 = if(x > 0, 1, 0);", EXPR_ERR_COMMENT, "above(x, 0)"},
-    {"out1 = if(x < 0, 1, 0);", EXPR_ERR_COMMENT, "below(x, 0)"},
-    {"out1 = if(x == 0, 1, 0);", EXPR_ERR_SYNTAX, "equal(a, b)"},
-    {"out1 = if(x != 0, 1, 0);", EXPR_ERR_CHARACTER, "not(equal(a, b))"},
-    {"out1 = u; // gain", EXPR_ERR_SEMICOLON, "// starts no comment"},
-    {"# gain\nout1 = u;", EXPR_ERR_CHARACTER, "# starts no comment"},
-    {"out1 = u % 2;", EXPR_ERR_CHARACTER, "mod(a, b)"},
-    {"out1 = u ? 1 : 0;", EXPR_ERR_CHARACTER, "if(condition, then, else)"},
-    {"out1 = u && v;", EXPR_ERR_TOKEN, "and(a, b)"},
-    {"<gain -> level> out1 = u;", EXPR_ERR_COMMENT, "closes the comment here"},
-    {"out1 = u || v;", EXPR_ERR_CHARACTER, "or(a, b)"},
-    {"out1 = !u;", EXPR_ERR_CHARACTER, "not(x)"},
-    {"out1 = rand(s);", EXPR_ERR_ARG_COUNT, "rand(&seed)"},
-    {"out1 = random(0, 1, s);", EXPR_ERR_ARG_COUNT, "random(low, high, &seed)"},
-    {"out1 = sinn(u);", EXPR_ERR_UNKNOWN_FUNCTION, "did you mean sin"},
-    {"out1 = Sin(u);", EXPR_ERR_UNKNOWN_FUNCTION, "did you mean sin"},
-    {"out1 = sin(u, v);", EXPR_ERR_ARG_COUNT, "sin takes 1 value"},
-    {"out1 = max();", EXPR_ERR_ARG_COUNT, "max takes 1 or more values"},
-    {"time = 1;", EXPR_ERR_CONST_ASSIGN, "can only be read"},
-};
-
-class Hints : public testing::TestWithParam<HintCase> {};
-
-TEST_P(Hints, NameTheHabit) {
-    const Diagnosis d = diagnose(GetParam().text);
-    ASSERT_EQ(d.code(), GetParam().code);
-    EXPECT_TRUE(anyContains(d.texts.back().hints, GetParam().hint)) << formatDiagnosis(GetParam().text, {}, d);
+std::string unescaped(const std::string& field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\' || i + 1 == field.size()) {
+            out += field[i];
+            continue;
+        }
+        const char c = field[++i];
+        out += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+    }
+    return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Habits, Hints, testing::ValuesIn(kHints));
+std::vector<Row> tableRows() {
+    std::string file;
+    if (!quorvel_test::readSourceFile("tools/tests/diagnosis_table.txt", file)) return {};
+    std::vector<Row> rows;
+    std::size_t start = 0;
+    for (int line = 1; start < file.size(); ++line) {
+        std::size_t end = file.find('\n', start);
+        if (end == std::string::npos) end = file.size();
+        const std::string text = file.substr(start, end - start);
+        start = end + 1;
+        if (text.empty() || text[0] == '#') continue;
+        std::vector<std::string> fields;
+        for (std::size_t from = 0;;) {
+            const std::size_t tab = text.find('\t', from);
+            fields.push_back(text.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
+            if (tab == std::string::npos) break;
+            from = tab + 1;
+        }
+        if (fields.size() != 6) {
+            ADD_FAILURE() << "diagnosis_table.txt line " << line << " has " << fields.size() << " fields, not 6";
+            continue;
+        }
+        const std::optional<std::string> init =
+            fields[1] == "-" ? std::nullopt : std::optional<std::string>(unescaped(fields[1]));
+        rows.push_back({line, unescaped(fields[0]), init, fields[2], fields[3], fields[4], fields[5]});
+    }
+    return rows;
+}
+
+// "LINE:COLUMN" of an offset, "init " before it on Init, "-" for none.
+std::string placeOf(int32_t offset, const TextDiagnosis& d, const std::string& text) {
+    if (offset < 0) return "-";
+    const LineColumn at = lineColumnOf(text, offset);
+    return (d.label == "Init" ? "init " : "") + std::to_string(at.line) + ":" + std::to_string(at.column);
+}
+
+TEST(Table, EveryTextGetsItsRemarkWhereItBelongs) {
+    const std::vector<Row> rows = tableRows();
+    ASSERT_GT(rows.size(), 50u) << "tools/tests/diagnosis_table.txt not found or cut short";
+    for (const Row& row : rows) {
+        SCOPED_TRACE("diagnosis_table.txt line " + std::to_string(row.line));
+        const Diagnosis d = diagnose(row.expr, row.init);
+        const std::string report = formatDiagnosis(row.expr, row.init, d);
+        EXPECT_EQ(resultCodeName(d.code()), row.code) << report;
+        std::vector<std::string> found;
+        for (const TextDiagnosis& t : d.texts) {
+            const std::vector<Remark>& remarks = row.kind == "hint"      ? t.hints
+                                                 : row.kind == "warning" ? t.warnings
+                                                                         : t.notes;
+            const std::string& text = t.label == "Init" ? *row.init : row.expr;
+            for (const Remark& remark : remarks)
+                if (remark.text.find(row.wanted) != std::string::npos)
+                    // A hint without a place of its own is at the failure's.
+                    found.push_back(
+                        placeOf(row.kind == "hint" && remark.offset < 0 ? t.report.offset : remark.offset, t, text));
+        }
+        ASSERT_FALSE(found.empty()) << "no " << row.kind << " saying \"" << row.wanted << "\"\n" << report;
+        EXPECT_EQ(found.front(), row.place) << report;
+        EXPECT_NE(report.find(row.kind + ": "), std::string::npos) << report;
+    }
+}
 
 TEST(Hints, DepthLimitNamesTheLimit) {
     std::string sum = "out1 = u";
@@ -71,37 +113,6 @@ TEST(Hints, DepthLimitNamesTheLimit) {
     EXPECT_TRUE(anyContains(d.texts.back().hints, "256 levels"));
     EXPECT_GT(d.texts.back().report.offset, 0) << "the mark is not at the statement's start";
 }
-
-struct WarningCase {
-    const char* expr;
-    const char* init;  // null: no Init
-    const char* warning;
-};
-
-const WarningCase kWarnings[] = {
-    {"level = 5;\ngain = level\nout1 = u * gain;", nullptr, "levelout1"},
-    {"out1 = u; g = 1 0;", nullptr, "read as one name or number"},
-    {"out1 = u; out4 = v;", nullptr, "out4 is no output"},
-    {"Out1 = u;", nullptr, "Out1 is no output"},
-    {"a = u * 2;", nullptr, "never assign out1, out2 or out3"},
-    {"out1 = u * gain;", nullptr, "gain is read but never written"},
-    {"out1 = u * gain;", "other = 1;", "gain is read but never written in Init or Expr"},
-    {"<a -> b <c> out1 = u;", nullptr, "closes the comment here"},
-    {"<a <= b> c> out1 = u;", nullptr, "opens a comment nested"},
-};
-
-class Warnings : public testing::TestWithParam<WarningCase> {};
-
-TEST_P(Warnings, ForTextsThatParseButMislead) {
-    const WarningCase& c = GetParam();
-    const std::optional<std::string> init = c.init ? std::optional<std::string>(c.init) : std::nullopt;
-    const Diagnosis d = diagnose(c.expr, init);
-    std::vector<Remark> all;
-    for (const TextDiagnosis& t : d.texts) all.insert(all.end(), t.warnings.begin(), t.warnings.end());
-    EXPECT_TRUE(anyContains(all, c.warning)) << formatDiagnosis(c.expr, init, d);
-}
-
-INSTANTIATE_TEST_SUITE_P(Traps, Warnings, testing::ValuesIn(kWarnings));
 
 TEST(Warnings, NoneForAPlainPatch) {
     const Diagnosis d = diagnose("phase = fpart(phase + 440 / rate);\nout1 = sin(2 * M_PI * phase); <a comment>");
@@ -195,9 +206,97 @@ TEST(Report, ListsWhatATextReadsWritesAndCreates) {
     EXPECT_EQ(printed.find("phase is read but never"), std::string::npos) << printed;
 }
 
-TEST(Report, NotesAnInputUsedAsMemory) {
-    const std::string printed = formatDiagnosis("y = y + 1; out1 = y;", {}, diagnose("y = y + 1; out1 = y;"));
-    EXPECT_NE(printed.find("note: y is input y"), std::string::npos) << printed;
+TEST(Report, NotesAnInputUsedAsMemoryWhereItIsAssigned) {
+    const std::string text = "out1 = y;\ny = y + 1;";
+    const std::string printed = formatDiagnosis(text, {}, diagnose(text));
+    EXPECT_NE(printed.find("note: line 2, column 1: y is input y"), std::string::npos) << printed;
+}
+
+TEST(Report, EveryLineStaysOneLineWhenTheCulpritSpansABreak) {
+    for (const std::string text : {"// note\nout1 = u;", "// note\r\nout1 = u;", "a = 1\nout1 = a;"}) {
+        const std::string printed = formatDiagnosis(text, {}, diagnose(text));
+        const std::size_t quote = printed.find(": \"");
+        ASSERT_NE(quote, std::string::npos) << printed;
+        const std::string line = printed.substr(quote, printed.find('\n', quote) - quote);
+        EXPECT_NE(line.find("\xE2\x8F\x8E"), std::string::npos) << printed;
+        EXPECT_EQ(line.back(), '"') << printed;
+    }
+}
+
+TEST(Hints, NoneForWhatStandsInsideAnotherLanguagesComment) {
+    // The ":" and "%" are refused, but the comment is what to mend.
+    const Diagnosis d = diagnose("// gain: 50%\nout1 = u;");
+    ASSERT_EQ(d.code(), EXPR_ERR_CHARACTER);
+    ASSERT_EQ(d.texts.back().hints.size(), 1u) << formatDiagnosis("// gain: 50%\nout1 = u;", {}, d);
+    EXPECT_EQ(d.texts.back().hints[0].offset, 0);
+}
+
+TEST(Hints, NoMissingSemicolonWhereALineGoesOnWithAnOperatorOrInsideParentheses) {
+    for (const std::string text : {"a = 1\n+ 2; out1 = 2 ^ 3;", "out1 = max(u\nv, 1) + ;", "out1 = u\n* 2 +;"}) {
+        const Diagnosis d = diagnose(text);
+        ASSERT_NE(d.code(), EXPR_OK) << text;
+        for (const Remark& hint : d.texts.back().hints)
+            EXPECT_EQ(hint.text.find("missing"), std::string::npos) << formatDiagnosis(text, {}, d);
+    }
+}
+
+TEST(Hints, DoubleMinusInsideAStatementIsASubtraction) {
+    const Diagnosis d = diagnose("out1 = u --v * 2 +;");
+    ASSERT_EQ(d.code(), EXPR_ERR_SYNTAX);
+    EXPECT_FALSE(anyContains(d.texts.back().hints, "starts no comment"))
+        << formatDiagnosis("out1 = u --v * 2 +;", {}, d);
+}
+
+// Texts of the language's characters and of other languages' habits, made
+// at random: every remark lies in its text and every report line stays one.
+TEST(Report, RandomTextsGetPlacesInsideThemAndOneLineQuotes) {
+    const char* pieces[] = {"out1", " = ", "u",  "2",  "0.5", "+",    "-",        "*",      "/",     "(", ")",
+                            ";",    "\n",  "//", "--", "<",   ">",    "+=",       "pi",     "sin(",  ",", "&s",
+                            "x",    "e",   " ",  "#",  "%",   "\r\n", "\xC3\xA9", "si\nn(", "ti\nme"};
+    std::uint32_t state = 12345;
+    auto next = [&state]() { return state = state * 1664525u + 1013904223u; };
+    for (int round = 0; round < 4000; ++round) {
+        std::string text;
+        const int count = 1 + static_cast<int>(next() >> 28);
+        for (int k = 0; k < count; ++k) text += pieces[(next() >> 16) % std::size(pieces)];
+        SCOPED_TRACE(text);
+        const Diagnosis d = diagnose(text);
+        for (const TextDiagnosis& t : d.texts)
+            for (const std::vector<Remark>* remarks : {&t.hints, &t.warnings, &t.notes})
+                for (const Remark& remark : *remarks) {
+                    EXPECT_EQ(remark.text.find_first_of("\r\n"), std::string::npos) << remark.text;
+                    EXPECT_GE(remark.offset, -1);
+                    EXPECT_GE(remark.length, 0);
+                    if (remark.offset >= 0) {
+                        EXPECT_LE(static_cast<std::size_t>(remark.offset + remark.length), text.size());
+                    }
+                }
+        // The quoted culprit ends its line, and the source line follows it.
+        const std::string printed = formatDiagnosis(text, {}, d);
+        const std::size_t quote = printed.find(", statement ");
+        if (quote != std::string::npos) {
+            const std::size_t end = printed.find('\n', quote);
+            EXPECT_EQ(printed[end - 1], '"') << printed;
+            EXPECT_EQ(printed.compare(end + 1, 4, "    "), 0) << printed;
+        }
+        EXPECT_EQ(printed.find('\r'), std::string::npos) << printed;
+    }
+}
+
+TEST(Json, CarriesTheCodePlaceAndEveryRemark) {
+    const Diagnosis d = diagnose("x = x + 1; out1 = \"a\" + pi;", std::string("a = 1;"));
+    const std::string json = diagnosisJson(d);
+    EXPECT_EQ(json.rfind("{\"expr\":{\"code\":\"EXPR_ERR_CHARACTER\",\"offset\":18,\"length\":1,\"statement\":1,", 0),
+              0u)
+        << json;
+    EXPECT_NE(json.find("\"hints\":[{\"text\":\"there are no strings"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"init\":{\"code\":\"EXPR_OK\",\"offset\":-1,\"length\":0,\"statement\":-1,\"hints\":[],"
+                        "\"warnings\":[],\"notes\":[]}}"),
+              std::string::npos)
+        << json;
+    const std::string parsed = diagnosisJson(diagnose("y = 1; out1 = y; <\"\\\n>", std::nullopt));
+    EXPECT_NE(parsed.find("\"notes\":[{\"text\":\"y is input y"), std::string::npos) << parsed;
+    EXPECT_NE(parsed.find("\"init\":null"), std::string::npos) << parsed;
 }
 
 }  // namespace

@@ -64,23 +64,30 @@ export class Engine {
     };
   }
 
-  // What `quorvel check` adds for people, for both texts (init null: none):
-  // {expr, init}, each {hints: [text], warnings: [{text, from, to}]} with
-  // UTF-16 places (from -1: the warning has no place), init null when none.
-  diagnose(expr, init) {
+  // What `quorvel check --json` prints for both texts (init null: none), as
+  // the engine's diagnosis gives it: {expr, init}, each {code, offset,
+  // length, statement, hints, warnings, notes}, every remark {text, offset,
+  // length} with byte offsets (-1: no place of its own); init null when none.
+  diagnosis(expr, init) {
     const exprBytes = this.putText(0, expr);
     const initBytes = init === null ? -1 : this.putText(1, init);
-    const advice = JSON.parse(this.string(this.exports.pg_diagnose(exprBytes, initBytes)));
-    if (!advice) return null;
-    const place = (text, advice) =>
-      advice && {
-        hints: advice.hints,
-        warnings: advice.warnings.map(({ text: warning, offset, length }) => ({
-          text: warning,
-          ...spanOf(text, offset, length),
-        })),
-      };
-    return { expr: place(expr, advice.expr), init: init === null ? null : place(init, advice.init) };
+    return JSON.parse(this.string(this.exports.pg_diagnose(exprBytes, initBytes)));
+  }
+
+  // The diagnosis as the page shows it: {expr, init}, each {hints,
+  // warnings, notes: [{text, from, to}]} with UTF-16 places (from -1: no
+  // place of its own; from = to: a place between two characters).
+  diagnose(expr, init) {
+    const diagnosis = this.diagnosis(expr, init);
+    if (!diagnosis) return null;
+    const placed = (text, remarks) =>
+      remarks.map(({ text: remark, offset, length }) => ({
+        text: remark,
+        ...(length === 0 && offset >= 0 ? { from: utf16Index(text, offset), to: utf16Index(text, offset) } : spanOf(text, offset, length)),
+      }));
+    const place = (text, d) =>
+      d && { hints: placed(text, d.hints), warnings: placed(text, d.warnings), notes: placed(text, d.notes) };
+    return { expr: place(expr, diagnosis.expr), init: init === null ? null : place(init, diagnosis.init) };
   }
 
   // Hands a text to the engine in slot 0 or 1; its length in bytes.

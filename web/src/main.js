@@ -179,21 +179,28 @@ function statusOf(which, report) {
 // The editor's marks and status line for its text's verdict and advice.
 function show(which, advice) {
   const report = page.reports[which];
-  const hints = [report.note, ...(accepted(which, report) ? [] : (advice?.hints ?? []))].filter(Boolean);
+  const hints = [...(report.note ? [{ text: report.note, from: -1 }] : []), ...(accepted(which, report) ? [] : (advice?.hints ?? []))];
   const warnings = accepted(which, report) ? (advice?.warnings ?? []) : [];
+  const notes = accepted(which, report) ? (advice?.notes ?? []) : [];
   const diagnostics = [];
   if (!accepted(which, report) && report.from >= 0)
-    diagnostics.push({ from: report.from, to: report.to, severity: 'error', message: [report.line, ...hints.map((h) => `Hint: ${h}.`)].join(' ') });
-  for (const warning of warnings)
-    if (warning.from >= 0) diagnostics.push({ from: warning.from, to: warning.to, severity: 'warning', message: warning.text });
+    diagnostics.push({ from: report.from, to: report.to, severity: 'error', message: [report.line, ...hints.map((h) => `Hint: ${h.text}.`)].join(' ') });
+  // A hint or note with a place of its own is marked there too.
+  for (const [remarks, severity, prefix] of [[hints, 'info', 'Hint: '], [warnings, 'warning', ''], [notes, 'info', 'Note: ']])
+    for (const remark of remarks)
+      if (remark.from >= 0) diagnostics.push({ from: remark.from, to: remark.to, severity, message: prefix + remark.text });
   page.editors[which].showDiagnostics(diagnostics);
   const status = statusOf(which, report);
   const line = $(`${which}-status`);
   line.textContent = status.text;
   line.className = status.className;
-  const notes = [...hints.map((text) => ['hint', `Hint: ${text}`]), ...warnings.map((w) => ['warning', `Warning: ${w.text}`])];
+  const items = [
+    ...hints.map((h) => ['hint', `Hint: ${h.text}`]),
+    ...warnings.map((w) => ['warning', `Warning: ${w.text}`]),
+    ...notes.map((n) => ['note', `Note: ${n.text}`]),
+  ];
   $(`${which}-notes`).replaceChildren(
-    ...notes.map(([kind, text]) => {
+    ...items.map(([kind, text]) => {
       const item = document.createElement('li');
       item.className = kind;
       item.textContent = text;

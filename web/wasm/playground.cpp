@@ -8,7 +8,6 @@
 // per caller (the page's parser, the worklet, a test).
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -45,45 +44,10 @@ void appendName(std::string& list, const char* name) {
     list += '\0';
 }
 
-// text as a JSON string.
-void appendJson(std::string& out, const std::string& text) {
-    out += '"';
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-// One text's advice: {"hints": [...], "warnings": [{"text", "offset", "length"}]}.
-void appendAdvice(std::string& out, const quorvel::tools::TextDiagnosis& text) {
-    out += "{\"hints\":[";
-    for (std::size_t i = 0; i < text.hints.size(); ++i) {
-        if (i > 0) out += ',';
-        appendJson(out, text.hints[i]);
-    }
-    out += "],\"warnings\":[";
-    for (std::size_t i = 0; i < text.warnings.size(); ++i) {
-        const quorvel::tools::Remark& warning = text.warnings[i];
-        out += i > 0 ? ",{\"text\":" : "{\"text\":";
-        appendJson(out, warning.text);
-        out += ",\"offset\":" + std::to_string(warning.offset) + ",\"length\":" + std::to_string(warning.length) + "}";
-    }
-    out += "]}";
-}
-
 std::vector<char> gTexts[2];  // the texts the caller is handing over
 std::string gNames;           // the last name list asked for
 Report gReport;               // the last parse's report
-std::string gAdvice;          // the last diagnosis, as JSON
+std::string gDiagnosis;       // the last diagnosis, as JSON
 
 // The text in slot 0 or 1, `bytes` long and NUL-terminated; null when the
 // slot holds no such text.
@@ -205,28 +169,21 @@ PLAYGROUND_EXPORT(pg_report_note) const char* pgReportNote() {
     return gReport.note;
 }
 
-// What `quorvel check` tells people beyond the code: hints for a failure
-// (habits from other languages, names near a misspelt one) and warnings for
-// texts that parse but mislead, for the Expr text in slot 0 and the Init
-// text in slot 1 (none when initBytes is negative):
-// {"expr": ADVICE, "init": ADVICE or null}, ADVICE as appendAdvice writes it.
+// What `quorvel check` tells people, for the Expr text in slot 0 and the
+// Init text in slot 1 (none when initBytes is negative): each text's code
+// and place, hints for a failure (habits from other languages, names near a
+// misspelt one), warnings and notes for texts that parse, as JSON in the
+// form `quorvel check --json` prints (diagnosisJson); "null" when a slot
+// does not hold the text.
 PLAYGROUND_EXPORT(pg_diagnose) const char* pgDiagnose(std::size_t exprBytes, int32_t initBytes) {
     const char* expr = textIn(0, exprBytes);
     const char* init = initBytes >= 0 ? textIn(1, static_cast<std::size_t>(initBytes)) : nullptr;
-    gAdvice = "null";
-    if (!expr || (initBytes >= 0 && !init)) return gAdvice.c_str();
+    gDiagnosis = "null";
+    if (!expr || (initBytes >= 0 && !init)) return gDiagnosis.c_str();
     std::optional<std::string> initText;
     if (init) initText.emplace(init, static_cast<std::size_t>(initBytes));
-    const quorvel::tools::Diagnosis diagnosis = quorvel::tools::diagnose(std::string(expr, exprBytes), initText);
-    gAdvice = "{\"expr\":";
-    appendAdvice(gAdvice, diagnosis.texts.back());
-    gAdvice += ",\"init\":";
-    if (initText && diagnosis.texts.size() == 2)
-        appendAdvice(gAdvice, diagnosis.texts.front());
-    else
-        gAdvice += "null";
-    gAdvice += "}";
-    return gAdvice.c_str();
+    gDiagnosis = quorvel::tools::diagnosisJson(quorvel::tools::diagnose(std::string(expr, exprBytes), initText));
+    return gDiagnosis.c_str();
 }
 
 PLAYGROUND_EXPORT(pg_code_name) const char* pgCodeName(int32_t code) {

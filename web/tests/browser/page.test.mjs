@@ -91,6 +91,20 @@ test('a hint shows with a failure, and warnings are underlined where check place
     assert.equal(await page.textContent('#expr-notes'), '');
   }));
 
+test('a habit gets its hint where it stands, and an input used as memory its note, as check gives them', () =>
+  withPage(async (page) => {
+    const lorenz = 'x = x + 0.01 * 10 * (y - x);\ny = y + 0.01 * (x * (28 - z) - y);\nz = z + 0.01 * (x * y - 8 / 3 * z);\nout1 = x;';
+    await replaceText(page, 'expr', lorenz);
+    await page.waitForFunction(() => /Note: z is input z/.test(document.querySelector('#expr-notes').textContent));
+    assert.match(await page.textContent('#expr-notes'), /^Note: x is input x: the module sets it from the input at every sample.*Note: y is input y/);
+    assert.equal(await page.locator('#expr .cm-lintRange-info').count(), 3);
+    await replaceText(page, 'init', '// set up\nx = 1;');
+    await page.waitForSelector('#init .cm-lintRange-error');
+    assert.match(await page.textContent('#init-notes'), /^Hint: \/\/ starts no comment here: comments are written < like this >$/);
+    assert.match(await page.textContent('#init-status'), /EXPR_ERR_TOKEN/);
+    await page.screenshot({ path: screenshotPath('hints.png'), fullPage: true });
+  }));
+
 test('a gallery entry loads both texts and plays, Init included', () =>
   withPage(async (page) => {
     await startSound(page);
