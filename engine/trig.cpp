@@ -108,6 +108,11 @@ inline Pair split(double a) {
     const double hi = scaled - (scaled - a);
     return {hi, a - hi};
 }
+/* a with the low 27 bits of its significand cleared: 26 significant bits,
+ * so that the product of two such is exact. */
+inline double leading26(double a) {
+    return fromBits(bitsOf(a) & 0xFFFFFFFFF8000000);
+}
 /* a * b exactly, for products far from overflow and underflow. */
 inline Pair twoProduct(double a, double b) {
     const Pair as = split(a);
@@ -273,42 +278,52 @@ inline Split splitReduced(double rh, double rl) {
     return {kSinCos[i], dh, rl, sinTail, cosTail};
 }
 
-/* sin(a + d) = sin a + cos a d + sin a (cos d - 1) + cos a (sin d - d),
- * for 0 <= r; the first product and sum exact. */
-inline Pair sinOfSplit(const Split& s) {
-    const double sinA = s.row[0], sinALo = s.row[1], cosA = s.row[2], cosALo = s.row[3];
-    const Pair product = twoProduct(cosA, s.dh);
-    const Pair sum = fastTwoSum(sinA, product.hi);
-    const double tail =
-        sum.lo + product.lo + sinALo + (cosALo * s.dh + cosA * s.dl) + sinA * s.cosTail + cosA * s.sinTail;
-    return {sum.hi, tail};
+/* f(a + d) for f = sin (useCosine 0) or cos (1), 0 <= r: with A = f(a) and
+ * B = f'(a), f(a + d) = A + B d + A (cos d - 1) + B (sin d - d). The leading
+ * 26 bits of B times those of d is exact, and its sum with A made exact;
+ * every other term is small beside them. The function is chosen by index
+ * and sign, not by a branch, as the quadrant of an argument is as good as
+ * random. */
+inline Pair alongStep(const Split& s, unsigned useCosine) {
+    const double* row = s.row;
+    const uint64_t flip = static_cast<uint64_t>(useCosine) << 63; /* cos' = -sin */
+    const double a = row[2 * useCosine], aLo = row[2 * useCosine + 1];
+    const double b = fromBits(bitsOf(row[2 - 2 * useCosine]) ^ flip);
+    const double bLo = fromBits(bitsOf(row[3 - 2 * useCosine]) ^ flip);
+    const double b1 = leading26(b), d1 = leading26(s.dh);
+    const Pair sum = fastTwoSum(a, b1 * d1);
+    const double small = (b1 * (s.dh - d1) + (b - b1) * s.dh) + bLo * s.dh + b * s.dl;
+    return {sum.hi, sum.lo + (aLo + small + (a * s.cosTail + b * s.sinTail))};
 }
 
-/* cos(a + d) = cos a - sin a d + cos a (cos d - 1) - sin a (sin d - d). */
-inline Pair cosOfSplit(const Split& s) {
-    const double sinA = s.row[0], sinALo = s.row[1], cosA = s.row[2], cosALo = s.row[3];
-    const Pair product = twoProduct(sinA, s.dh);
-    const Pair sum = fastTwoSum(cosA, -product.hi);
-    const double tail =
-        sum.lo - product.lo + cosALo - (sinALo * s.dh + sinA * s.dl) + cosA * s.cosTail - sinA * s.sinTail;
-    return {sum.hi, tail};
+/* r as its magnitude, and its sign bit. */
+struct Unsigned {
+    double hi, lo;
+    uint64_t sign;
+};
+inline Unsigned unsignedOf(Pair r) {
+    const uint64_t sign = bitsOf(r.hi) & kSignBit;
+    return {fromBits(bitsOf(r.hi) ^ sign), fromBits(bitsOf(r.lo) ^ sign), sign};
 }
 
-/* The sine (wantCosine false) or cosine of x, |x| > 2^-27 and finite. */
-double sinOrCos(double x, bool wantCosine) {
-    const double ax = magnitude(x);
-    Reduced reduced = ax <= kPiOver4 ? Reduced{{ax, 0.0}, 0} : reduce(ax);
-    const bool rNegative = reduced.r.hi < 0.0;
-    const Pair r = rNegative ? negated(reduced.r) : reduced.r;
-    const Split s = splitReduced(r.hi, r.lo);
-    /* sin(x) for x = k pi/2 + r: sin r, cos r, -sin r, -cos r as k is 0 to 3;
-     * cos(x) is sin(x + pi/2). */
+inline Reduced reducedOf(double ax) {
+    if (ax <= kPiOver4) return {{ax, 0.0}, 0};
+    return reduce(ax);
+}
+
+/* The sine (wantCosine false) or cosine of x, |x| > 2^-27 and finite:
+ * for x = k pi/2 + r, sin x is sin r, cos r, -sin r, -cos r as k is 0 to 3,
+ * and cos x is sin(x + pi/2). sin is odd in r and in x, cos even. */
+template <bool wantCosine> double sinOrCos(double x) {
+    const Reduced reduced = reducedOf(magnitude(x));
+    const Unsigned r = unsignedOf(reduced.r);
     const unsigned quadrant = reduced.quadrant + (wantCosine ? 1 : 0);
-    const bool useCosine = (quadrant & 1) != 0;
-    const Pair value = useCosine ? cosOfSplit(s) : sinOfSplit(s);
-    const double result = value.hi + value.lo;
-    const bool negative = ((quadrant & 2) != 0) != (!useCosine && rNegative);
-    return negatedIf(negative != (!wantCosine && signBit(x)), result);
+    const unsigned useCosine = quadrant & 1;
+    const Pair value = alongStep(splitReduced(r.hi, r.lo), useCosine);
+    const uint64_t sineMask = static_cast<uint64_t>(useCosine) - 1; /* all ones for sine */
+    const uint64_t sign =
+        (static_cast<uint64_t>(quadrant & 2) << 62) ^ (r.sign & sineMask) ^ (wantCosine ? 0 : bitsOf(x) & kSignBit);
+    return fromBits(bitsOf(value.hi + value.lo) ^ sign);
 }
 
 /* ---- The angle of a point ------------------------------------------------ */
@@ -387,14 +402,14 @@ extern "C" double exprSin(double x) {
     const double ax = magnitude(x);
     if (ax < kSinIsArgument) return x; /* zeros and subnormals included */
     if (!isFinite(x)) return isNaN(x) ? quieted(x) : defaultNaN();
-    return sinOrCos(x, false);
+    return sinOrCos<false>(x);
 }
 
 extern "C" double exprCos(double x) {
     const double ax = magnitude(x);
     if (ax < kCosIsOne) return 1.0;
     if (!isFinite(x)) return isNaN(x) ? quieted(x) : defaultNaN();
-    return sinOrCos(x, true);
+    return sinOrCos<true>(x);
 }
 
 /* tan r = sin r / cos r and, a quadrant on, -cos r / sin r, both of Pairs. */
@@ -402,18 +417,19 @@ extern "C" double exprTan(double x) {
     const double ax = magnitude(x);
     if (ax < kTanIsArgument) return x;
     if (!isFinite(x)) return isNaN(x) ? quieted(x) : defaultNaN();
-    const Reduced reduced = ax <= kPiOver4 ? Reduced{{ax, 0.0}, 0} : reduce(ax);
-    const bool rNegative = reduced.r.hi < 0.0;
-    const Split s = splitReduced(magnitude(reduced.r.hi), rNegative ? -reduced.r.lo : reduced.r.lo);
+    const Reduced reduced = reducedOf(ax);
+    const Unsigned r = unsignedOf(reduced.r);
+    const Split s = splitReduced(r.hi, r.lo);
     /* Their low parts may exceed an ulp of the high ones: made sums first. */
-    const Pair sineTerms = sinOfSplit(s);
-    const Pair cosineTerms = cosOfSplit(s);
+    const Pair sineTerms = alongStep(s, 0);
+    const Pair cosineTerms = alongStep(s, 1);
     const Pair sine = fastTwoSum(sineTerms.hi, sineTerms.lo);
     const Pair cosine = fastTwoSum(cosineTerms.hi, cosineTerms.lo);
     const bool odd = (reduced.quadrant & 1) != 0;
     const Pair q = odd ? divide(cosine, sine) : divide(sine, cosine);
     /* tan is odd in r and in x; the odd quadrants add a sign. */
-    return negatedIf(odd != (rNegative != signBit(x)), q.hi + q.lo);
+    const uint64_t sign = (odd ? kSignBit : 0) ^ r.sign ^ (bitsOf(x) & kSignBit);
+    return fromBits(bitsOf(q.hi + q.lo) ^ sign);
 }
 
 extern "C" double exprAtan(double x) {
