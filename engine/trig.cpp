@@ -132,34 +132,36 @@ inline Pair negated(Pair p) {
     return {-p.hi, -p.lo};
 }
 
-/* ---- Reduction by pi/2 --------------------------------------------------- */
+/* ---- Reduction by steps of pi/128 --------------------------------------- */
 
-/* r = |x| - k pi/2 as a Pair with |r| <= pi/4 (a little more at the ends),
- * and k modulo 4. */
+/* |x| = j pi/128 + d as a Pair with |d| <= pi/256 (a little more at the
+ * ends), and j modulo 256: the quadrant is j / 64 and the table step
+ * j modulo 64. */
 struct Reduced {
-    Pair r;
-    unsigned quadrant;
+    Pair d;
+    unsigned j;
 };
 
-/* Below this the reduction by parts of pi/2 keeps k below 2^20, so that each
- * k * part is exact. */
+/* Below this j stays below 2^26, so that j times each of the first four
+ * parts of the step is exact. */
 constexpr double kModerateLimit = 0x1.8p20;
 
-/* |x| < kModerateLimit. The first two parts are taken off exactly; the
- * rest is small unless r cancels almost to nothing, where the third part is
- * taken off exactly too. */
+/* |x| < kModerateLimit. The first two parts are taken off exactly; the rest
+ * is small unless d cancels almost to nothing, where the next two are taken
+ * off exactly too. */
 inline Reduced reduceModerate(double ax) {
-    const double shifted = ax * kTwoOverPi + kRoundingShift;
-    const auto quadrant = static_cast<unsigned>(bitsOf(shifted)) & 3;
+    const double shifted = ax * kStepsPerRadian + kRoundingShift;
+    const auto j = static_cast<unsigned>(bitsOf(shifted)) & 255;
     const double k = shifted - kRoundingShift;
-    const double first = ax - k * kPiOver2Part1; /* exact: close operands */
-    const Pair second = twoSum(first, -(k * kPiOver2Part2));
-    const double third = k * kPiOver2Part3;
-    const double fourth = k * kPiOver2Part4;
+    const double first = ax - k * kStepPart1; /* exact: close operands */
+    const Pair second = twoSum(first, -(k * kStepPart2));
+    const double third = k * kStepPart3;
+    const double fourth = k * kStepPart4;
     if (magnitude(second.hi) > 0x1p-20) [[likely]]
-        return {fastTwoSum(second.hi, second.lo - (third + fourth)), quadrant};
+        return {fastTwoSum(second.hi, second.lo - (third + fourth)), j};
     const Pair rest = twoSum(second.hi, -third);
-    return {twoSum(rest.hi, (second.lo + rest.lo) - fourth), quadrant};
+    const Pair rest2 = twoSum(rest.hi, -fourth);
+    return {twoSum(rest2.hi, ((second.lo + rest.lo) + rest2.lo) - k * kStepPart5), j};
 }
 
 /* The high and low words of the 128-bit product a * b. */
@@ -214,10 +216,10 @@ inline Pair pairOfFraction(Fraction f) {
 }
 
 /* |x| >= kModerateLimit, finite. With |x| = m 2^e (m an integer of 53 bits),
- * x 2/pi modulo 4 needs the bits of 2/pi from the one worth 2^-(e-1) on:
- * earlier ones add multiples of 4. m times 192 of them gives k modulo 4 in
- * its top two bits and the fraction after them, to far more bits than the
- * smallest r of any double needs. */
+ * x 128/pi = m 2^(e+6) 2/pi modulo 256 needs the bits of 2/pi from the one
+ * worth 2^-(e-1) on: earlier ones add multiples of 256. m times 192 of them
+ * gives j modulo 256 in its top eight bits and the fraction after them, to
+ * far more bits than the smallest d of any double needs. */
 Reduced reduceHuge(double ax) {
     const uint64_t bits = bitsOf(ax);
     const uint64_t m = (bits & kSignificandMask) | (kSignificandMask + 1);
@@ -235,19 +237,20 @@ Reduced reduceHuge(double ax) {
     const uint64_t r0 = m * w0 + high1 + (r1 < low1 ? 1 : 0);
     const uint64_t r2 = low2;
 
-    unsigned quadrant = static_cast<unsigned>(r0 >> 62);
-    Fraction f = {(r0 << 2) | (r1 >> 62), (r1 << 2) | (r2 >> 62), r2 << 2};
+    /* The product is x 2/pi modulo 4 over 2^190: x 128/pi modulo 256 over 2^184. */
+    unsigned j = static_cast<unsigned>(r0 >> 56);
+    Fraction f = {(r0 << 8) | (r1 >> 56), (r1 << 8) | (r2 >> 56), r2 << 8};
     const bool aboveHalf = (f.w0 >> 63) != 0;
-    if (aboveHalf) { /* round k up; the fraction becomes negative */
-        quadrant += 1;
+    if (aboveHalf) { /* round j up; the fraction becomes negative */
+        j += 1;
         f = negatedFraction(f);
     }
-    if ((f.w0 | f.w1 | f.w2) == 0) return {{0.0, 0.0}, quadrant & 3};
+    if ((f.w0 | f.w1 | f.w2) == 0) return {{0.0, 0.0}, j & 255};
     const Pair fraction = pairOfFraction(f);
-    const Pair product = twoProduct(fraction.hi, kPiOver2Hi);
-    const double low = product.lo + (fraction.hi * kPiOver2Lo + fraction.lo * kPiOver2Hi);
-    const Pair r = fastTwoSum(product.hi, low);
-    return {aboveHalf ? negated(r) : r, quadrant & 3};
+    const Pair product = twoProduct(fraction.hi, kStepHi);
+    const double low = product.lo + (fraction.hi * kStepLo + fraction.lo * kStepHi);
+    const Pair d = fastTwoSum(product.hi, low);
+    return {aboveHalf ? negated(d) : d, j & 255};
 }
 
 inline Reduced reduce(double ax) {
@@ -258,71 +261,50 @@ inline Reduced reduce(double ax) {
 
 /* ---- Sine and cosine of a reduced argument ------------------------------ */
 
-/* r = a + d with a = i/64 the nearest step to |r|; sin a and cos a come
- * from the table, sin d - d and cos d - 1 from the polynomials. */
+/* The angle a + d, a = i pi/128 a step of the table (sin a and cos a), with
+ * sin d - d and cos d - 1 from the polynomials. */
 struct Split {
-    const double* row; /* sin a hi, lo, cos a hi, lo */
+    const double* row; /* sin a, cos a, -sin a, each hi and lo */
     double dh, dl;     /* d */
     double sinTail;    /* sin d - d */
     double cosTail;    /* cos d - 1 */
 };
 
-inline Split splitReduced(double rh, double rl) {
-    const double shifted = rh * kSinCosStepsPerUnit + kRoundingShift;
-    const auto i = static_cast<unsigned>(bitsOf(shifted)) & 63;
-    const double a = (shifted - kRoundingShift) * (1.0 / kSinCosStepsPerUnit);
-    const double dh = rh - a; /* exact */
+inline Split splitOf(const Reduced& reduced) {
+    const double dh = reduced.d.hi;
     const double z = dh * dh;
     const double sinTail = dh * z * (kSinTail[0] + z * (kSinTail[1] + z * kSinTail[2]));
     const double cosTail = z * (kCosTail[0] + z * (kCosTail[1] + z * kCosTail[2]));
-    return {kSinCos[i], dh, rl, sinTail, cosTail};
+    return {kSinCos[reduced.j % kSinCosStepsPerQuadrant], dh, reduced.d.lo, sinTail, cosTail};
 }
 
-/* f(a + d) for f = sin (useCosine 0) or cos (1), 0 <= r: with A = f(a) and
+/* f(a + d) for f = sin (useCosine 0) or cos (1): with A = f(a) and
  * B = f'(a), f(a + d) = A + B d + A (cos d - 1) + B (sin d - d). The leading
  * 26 bits of B times those of d is exact, and its sum with A made exact;
- * every other term is small beside them. The function is chosen by index
- * and sign, not by a branch, as the quadrant of an argument is as good as
- * random. */
+ * every other term is small beside them. The function is chosen by index,
+ * not by a branch, as the quadrant of an argument is as good as random. */
 inline Pair alongStep(const Split& s, unsigned useCosine) {
-    const double* row = s.row;
-    const uint64_t flip = static_cast<uint64_t>(useCosine) << 63; /* cos' = -sin */
-    const double a = row[2 * useCosine], aLo = row[2 * useCosine + 1];
-    const double b = fromBits(bitsOf(row[2 - 2 * useCosine]) ^ flip);
-    const double bLo = fromBits(bitsOf(row[3 - 2 * useCosine]) ^ flip);
+    const double* fAndDerivative = s.row + 2 * useCosine;
+    const double a = fAndDerivative[0], aLo = fAndDerivative[1];
+    const double b = fAndDerivative[2], bLo = fAndDerivative[3];
     const double b1 = leading26(b), d1 = leading26(s.dh);
     const Pair sum = fastTwoSum(a, b1 * d1);
     const double small = (b1 * (s.dh - d1) + (b - b1) * s.dh) + bLo * s.dh + b * s.dl;
     return {sum.hi, sum.lo + (aLo + small + (a * s.cosTail + b * s.sinTail))};
 }
 
-/* r as its magnitude, and its sign bit. */
-struct Unsigned {
-    double hi, lo;
-    uint64_t sign;
-};
-inline Unsigned unsignedOf(Pair r) {
-    const uint64_t sign = bitsOf(r.hi) & kSignBit;
-    return {fromBits(bitsOf(r.hi) ^ sign), fromBits(bitsOf(r.lo) ^ sign), sign};
-}
-
-inline Reduced reducedOf(double ax) {
-    if (ax <= kPiOver4) return {{ax, 0.0}, 0};
-    return reduce(ax);
+inline unsigned quadrantOf(const Reduced& reduced) {
+    return reduced.j / kSinCosStepsPerQuadrant;
 }
 
 /* The sine (wantCosine false) or cosine of x, |x| > 2^-27 and finite:
- * for x = k pi/2 + r, sin x is sin r, cos r, -sin r, -cos r as k is 0 to 3,
- * and cos x is sin(x + pi/2). sin is odd in r and in x, cos even. */
+ * for |x| = q pi/2 + t, sin |x| is sin t, cos t, -sin t, -cos t as q is 0
+ * to 3, and cos x is sin(|x| + pi/2); sin is odd, cos even. */
 template <bool wantCosine> double sinOrCos(double x) {
-    const Reduced reduced = reducedOf(magnitude(x));
-    const Unsigned r = unsignedOf(reduced.r);
-    const unsigned quadrant = reduced.quadrant + (wantCosine ? 1 : 0);
-    const unsigned useCosine = quadrant & 1;
-    const Pair value = alongStep(splitReduced(r.hi, r.lo), useCosine);
-    const uint64_t sineMask = static_cast<uint64_t>(useCosine) - 1; /* all ones for sine */
-    const uint64_t sign =
-        (static_cast<uint64_t>(quadrant & 2) << 62) ^ (r.sign & sineMask) ^ (wantCosine ? 0 : bitsOf(x) & kSignBit);
+    const Reduced reduced = reduce(magnitude(x));
+    const unsigned quadrant = quadrantOf(reduced) + (wantCosine ? 1 : 0);
+    const Pair value = alongStep(splitOf(reduced), quadrant & 1);
+    const uint64_t sign = (static_cast<uint64_t>(quadrant & 2) << 62) ^ (wantCosine ? 0 : bitsOf(x) & kSignBit);
     return fromBits(bitsOf(value.hi + value.lo) ^ sign);
 }
 
@@ -412,23 +394,22 @@ extern "C" double exprCos(double x) {
     return sinOrCos<true>(x);
 }
 
-/* tan r = sin r / cos r and, a quadrant on, -cos r / sin r, both of Pairs. */
+/* tan t = sin t / cos t and, a quadrant on, -cos t / sin t, both of Pairs. */
 extern "C" double exprTan(double x) {
     const double ax = magnitude(x);
     if (ax < kTanIsArgument) return x;
     if (!isFinite(x)) return isNaN(x) ? quieted(x) : defaultNaN();
-    const Reduced reduced = reducedOf(ax);
-    const Unsigned r = unsignedOf(reduced.r);
-    const Split s = splitReduced(r.hi, r.lo);
+    const Reduced reduced = reduce(ax);
+    const Split s = splitOf(reduced);
     /* Their low parts may exceed an ulp of the high ones: made sums first. */
     const Pair sineTerms = alongStep(s, 0);
     const Pair cosineTerms = alongStep(s, 1);
     const Pair sine = fastTwoSum(sineTerms.hi, sineTerms.lo);
     const Pair cosine = fastTwoSum(cosineTerms.hi, cosineTerms.lo);
-    const bool odd = (reduced.quadrant & 1) != 0;
+    const bool odd = (quadrantOf(reduced) & 1) != 0;
     const Pair q = odd ? divide(cosine, sine) : divide(sine, cosine);
-    /* tan is odd in r and in x; the odd quadrants add a sign. */
-    const uint64_t sign = (odd ? kSignBit : 0) ^ r.sign ^ (bitsOf(x) & kSignBit);
+    /* tan is odd; the odd quadrants add a sign. */
+    const uint64_t sign = (odd ? kSignBit : 0) ^ (bitsOf(x) & kSignBit);
     return fromBits(bitsOf(q.hi + q.lo) ^ sign);
 }
 

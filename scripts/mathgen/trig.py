@@ -24,8 +24,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 OUTPUT = os.path.join(HERE, "..", "..", "engine", "trig_tables.h")
 
 # The steps of the tables; trig.cpp derives its indices from the same names.
-SINCOS_STEPS_PER_UNIT = 64  # sine and cosine at i/64 for i = 0 .. 51
-SINCOS_ENTRIES = 52  # covers |r| <= pi/4 + a little, i <= round(64 pi/4) = 50
+SINCOS_STEPS_PER_QUADRANT = 64  # sine and cosine at i pi/128 for i = 0 .. 63
 ATAN_STEPS_PER_UNIT = 32  # arc tangent at j/32 for j = 0 .. 32
 ATAN_ENTRIES = 33
 
@@ -40,7 +39,7 @@ def hexd(x):
     """A double as a C++ hexadecimal literal, exact."""
     f = float(x)
     if f == 0.0:
-        return "0.0"
+        return "-0.0" if str(f).startswith("-") else "0.0"
     return f.hex()
 
 
@@ -127,31 +126,32 @@ def generate():
     emit("")
 
     # Constants.
-    emit("/* pi/2, pi and 2/pi as doubles, pi/4 and 3pi/4 rounded to nearest,")
-    emit(" * and the first two as sums of two doubles. */")
+    step = mp.pi / (2 * SINCOS_STEPS_PER_QUADRANT)
+    emit("/* pi/2 and pi as sums of two doubles. */")
     for name, v in (("kPiOver2", pio2), ("kPi", mp.pi)):
         hi, lo = dd(v)
         emit(f"constexpr double {name}Hi = {hexd(hi)};")
         emit(f"constexpr double {name}Lo = {hexd(lo)};")
-    emit(f"constexpr double kTwoOverPi = {hexd(2 / mp.pi)};")
-    emit(f"constexpr double kPiOver4 = {hexd(mp.pi / 4)};")
-    emit(f"constexpr double kThreePiOver4 = {hexd(3 * mp.pi / 4)};")
     emit("")
-
-    # Cody-Waite parts of pi/2: three of 33 bits, so that k * part is exact
-    # for |k| < 2^20, and a last of 53.
+    emit(f"/* The step of the sine table, pi/{2 * SINCOS_STEPS_PER_QUADRANT}: its inverse, the step as a sum")
+    emit(" * of two doubles, and the step in five parts; each of the first four has")
+    emit(" * at most 27 significant bits, so its product with an integer below 2^26")
+    emit(" * is exact. */")
+    emit(f"constexpr int kSinCosStepsPerQuadrant = {SINCOS_STEPS_PER_QUADRANT};")
+    emit(f"constexpr double kStepsPerRadian = {hexd(1 / step)};")
+    hi, lo = dd(step)
+    emit(f"constexpr double kStepHi = {hexd(hi)};")
+    emit(f"constexpr double kStepLo = {hexd(lo)};")
     parts = []
-    rest = pio2
-    for bits in (33, 33, 33, 53):
+    rest = step
+    for bits in (27, 27, 27, 27, 53):
         p = split_bits(rest, bits)
         parts.append(p)
         rest -= p
-    log.append(f"pi/2 in parts: left over {mpmath.nstr(abs(rest), 5)}")
-    emit("/* pi/2 in four parts; each of the first three has at most 33 significant")
-    emit(" * bits, so its product with an integer below 2^20 is exact. */")
+    log.append(f"pi/128 in parts: left over {mpmath.nstr(abs(rest), 5)}")
     for k, p in enumerate(parts):
         assert mpf(float(p)) == p
-        emit(f"constexpr double kPiOver2Part{k + 1} = {hexd(p)};")
+        emit(f"constexpr double kStepPart{k + 1} = {hexd(p)};")
     emit("")
 
     # 2/pi bits.
@@ -166,16 +166,15 @@ def generate():
     emit("")
 
     # Sine and cosine table.
-    emit(f"/* sin and cos of i/{SINCOS_STEPS_PER_UNIT}, each as a sum of two doubles:")
-    emit(" * {sin hi, sin lo, cos hi, cos lo}. */")
-    emit(f"constexpr int kSinCosStepsPerUnit = {SINCOS_STEPS_PER_UNIT};")
-    emit(f"constexpr int kSinCosEntries = {SINCOS_ENTRIES};")
-    emit("constexpr double kSinCos[kSinCosEntries][4] = {")
-    for i in range(SINCOS_ENTRIES):
-        a = mpf(i) / SINCOS_STEPS_PER_UNIT
+    emit(f"/* sin and cos of i pi/{2 * SINCOS_STEPS_PER_QUADRANT}, i = 0 .. {SINCOS_STEPS_PER_QUADRANT - 1}, each as a sum of two doubles:")
+    emit(" * {sin hi, sin lo, cos hi, cos lo, -sin hi, -sin lo}, so that a function and")
+    emit(" * its derivative, sin and cos or cos and -sin, stand side by side. */")
+    emit("constexpr double kSinCos[kSinCosStepsPerQuadrant][6] = {")
+    for i in range(SINCOS_STEPS_PER_QUADRANT):
+        a = step * i
         sh, sl = dd(mpmath.sin(a))
         ch, cl = dd(mpmath.cos(a))
-        emit(f"    {{{hexd(sh)}, {hexd(sl)}, {hexd(ch)}, {hexd(cl)}}},")
+        emit(f"    {{{hexd(sh)}, {hexd(sl)}, {hexd(ch)}, {hexd(cl)}, {hexd(-sh)}, {hexd(-sl)}}},")
     emit("};")
     emit("")
 
@@ -192,7 +191,7 @@ def generate():
 
     # Polynomials. The remainders d reach half a step, with a margin for the
     # low part of the reduced argument and for the rounding of the index.
-    d_sincos = mpf(1) / (2 * SINCOS_STEPS_PER_UNIT) * mpf("1.01")
+    d_sincos = mp.pi / (4 * SINCOS_STEPS_PER_QUADRANT) * mpf("1.01")
     d_atan = mpf(1) / (2 * ATAN_STEPS_PER_UNIT) * mpf("1.01")
     polys = (
         ("kSinTail", "(sin d - d) / d^3 in d^2", sin_tail, d_sincos, 2),
