@@ -121,10 +121,18 @@ inline Pair twoProduct(double a, double b) {
     const double error = ((as.hi * bs.hi - product) + as.hi * bs.lo + as.lo * bs.hi) + as.lo * bs.lo;
     return {product, error};
 }
+/* a * b as a Pair within 2^-104 of the product: split by masking bits,
+ * cheaper than twoProduct, whose last partial product is exact too. */
+inline Pair nearProduct(double a, double b) {
+    const double a1 = leading26(a), b1 = leading26(b);
+    const double a2 = a - a1, b2 = b - b1;
+    const double product = a * b;
+    return {product, ((a1 * b1 - product) + a1 * b2 + a2 * b1) + a2 * b2};
+}
 /* n / d for Pairs, to about twice double precision. */
 inline Pair divide(Pair n, Pair d) {
     const double quotient = n.hi / d.hi;
-    const Pair back = twoProduct(quotient, d.hi);
+    const Pair back = nearProduct(quotient, d.hi);
     const double remainder = ((n.hi - back.hi) - back.lo) + n.lo - quotient * d.lo;
     return {quotient, remainder / d.hi};
 }
@@ -316,7 +324,7 @@ Pair atanOfPair(double th, double tl) {
     const double shifted = th * kAtanStepsPerUnit + kRoundingShift;
     const auto j = static_cast<unsigned>(bitsOf(shifted)) & 63;
     const double c = (shifted - kRoundingShift) * (1.0 / kAtanStepsPerUnit);
-    const Pair tc = twoProduct(th, c);
+    const Pair tc = nearProduct(th, c);
     const Pair denominator = fastTwoSum(1.0, tc.hi);
     const Pair d = divide({th - c, tl}, {denominator.hi, denominator.lo + (tc.lo + tl * c)});
     const double z = d.hi * d.hi;
@@ -413,11 +421,21 @@ extern "C" double exprTan(double x) {
     return fromBits(bitsOf(q.hi + q.lo) ^ sign);
 }
 
+/* Up to 1 atan |x| directly; beyond, pi/2 - atan(1/|x|), the reciprocal as
+ * a Pair while it is far from underflow. */
 extern "C" double exprAtan(double x) {
     if (isNaN(x)) return quieted(x);
     const double ax = magnitude(x);
     if (ax < kTanIsArgument) return x;
-    return negatedIf(signBit(x), angle({ax, 0.0}, {1.0, 0.0}, false));
+    if (ax <= 1.0) {
+        const Pair a = atanOfPair(ax, 0.0);
+        return negatedIf(signBit(x), a.hi + a.lo);
+    }
+    const double inverse = 1.0 / ax;
+    const double inverseLo = ax < 0x1p60 ? (divide({1.0, 0.0}, {ax, 0.0})).lo : 0.0;
+    const Pair a = atanOfPair(inverse, inverseLo);
+    const Pair sum = fastTwoSum(kPiOver2Hi, -a.hi);
+    return negatedIf(signBit(x), sum.hi + (sum.lo + kPiOver2Lo - a.lo));
 }
 
 /* The angle of (x, y) in [-pi, pi], signed zeros and infinities as the C
