@@ -8,11 +8,12 @@
  * doubles (a Pair), whose sums and products are made exact by the classic
  * error-free transformations (no fused multiply-add, so products are split).
  *
- * - sin, cos, tan: the argument is reduced to r = x - k pi/2 with |r| <= pi/4,
- *   as a Pair: in several parts of pi/2 (exact products) up to 1.5 * 2^20, and
- *   beyond that by the integer product of the argument's significand with a
- *   window of the bits of 2/pi. Then r = a + d with a = i/64 taken from a
- *   table of sin a and cos a, and short polynomials in d give the rest.
+ * - sin, cos, tan: |x| = j pi/128 + d with |d| <= pi/256, d as a Pair:
+ *   j by rounding, d by taking off the parts of pi/128 (exact products) up to
+ *   1.5 * 2^20, and beyond that from the integer product of the argument's
+ *   significand with a window of the bits of 2/pi. j gives the quadrant and
+ *   a step a of a table of sin a and cos a; short polynomials in d give the
+ *   rest of sin(a + d) and cos(a + d).
  * - atan, atan2, asin, acos: one angle of a point (x, y): the quotient of
  *   the smaller by the larger coordinate, t in [0, 1], is split as t = c +
  *   (t - c) with c = j/32 from a table of atan c, and atan t = atan c +
