@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "elementary.h"
 #include "internal.h"
 #include "routines.h"
 
@@ -47,10 +48,9 @@ inline void pinInMemoryOrder(double& value) {
 
 /* Calls routine(args...) strictly after errno is read into *before and
  * strictly before whatever the caller then writes to errno. The compiler
- * takes some routines (sin, cos, tan, atan, tanh, ...) for ones that touch
- * no memory, and would otherwise move them across the errno accesses or
- * drop a restore it thinks changes nothing; glibc's sin sets EDOM for an
- * infinity and the Windows runtime's tanh for a NaN. */
+ * takes some routines (tanh, exp, ...) for ones that touch no memory, and
+ * would otherwise move them across the errno accesses or drop a restore it
+ * thinks changes nothing; the Windows runtime's tanh sets EDOM for a NaN. */
 template <typename Routine, typename... Args> double callBetween(int* before, Routine routine, Args... args) {
     *before = errno;
     (pinInMemoryOrder(args), ...);
@@ -144,12 +144,12 @@ extern "C" double exprBareTanh(double a) {
 }
 extern "C" double exprBareAsin(double a) {
     if (isZeroOrNaN(a)) return oddAtZeroOrNaN(a);
-    return std::fabs(a) <= 1.0 ? std::asin(a) : defaultNaN();
+    return std::fabs(a) <= 1.0 ? exprAsin(a) : defaultNaN();
 }
 extern "C" double exprBareAcos(double a) {
     if (std::isnan(a)) return quieted(a);
     if (a == 1.0) return 0.0;
-    return std::fabs(a) <= 1.0 ? std::acos(a) : defaultNaN();
+    return std::fabs(a) <= 1.0 ? exprAcos(a) : defaultNaN();
 }
 /* Strictly between -1 and 1 the result is 1, -1 or a zero with the sign of a. */
 extern "C" double exprBareCeil(double a) {
@@ -212,17 +212,6 @@ template <typename Routine, typename... Args> double quietly(Routine routine, Ar
     return value;
 }
 
-/* sin, cos and tan: an infinity or NaN gives NaN here, so the routine sees
- * finite arguments only, for which glibc never sets errno; other runtimes
- * go through quietly. */
-template <typename Routine> double ofFinite(Routine routine, double a) {
-#if defined(__GLIBC__)
-    return routine(a);
-#else
-    return quietly(routine, a);
-#endif
-}
-
 /* Finite and not zero, in one test: the sign shifted out, zero wraps to
  * the top and infinities and NaNs lie at or above the limit. */
 bool isFiniteNonzero(double a) {
@@ -233,7 +222,7 @@ bool isFiniteNonzero(double a) {
 /* sin and tan: of ±0 that zero; of any other finite argument a nonzero value. */
 template <typename Routine> double oddPeriodic(Routine routine, double a) {
     if (isFiniteNonzero(a)) [[likely]]
-        return ofFinite(routine, a);
+        return routine(a);
     return a == 0.0 ? a : nanResult(a);
 }
 
@@ -249,20 +238,20 @@ template <typename Routine> double logarithm(Routine routine, double a) {
 
 /* The direct routines (routines.h). */
 extern "C" double exprDirectSin(double a) {
-    return oddPeriodic([](double x) { return std::sin(x); }, a);
+    return oddPeriodic(exprSin, a);
 }
 extern "C" double exprDirectCos(double a) {
-    return std::isfinite(a) ? ofFinite([](double x) { return std::cos(x); }, a) : nanResult(a);
+    return std::isfinite(a) ? exprCos(a) : nanResult(a);
 }
 extern "C" double exprDirectTan(double a) {
-    return oddPeriodic([](double x) { return std::tan(x); }, a);
+    return oddPeriodic(exprTan, a);
 }
 /* The hardware's root, exact, -0 for -0; below zero the default NaN. */
 extern "C" double exprDirectSqrt(double a) {
     return a >= 0.0 ? std::sqrt(a) : nanResult(a);
 }
 extern "C" double exprDirectAtan(double a) {
-    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : quietly([](double x) { return std::atan(x); }, a);
+    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprAtan(a);
 }
 extern "C" double exprDirectLog(double a) {
     return logarithm([](double x) { return std::log10(x); }, a);
@@ -279,7 +268,7 @@ extern "C" double exprDirectExp(double a) {
 /* The angle has the sign of y, ±0 and ±pi included. */
 extern "C" double exprDirectAtan2(double y, double x) {
     if (std::isnan(y) || std::isnan(x)) return nanResult(y, x);
-    return std::copysign(quietly([](double b, double c) { return std::atan2(b, c); }, y, x), y);
+    return std::copysign(exprAtan2(y, x), y);
 }
 
 namespace {
