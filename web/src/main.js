@@ -5,6 +5,8 @@
 import './style.css';
 import { createEditor } from './editor.js';
 import { Engine } from './engine.js';
+import { Sources } from './media.js';
+import { Recorder } from './recorder.js';
 import { renderOffline } from './render.js';
 import { COLORS, Scope, Spectrum } from './scope.js';
 import { decodePatch, encodePatch } from './share.js';
@@ -171,10 +173,10 @@ function post(message) {
 
 function workletOptions() {
   return {
-    numberOfInputs: 0,
+    ...page.sources.nodeOptions(),
     numberOfOutputs: 1,
     outputChannelCount: [page.engine.outputs.length],
-    processorOptions: { wasm: page.wasm, expr: page.playing.expr, init: page.playing.init, inputs: page.inputs },
+    processorOptions: { wasm: page.wasm, expr: page.playing.expr, init: page.playing.init, inputs: page.inputs, keys: page.sources.keyLevels() },
   };
 }
 
@@ -184,6 +186,7 @@ async function startAudio() {
   const node = new AudioWorkletNode(context, 'quorvel', workletOptions());
   node.port.onmessage = (event) => receive(event.data);
   node.onprocessorerror = () => showBanner('The engine stopped with an error. Reload the page.');
+  page.sources.connect(context, node);
   const outputs = page.engine.outputs.length;
   const taps = context.createChannelSplitter(outputs);
   const ears = context.createChannelSplitter(outputs);
@@ -267,6 +270,8 @@ function receive(message) {
     page.status = message;
     showRun(message);
     showWatch(message);
+  } else if (message?.type === 'recorded') {
+    page.recorder.receive(message);
   } else if (message?.type === 'error') {
     showBanner(`The engine reported: ${message.message}`);
   }
@@ -344,6 +349,7 @@ function inputRow(pin, k) {
     <td class="reads"></td>
     <td><label class="freq-label"><span></span> <input class="freq" type="number" min="${FREQ_RANGE[0]}" max="${FREQ_RANGE[1]}" step="any" aria-label="${pin.name} frequency"> Hz</label></td>`;
   row.addEventListener('input', () => changeInput(k, row));
+  page.sources.decorate(row, k);
   return row;
 }
 
@@ -366,10 +372,11 @@ function showInput(row, setting, name) {
   const periodic = PERIODIC.includes(setting.kind);
   row.querySelector('.freq-label').hidden = !periodic;
   row.querySelector('.freq-label span').textContent = setting.kind === 'gate' || setting.kind === 'clock' ? 'rate' : 'frequency';
+  page.sources.show(row, setting);
 }
 
 function changeInput(k, row) {
-  const setting = readInput(row) ?? defaultInput();
+  const setting = page.sources.changed(k, readInput(row) ?? defaultInput(), page.inputs[k]);
   page.inputs[k] = setting;
   showInput(row, setting, page.engine.inputs[k].name);
   post({ type: 'inputs', inputs: page.inputs });
@@ -431,8 +438,8 @@ function makeLink() {
 
 // The patch a link carries, or null; what went wrong shows in the banner.
 function patchFromLink() {
-  const { patch, error, warning } = decodePatch(location.hash, page.engine.inputs.length);
-  showBanner(error ?? warning ?? '');
+  const { patch, error, warning, note } = decodePatch(location.hash, page.engine.inputs.length, page.engine.inputs.map((pin) => pin.name));
+  showBanner(error ?? [warning, note].filter(Boolean).join(' '));
   return patch ?? null;
 }
 
@@ -444,6 +451,8 @@ async function render(seconds, patch = { ...page.playing, inputs: page.inputs })
     wasm: page.wasm,
     workletUrl: WORKLET_URL,
     outputCount: page.engine.outputs.length,
+    media: await page.sources.mediaAt(RENDER_RATE),
+    keys: page.sources.keyLevels(),
     ...patch,
     rate: RENDER_RATE,
     frames,
@@ -493,6 +502,12 @@ function buildControls() {
   fillSelect($('spectrum-output'), outputs);
   fillSelect($('timebase'), TIMEBASES_MS.map((ms) => [String(ms), `${ms} ms`]));
   $('timebase').value = '10';
+  page.sources = new Sources({ names: page.engine.inputs.map((pin) => pin.name), inputs: () => page.inputs, shown: showInputs });
+  page.recorder = new Recorder($('recorder'), {
+    audio: () => page.audio,
+    listened: () => [...new Set($('listen').value.split(',').map(Number))],
+    outputCount: page.engine.outputs.length,
+  });
   $('inputs').replaceChildren(...page.engine.inputs.map(inputRow));
   $('play').addEventListener('click', togglePlay);
   $('level').addEventListener('input', applyLevel);
