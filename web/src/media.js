@@ -112,7 +112,7 @@ export class Sources {
   }
 
   // The final setting when the row's controls changed it from `previous`:
-  // a file keeps its name and channel, a new file or device starts at unity
+  // a file keeps its name and channel, a file or device starts at unity
   // gain, and choosing a device or the keys asks for them.
   changed(k, setting, previous) {
     const next = { ...setting };
@@ -121,7 +121,7 @@ export class Sources {
       next.name = previous?.kind === FILE ? previous.name : (this.files[k]?.name ?? '');
       next.channel = previous?.kind === FILE ? previous.channel : 0;
     }
-    if (fresh && (next.kind === FILE || next.kind === MICROPHONE) && next.level === 0) next.level = 1;
+    if (fresh && (next.kind === FILE || next.kind === MICROPHONE)) next.level = 1;
     if (fresh) this.notes[k] = null;
     if (fresh && next.kind === MICROPHONE) queueMicrotask(() => this.#openMicrophone(k));
     if (fresh && KEY_KINDS.includes(next.kind)) queueMicrotask(() => this.keys.connect());
@@ -205,7 +205,7 @@ export class Sources {
   async chooseFile(k, file) {
     const setting = this.inputs()[k];
     this.notes[k] = { text: `reading ${file.name}…` };
-    this.inputs()[k] = { ...setting, kind: FILE, name: file.name, channel: 0, level: setting.kind === FILE || setting.level !== 0 ? setting.level : 1 };
+    this.inputs()[k] = { ...setting, kind: FILE, name: file.name, channel: 0, level: setting.kind === FILE ? setting.level : 1 };
     this.files[k] = null;
     this.#refresh();
     try {
