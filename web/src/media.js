@@ -7,6 +7,7 @@
 import { FILE, MICROPHONE } from './sources.js';
 import { KEY_GATE, KEY_KINDS, KEY_PITCH, KEY_VELOCITY, ZERO_NOTE } from './keys.js';
 import { Keys, noteName } from './midi.js';
+import { readWavSamples } from './wav.js';
 
 // The rate a file is first decoded at, to show its length, before the
 // sound has started.
@@ -38,6 +39,32 @@ function captureFailure(error, name) {
     default:
       return `The microphone could not be opened (${error?.message || error}), so ${silent}`;
   }
+}
+
+// A file's samples at `rate`. A WAV file is read as `quorvel render` reads
+// it, so that at the file's own rate both feed the same bits (the browser's
+// decoder scales whole numbers otherwise), and resampled by the browser at
+// any other; anything else the browser decodes and resamples itself.
+async function decodeAt(bytes, rate) {
+  const wav = readWavSamples(bytes);
+  if (wav && wav.channels[0].length > 0 && wav.rate === rate) return { channels: wav.channels, seconds: wav.channels[0].length / rate };
+  if (wav && wav.channels[0].length > 0) return { channels: await resample(wav, rate), seconds: wav.channels[0].length / wav.rate };
+  const buffer = await new OfflineAudioContext(1, 1, rate).decodeAudioData(bytes.slice(0));
+  const channels = Array.from({ length: buffer.numberOfChannels }, (_, c) => buffer.getChannelData(c));
+  return { channels, seconds: buffer.duration };
+}
+
+// The browser's resampler, run offline.
+async function resample({ rate: from, channels }, rate) {
+  const frames = Math.max(1, Math.round((channels[0].length * rate) / from));
+  const context = new OfflineAudioContext(channels.length, frames, rate);
+  const buffer = new AudioBuffer({ numberOfChannels: channels.length, length: channels[0].length, sampleRate: from });
+  channels.forEach((channel, c) => buffer.copyToChannel(channel, c));
+  const source = new AudioBufferSourceNode(context, { buffer });
+  source.connect(context.destination);
+  source.start();
+  const rendered = await context.startRendering();
+  return Array.from({ length: channels.length }, (_, c) => rendered.getChannelData(c));
 }
 
 export class Sources {
@@ -211,9 +238,9 @@ export class Sources {
     try {
       const bytes = await file.arrayBuffer();
       const entry = { name: file.name, bytes, channels: 0, seconds: 0, decoded: new Map() };
-      const buffer = await this.#decode(entry, this.live?.context.sampleRate ?? FIRST_RATE);
-      entry.channels = buffer.numberOfChannels;
-      entry.seconds = buffer.duration;
+      const decoded = await this.#decode(entry, this.live?.context.sampleRate ?? FIRST_RATE);
+      entry.channels = decoded.channels.length;
+      entry.seconds = decoded.seconds;
       if (this.inputs()[k].name !== file.name) return;
       this.files[k] = entry;
       this.notes[k] = null;
@@ -225,12 +252,10 @@ export class Sources {
     this.#refresh();
   }
 
-  // The file decoded and resampled to `rate`, once per rate.
+  // The file decoded and resampled to `rate`, once per rate:
+  // {channels, seconds}.
   #decode(entry, rate) {
-    if (!entry.decoded.has(rate)) {
-      const context = new OfflineAudioContext(1, 1, rate);
-      entry.decoded.set(rate, context.decodeAudioData(entry.bytes.slice(0)));
-    }
+    if (!entry.decoded.has(rate)) entry.decoded.set(rate, decodeAt(entry.bytes, rate));
     return entry.decoded.get(rate);
   }
 
@@ -239,8 +264,8 @@ export class Sources {
     const setting = this.inputs()[k];
     const file = this.files[k];
     if (setting?.kind !== FILE || !file || file.name !== setting.name) return null;
-    const buffer = await this.#decode(file, rate);
-    return buffer.getChannelData(Math.min(setting.channel, buffer.numberOfChannels - 1)).slice();
+    const { channels } = await this.#decode(file, rate);
+    return channels[Math.min(setting.channel, channels.length - 1)].slice();
   }
 
   async #sendFile(k) {

@@ -30,13 +30,19 @@ after(() => {
 
 // ---- Files we write ----------------------------------------------------------------
 
-// A 16-bit PCM WAV file of `channels` (arrays of numbers in -1 … 1).
-function pcm16Wav(channels, rate) {
+// A PCM WAV file of `channels` (arrays of numbers in -1 … 1), 8, 16 or 24 bits.
+function pcmWav(channels, rate, bits = 16) {
   const frames = channels[0].length;
   const count = channels.length;
-  const data = Buffer.alloc(frames * count * 2);
+  const width = bits / 8;
+  const full = 2 ** (bits - 1);
+  const data = Buffer.alloc(frames * count * width);
   for (let i = 0; i < frames; i++)
-    for (let k = 0; k < count; k++) data.writeInt16LE(Math.max(-32768, Math.min(32767, Math.round(channels[k][i] * 32768))), (i * count + k) * 2);
+    for (let k = 0; k < count; k++) {
+      const value = Math.max(-full, Math.min(full - 1, Math.round(channels[k][i] * full)));
+      if (bits === 8) data.writeUInt8(value + 128, (i * count + k) * width);
+      else data.writeIntLE(value, (i * count + k) * width, width);
+    }
   const head = Buffer.alloc(44);
   head.write('RIFF', 0);
   head.writeUInt32LE(36 + data.length, 4);
@@ -45,9 +51,9 @@ function pcm16Wav(channels, rate) {
   head.writeUInt16LE(1, 20);
   head.writeUInt16LE(count, 22);
   head.writeUInt32LE(rate, 24);
-  head.writeUInt32LE(rate * count * 2, 28);
-  head.writeUInt16LE(count * 2, 32);
-  head.writeUInt16LE(16, 34);
+  head.writeUInt32LE(rate * count * width, 28);
+  head.writeUInt16LE(count * width, 32);
+  head.writeUInt16LE(bits, 34);
   head.write('data', 36);
   head.writeUInt32LE(data.length, 40);
   return Buffer.concat([head, data]);
@@ -149,7 +155,7 @@ const rowNote = (page, input) => page.textContent(`#inputs tr[data-input="${inpu
 describe('the microphone', () => {
   test('a capture device reaches the text, and its name shows', async () => {
     const tone = Array.from({ length: RATE }, (_, i) => 0.5 * Math.sin((2 * Math.PI * 440 * i) / RATE));
-    const file = writeFile('capture.wav', pcm16Wav([tone], RATE));
+    const file = writeFile('capture.wav', pcmWav([tone], RATE));
     const browser = await openBrowser({
       args: ['--use-fake-device-for-media-stream', `--use-file-for-fake-audio-capture=${file}`, '--use-fake-ui-for-media-stream'],
     });
@@ -229,7 +235,9 @@ describe('files, keys, links and recordings', () => {
 
   const FILES = [
     ['float.wav', 'a 32-bit float stereo file, its second channel', (c) => encodeWav(c, RATE), 2],
-    ['pcm16.wav', 'a 16-bit stereo file, its first channel', (c) => pcm16Wav(c, RATE), 1],
+    ['pcm16.wav', 'a 16-bit stereo file, its first channel', (c) => pcmWav(c, RATE, 16), 1],
+    ['pcm24.wav', 'a 24-bit stereo file, its second channel', (c) => pcmWav(c, RATE, 24), 2],
+    ['pcm8.wav', 'an 8-bit stereo file, its first channel', (c) => pcmWav(c, RATE, 8), 1],
   ];
 
   for (const [name, what, encode, channel] of FILES)
