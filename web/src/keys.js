@@ -88,7 +88,7 @@ export class KeyState {
 // the row above it the black ones; by physical key, whatever the layout.
 // Z and X move the octave down and up.
 const KEYBOARD = ['KeyA', 'KeyW', 'KeyS', 'KeyE', 'KeyD', 'KeyF', 'KeyT', 'KeyG', 'KeyY', 'KeyH', 'KeyU', 'KeyJ', 'KeyK', 'KeyO', 'KeyL', 'KeyP', 'Semicolon'];
-export const KEYBOARD_LETTERS = 'a w s e d f t g y h u j k o l p ;';
+export const KEYBOARD_LETTERS = 'A W S E D F T G Y H U J K O L P ;';
 // C4, middle C: the A key.
 export const KEYBOARD_FIRST_NOTE = 60;
 

@@ -15,9 +15,9 @@ const FIRST_RATE = 48000;
 
 // What the key kinds give, said beside the control.
 const KEY_HELP = {
-  [KEY_PITCH]: `1 unit per octave, 0 at ${noteName(ZERO_NOTE)} (MIDI ${ZERO_NOTE}, 440 Hz): 440 * pow(2, NAME) plays the note`,
-  [KEY_GATE]: 'reads 5 while a key is held, 0 when none is',
-  [KEY_VELOCITY]: 'reads 0 … 10 from the last note’s velocity',
+  [KEY_PITCH]: `1 unit per octave, 0 at ${noteName(ZERO_NOTE)} (MIDI ${ZERO_NOTE}, 440 Hz): 440 * pow(2, NAME) is the note`,
+  [KEY_GATE]: 'reads 5 while a key is held, else 0',
+  [KEY_VELOCITY]: 'reads 0 … 10, the velocity',
 };
 
 function describeSeconds(seconds) {
@@ -108,10 +108,12 @@ export class Sources {
   decorate(row, k) {
     const cell = document.createElement('td');
     cell.className = 'source';
-    cell.innerHTML = `<input class="file" type="file" accept="audio/*,.wav,.flac,.ogg,.mp3" aria-label="${this.names[k]} audio file">
+    cell.innerHTML = `<input class="file" type="file" accept="audio/*,.wav,.flac,.ogg,.mp3" aria-label="${this.names[k]} audio file" hidden>
+      <button class="choose" type="button">Choose a file…</button>
       <select class="channel" aria-label="${this.names[k]} file channel"></select>
       <button class="again" type="button"></button>
       <span class="source-note"></span>`;
+    cell.querySelector('.choose').addEventListener('click', () => cell.querySelector('.file').click());
     // The row's own listener reads the generator's controls only.
     for (const type of ['input', 'change']) cell.addEventListener(type, (event) => event.stopPropagation());
     cell.querySelector('.file').addEventListener('change', (event) => {
@@ -165,7 +167,8 @@ export class Sources {
     const file = this.files[k];
     const loaded = kind === FILE && file && file.name === setting.name;
     if (kind === FILE && !loaded && file) this.#forgetFile(k);
-    cell.querySelector('.file').hidden = kind !== FILE;
+    cell.querySelector('.choose').hidden = kind !== FILE;
+    row.classList.toggle('keys', KEY_KINDS.includes(kind));
     const channel = cell.querySelector('.channel');
     channel.hidden = !loaded || file.channels < 2;
     if (loaded && channel.options.length !== file.channels)
@@ -177,14 +180,13 @@ export class Sources {
     if (kind === FILE || kind === MICROPHONE)
       reads.textContent = `gain ${setting.level.toFixed(2)} (${name} up to ±${Math.abs(setting.level * 10).toFixed(1)})`;
     else if (KEY_KINDS.includes(kind)) reads.textContent = KEY_HELP[kind].replace('NAME', name);
-    const again = cell.querySelector('.again');
-    again.hidden = !(kind === MICROPHONE && !this.microphone.stream) && !(KEY_KINDS.includes(kind) && !this.keys.midi);
-    again.textContent = kind === MICROPHONE ? (this.notes[k]?.error ? 'Ask again' : 'Use the microphone') : 'Connect MIDI';
-    const note = cell.querySelector('.source-note');
+    this.#showAgain(k, kind);
+    // A short note beside the control; a problem in full under the table.
     const said = this.#note(k, setting, loaded);
-    note.textContent = said?.text ?? '';
-    note.className = `source-note${said?.error ? ' error' : ''}`;
+    cell.querySelector('.source-note').textContent = said && !said.error ? said.text : '';
+    this.#showProblem(k, said?.error ? said.text : '');
     this.keys.listen(this.inputs().some((input) => KEY_KINDS.includes(input.kind)));
+    this.#showKeys();
     if (this.microphone.stream && !this.inputs().some((input) => input.kind === MICROPHONE)) this.#route();
   }
 
@@ -205,14 +207,51 @@ export class Sources {
       if (this.microphone.asking) return { text: 'asking for the microphone…' };
       return { text: 'The microphone is asked for only when you choose it.' };
     }
-    if (KEY_KINDS.includes(kind)) return { text: this.keys.describe() };
     return null;
   }
 
+  #showProblem(k, text) {
+    const list = this.#lineAfterTable('source-problems', 'ul');
+    let item = list?.querySelector(`li[data-input="${this.names[k]}"]`);
+    if (!list || (!item && !text)) return;
+    if (!item) {
+      item = document.createElement('li');
+      item.dataset.input = this.names[k];
+      const at = [...list.children].find((other) => this.names.indexOf(other.dataset.input) > k);
+      list.insertBefore(item, at ?? null);
+    }
+    if (text) item.textContent = `${this.names[k]}: ${text}`;
+    else item.remove();
+  }
+
+  // An element of the inputs panel under the table, made when first needed.
+  #lineAfterTable(id, tag) {
+    const existing = document.getElementById(id);
+    if (existing) return existing;
+    const table = this.cells.find(Boolean)?.closest('table');
+    if (!table) return null;
+    const line = document.createElement(tag);
+    line.id = id;
+    table.after(line);
+    return line;
+  }
+
+  // A button to ask for a device or MIDI again, where there is none.
+  #showAgain(k, kind) {
+    const again = this.cells[k].querySelector('.again');
+    again.hidden = !(kind === MICROPHONE && !this.microphone.stream) && !(KEY_KINDS.includes(kind) && !this.keys.midi);
+    again.textContent = kind === MICROPHONE ? (this.notes[k]?.error ? 'Ask again' : 'Use the microphone') : 'Connect MIDI';
+  }
+
+  // The keys' line under the inputs, while an input takes the keys.
   #showKeys() {
-    this.inputs().forEach((setting, k) => {
-      if (KEY_KINDS.includes(setting.kind)) this.cells[k].querySelector('.source-note').textContent = this.keys.describe();
-    });
+    const line = this.#lineAfterTable('keys-status', 'p');
+    if (!line) return;
+    line.className = 'hint';
+    const used = this.inputs().some((setting) => KEY_KINDS.includes(setting.kind));
+    line.hidden = !used;
+    line.textContent = used ? `Keys: ${this.keys.describe()}` : '';
+    this.inputs().forEach((setting, k) => this.#showAgain(k, setting.kind));
   }
 
   #refresh() {

@@ -115,6 +115,6 @@ export class Keys {
     const last = this.state.velocity > 0 ? `last note ${noteName(this.state.note)} (${this.state.note}), velocity ${this.state.velocity}${held ? ', held' : ''}` : 'no note yet';
     const from = noteName(KEYBOARD_FIRST_NOTE + 12 * this.octave);
     const midi = this.midiNote || (this.connecting ? 'connecting MIDI…' : 'MIDI not connected');
-    return `${last} · ${midi} · computer keys ${KEYBOARD_LETTERS} from ${from}, z x octave`;
+    return `${last} · ${midi} · computer keyboard: ${KEYBOARD_LETTERS} play from ${from} up, Z and X shift the octave`;
   }
 }

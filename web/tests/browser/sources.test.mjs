@@ -148,7 +148,22 @@ async function setLevel(page, input, value) {
   );
 }
 
-const rowNote = (page, input) => page.textContent(`#inputs tr[data-input="${input}"] .source-note`);
+// What an input's row says of its source, and any problem with it under the table.
+const rowNote = (page, input) =>
+  page.evaluate((input) => {
+    const note = document.querySelector(`#inputs tr[data-input="${input}"] .source-note`).textContent;
+    const problem = document.querySelector(`#source-problems li[data-input="${input}"]`)?.textContent ?? '';
+    return [note, problem].filter(Boolean).join(' ');
+  }, input);
+const noteSays = (page, input, pattern) =>
+  page.waitForFunction(
+    ({ input, source }) => {
+      const note = document.querySelector(`#inputs tr[data-input="${input}"] .source-note`).textContent;
+      const problem = document.querySelector(`#source-problems li[data-input="${input}"]`)?.textContent ?? '';
+      return new RegExp(source).test(`${note} ${problem}`);
+    },
+    { input, source: pattern.source },
+  );
 
 // ---- The microphone -----------------------------------------------------------------
 
@@ -186,7 +201,7 @@ describe('the microphone', () => {
         await setKind(page, 'v', 'sine');
         await setLevel(page, 'v', 0.5);
         await setKind(page, 'u', 'microphone');
-        await page.waitForFunction(() => /refused|No microphone/.test(document.querySelector('#inputs tr[data-input="u"] .source-note').textContent));
+        await noteSays(page, 'u', /refused|No microphone/);
         await setExpr(page, 'peak = max(peak, abs(v)); heard = max(heard, abs(u)); out1 = v + u;');
         assert.match(await rowNote(page, 'u'), /u is silent; the rest plays on/);
         assert.equal(await page.isVisible('#inputs tr[data-input="u"] .again'), true);
@@ -249,7 +264,7 @@ describe('files, keys, links and recordings', () => {
         const expr = 'out1 = u; out2 = u * v; out3 = 10 * tanh(u / 3);';
         await setExpr(page, expr);
         await page.setInputFiles('#inputs tr[data-input="u"] input.file', file);
-        await page.waitForFunction((name) => document.querySelector('#inputs tr[data-input="u"] .source-note').textContent.startsWith(`${name}: 2.00 s`), name);
+        await noteSays(page, 'u', new RegExp(`^${name}: 2\\.00 s`));
         assert.equal(await page.inputValue('#inputs tr[data-input="u"] .kind'), 'file');
         if (channel !== 1) await page.selectOption('#inputs tr[data-input="u"] .channel', String(channel - 1));
         assert.match(await rowNote(page, 'u'), new RegExp(`^${name}: 2\\.00 s, channel ${channel} of 2, looped`));
@@ -274,7 +289,7 @@ describe('files, keys, links and recordings', () => {
       await startSound(page);
       await setExpr(page, 'hi = max(hi, u); lo = min(lo, u); out1 = u;');
       await page.setInputFiles('#inputs tr[data-input="u"] input.file', file);
-      await page.waitForFunction(() => /short\.wav: 0\.10 s, mono, looped/.test(document.querySelector('#inputs tr[data-input="u"] .source-note').textContent));
+      await noteSays(page, 'u', /short\.wav: 0\.10 s, mono, looped/);
       // At another rate than the file's, resampled: near its levels.
       await watched(page, 'hi', '(v) => v > 4.5 && v < 5.5');
       await watched(page, 'lo', '(v) => v < -4.5 && v > -5.5');
@@ -293,7 +308,7 @@ describe('files, keys, links and recordings', () => {
     const file = writeFile('noise.mp3', Buffer.from('this is not audio at all'));
     await withPage(browser, async (page) => {
       await page.setInputFiles('#inputs tr[data-input="w"] input.file', file);
-      await page.waitForFunction(() => /cannot decode/.test(document.querySelector('#inputs tr[data-input="w"] .source-note').textContent));
+      await noteSays(page, 'w', /cannot decode/);
       assert.match(await rowNote(page, 'w'), /noise\.mp3: this browser cannot decode it .* w is silent/);
     });
   });
@@ -331,7 +346,8 @@ out1 = u; out2 = v; out3 = w;`;
       browser,
       async (page) => {
         await keysOnUVW(page);
-        await page.waitForFunction(() => /MIDI: Test Keys/.test(document.querySelector('#inputs tr[data-input="u"] .source-note').textContent));
+        await page.waitForFunction(() => /MIDI: Test Keys/.test(document.querySelector('#keys-status').textContent));
+        assert.equal(await page.isVisible('#inputs tr[data-input="u"] .again'), false);
         assert.match(await page.textContent('#inputs tr[data-input="u"] .reads'), /1 unit per octave, 0 at A4 \(MIDI 69, 440 Hz\)/);
         await page.evaluate(() => window.playMidi([0x90, 81, 64]));
         await watched(page, 'rises', '(v) => v === 1');
@@ -340,7 +356,7 @@ out1 = u; out2 = v; out3 = w;`;
         near(await watched(page, 'p'), reads((81 - 69) / 120)); // one octave up: reads 1
         near(await watched(page, 'vel'), reads(64 / 127));
         assert.equal(await watched(page, 'gate'), 5);
-        assert.match(await rowNote(page, 'u'), /last note A5 \(81\), velocity 64, held/);
+        assert.match(await page.textContent('#keys-status'), /last note A5 \(81\), velocity 64, held/);
         await page.screenshot({ path: screenshotPath('sources-keys.png'), fullPage: true });
         // Legato: a second key moves the pitch, not the gate; its release goes back.
         await page.evaluate(() => window.playMidi([0x90, 57, 100]));
@@ -385,7 +401,7 @@ out1 = u; out2 = v; out3 = w;`;
     let link;
     await withPage(browser, async (page) => {
       await page.setInputFiles('#inputs tr[data-input="u"] input.file', file);
-      await page.waitForFunction(() => /drums\.wav: 0\.10 s/.test(document.querySelector('#inputs tr[data-input="u"] .source-note').textContent));
+      await noteSays(page, 'u', /drums\.wav: 0\.10 s/);
       await setKind(page, 'w', 'key gate');
       await setExpr(page, 'out1 = u; out2 = w;');
       await page.click('#share');
