@@ -604,4 +604,5 @@ window.quorvel = {
   spectrumFrame: () => page.spectrum?.frame ?? null,
   runStatus: () => page.status,
   colors: COLORS,
+  encodeWav,
 };

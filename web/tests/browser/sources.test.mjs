@@ -30,8 +30,9 @@ after(() => {
 
 // ---- Files we write ----------------------------------------------------------------
 
-// A PCM WAV file of `channels` (arrays of numbers in -1 … 1), 8, 16 or 24 bits.
-function pcmWav(channels, rate, bits = 16) {
+// A PCM WAV file of `channels` (arrays of numbers in -1 … 1), 8, 16, 24 or
+// 32 bits, or of doubles (format 3, 64 bits).
+function pcmWav(channels, rate, bits = 16, { doubles = false } = {}) {
   const frames = channels[0].length;
   const count = channels.length;
   const width = bits / 8;
@@ -40,7 +41,8 @@ function pcmWav(channels, rate, bits = 16) {
   for (let i = 0; i < frames; i++)
     for (let k = 0; k < count; k++) {
       const value = Math.max(-full, Math.min(full - 1, Math.round(channels[k][i] * full)));
-      if (bits === 8) data.writeUInt8(value + 128, (i * count + k) * width);
+      if (doubles) data.writeDoubleLE(channels[k][i] * (1 + 1e-9), (i * count + k) * width);
+      else if (bits === 8) data.writeUInt8(value + 128, (i * count + k) * width);
       else data.writeIntLE(value, (i * count + k) * width, width);
     }
   const head = Buffer.alloc(44);
@@ -48,7 +50,7 @@ function pcmWav(channels, rate, bits = 16) {
   head.writeUInt32LE(36 + data.length, 4);
   head.write('WAVEfmt ', 8);
   head.writeUInt32LE(16, 16);
-  head.writeUInt16LE(1, 20);
+  head.writeUInt16LE(doubles ? 3 : 1, 20);
   head.writeUInt16LE(count, 22);
   head.writeUInt32LE(rate, 24);
   head.writeUInt32LE(rate * count * width, 28);
@@ -253,6 +255,8 @@ describe('files, keys, links and recordings', () => {
     ['pcm16.wav', 'a 16-bit stereo file, its first channel', (c) => pcmWav(c, RATE, 16), 1],
     ['pcm24.wav', 'a 24-bit stereo file, its second channel', (c) => pcmWav(c, RATE, 24), 2],
     ['pcm8.wav', 'an 8-bit stereo file, its first channel', (c) => pcmWav(c, RATE, 8), 1],
+    ['pcm32.wav', 'a 32-bit stereo file, its second channel', (c) => pcmWav(c, RATE, 32), 2],
+    ['double.wav', 'a 64-bit float stereo file, its first channel', (c) => pcmWav(c, RATE, 64, { doubles: true }), 1],
   ];
 
   for (const [name, what, encode, channel] of FILES)
@@ -268,7 +272,7 @@ describe('files, keys, links and recordings', () => {
         assert.equal(await page.inputValue('#inputs tr[data-input="u"] .kind'), 'file');
         if (channel !== 1) await page.selectOption('#inputs tr[data-input="u"] .channel', String(channel - 1));
         assert.match(await rowNote(page, 'u'), new RegExp(`^${name}: 2\\.00 s, channel ${channel} of 2, looped`));
-        if (channel === 2) await page.screenshot({ path: screenshotPath('sources-file.png'), fullPage: true });
+        if (name === 'float.wav') await page.screenshot({ path: screenshotPath('sources-file.png'), fullPage: true });
         const files = await page.evaluate((seconds) => window.quorvel.renderFiles(seconds), seconds);
         const fedFile = writeFile(`${name}.fed.wav`, Buffer.from(files.inputs, 'base64'));
         const fed = decodeWav(fs.readFileSync(fedFile));
@@ -286,10 +290,11 @@ describe('files, keys, links and recordings', () => {
   test('a file loops in the live page, at its gain', async () => {
     const file = writeFile('short.wav', encodeWav([Float32Array.from({ length: 4800 }, (_, i) => (i < 2400 ? 0.5 : -0.5))], RATE));
     await withPage(browser, async (page) => {
-      await startSound(page);
-      await setExpr(page, 'hi = max(hi, u); lo = min(lo, u); out1 = u;');
+      // Chosen before the sound starts: decoded again at the context's rate.
       await page.setInputFiles('#inputs tr[data-input="u"] input.file', file);
       await noteSays(page, 'u', /short\.wav: 0\.10 s, mono, looped/);
+      await startSound(page);
+      await setExpr(page, 'hi = max(hi, u); lo = min(lo, u); out1 = u;');
       // At another rate than the file's, resampled: near its levels.
       await watched(page, 'hi', '(v) => v > 4.5 && v < 5.5');
       await watched(page, 'lo', '(v) => v < -4.5 && v > -5.5');
@@ -303,6 +308,23 @@ describe('files, keys, links and recordings', () => {
       assert.match(await page.textContent('#inputs tr[data-input="u"] .reads'), /gain -0\.50/);
     });
   });
+
+  test('a file dropped on the row of an input feeds that input', () =>
+    withPage(browser, async (page) => {
+      await page.evaluate(() => {
+        const floats = Float32Array.from({ length: 4800 }, () => 0.25);
+        const data = new DataTransfer();
+        data.items.add(new File([window.quorvel.encodeWav([floats], 48000)], 'dropped.wav', { type: 'audio/wav' }));
+        const row = document.querySelector('#inputs tr[data-input="x"]');
+        row.dispatchEvent(new DragEvent('dragover', { dataTransfer: data, bubbles: true, cancelable: true }));
+        row.dispatchEvent(new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true }));
+      });
+      await noteSays(page, 'x', /^dropped\.wav: 0\.10 s, mono, looped/);
+      assert.equal(await page.inputValue('#inputs tr[data-input="x"] .kind'), 'file');
+      const files = await page.evaluate(() => window.quorvel.renderFiles(0.2));
+      const fed = decodeWav(Buffer.from(files.inputs, 'base64'));
+      assert.ok(fed.channels[3].every((v) => v === 0.25)); // looped past its 0.1 s
+    }));
 
   test('a file the browser cannot decode gives a message and silence', async () => {
     const file = writeFile('noise.mp3', Buffer.from('this is not audio at all'));
@@ -483,4 +505,29 @@ out1 = u; out2 = v; out3 = w;`;
       }
     });
   });
+});
+
+test('a recording counts only the time the sound played, and ends while the sound is stopped', async () => {
+  const browser = await openBrowser();
+  try {
+    await withPage(browser, async (page) => {
+      await startSound(page);
+      await setExpr(page, 'out1 = 1;');
+      await page.click('#record');
+      await page.waitForTimeout(600);
+      await page.click('#play'); // stop the sound
+      await page.waitForFunction(() => document.querySelector('#state').textContent === 'stopped');
+      const shown = await page.textContent('#record-status');
+      await page.waitForTimeout(700);
+      assert.equal(await page.textContent('#record-status'), shown);
+      const [download] = await Promise.all([page.waitForEvent('download'), page.click('#record')]);
+      const { channels } = decodeWav(fs.readFileSync(await download.path()));
+      const rate = await page.evaluate(() => window.quorvel.page.audio.context.sampleRate);
+      const seconds = channels[0].length / rate;
+      assert.ok(seconds > 0.4 && seconds < 0.9, `${seconds} s`);
+      assert.equal(await page.textContent('#record'), 'Record');
+    });
+  } finally {
+    await browser.close();
+  }
 });
