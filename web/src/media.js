@@ -103,10 +103,11 @@ export class Sources {
 
   // ---- Rows -------------------------------------------------------------------
 
-  // Adds the source's cell to an input's row: a file chooser and its
-  // channel, a message, and the row as a place to drop a file.
+  // Makes the source's controls for an input's row (a file chooser and its
+  // channel, a button to ask again, a note) and the row a place to drop a
+  // file. They sit under what the row says the input reads (show).
   decorate(row, k) {
-    const cell = document.createElement('td');
+    const cell = document.createElement('div');
     cell.className = 'source';
     cell.innerHTML = `<input class="file" type="file" accept="audio/*,.wav,.flac,.ogg,.mp3" aria-label="${this.names[k]} audio file" hidden>
       <button class="choose" type="button">Choose a file…</button>
@@ -136,7 +137,6 @@ export class Sources {
       event.preventDefault();
       this.chooseFile(k, file);
     });
-    row.append(cell);
     this.cells[k] = cell;
   }
 
@@ -176,10 +176,11 @@ export class Sources {
     if (loaded) channel.value = String(setting.channel);
     row.querySelector('.level').hidden = KEY_KINDS.includes(kind);
     const name = this.names[k];
-    const reads = row.querySelector('.reads');
+    const reads = row.querySelector('.reads') ?? row.insertCell();
     if (kind === FILE || kind === MICROPHONE)
       reads.textContent = `gain ${setting.level.toFixed(2)} (${name} up to ±${Math.abs(setting.level * 10).toFixed(1)})`;
     else if (KEY_KINDS.includes(kind)) reads.textContent = KEY_HELP[kind].replace('NAME', name);
+    reads.append(cell);
     this.#showAgain(k, kind);
     // A short note beside the control; a problem in full under the table.
     const said = this.#note(k, setting, loaded);

@@ -531,3 +531,31 @@ test('a recording counts only the time the sound played, and ends while the soun
     await browser.close();
   }
 });
+
+test('at 1 024 px the sources stay inside the inputs panel', async () => {
+  const browser = await openBrowser();
+  try {
+    await withPage(browser, async (page) => {
+      await page.setViewportSize({ width: 1024, height: 900 });
+      const file = writeFile('a-rather-long-file-name-of-a-drum-loop-take-3.wav', encodeWav(busyChannels(RATE), RATE));
+      await page.setInputFiles('#inputs tr[data-input="u"] input.file', file);
+      await setKind(page, 'v', 'key pitch');
+      await setKind(page, 'w', 'microphone');
+      await noteSays(page, 'u', /take-3\.wav: 1\.00 s/);
+      await noteSays(page, 'w', /silent/);
+      const outside = await page.evaluate(() => {
+        const panel = document.querySelector('section.inputs').getBoundingClientRect();
+        return [...document.querySelectorAll('section.inputs .source, section.inputs .source *, #keys-status, #source-problems')]
+          .filter((element) => {
+            const box = element.getBoundingClientRect();
+            return box.width > 0 && (box.right > panel.right + 0.5 || box.left < panel.left - 0.5);
+          })
+          .map((element) => element.className || element.id);
+      });
+      assert.deepEqual(outside, []);
+      await page.screenshot({ path: screenshotPath('sources-1024.png'), fullPage: true });
+    });
+  } finally {
+    await browser.close();
+  }
+});
