@@ -74,7 +74,7 @@ export class Sources {
     this.names = names;
     this.inputs = inputs;
     this.shown = shown;
-    this.files = names.map(() => null); // {name, bytes, channels, seconds, decoded: Map(rate → Promise<AudioBuffer>)}
+    this.files = names.map(() => null); // {name, bytes, channels, seconds, decoded: Map(rate → Promise<{channels, seconds}>)}
     this.notes = names.map(() => null); // a message for the row, {text, error}
     this.microphone = { stream: null, asking: null, label: '' };
     this.live = null; // {context, node, merger, mono, source}
