@@ -450,6 +450,27 @@ out1 = u; out2 = v; out3 = w;`;
       { setup: FAKE_MIDI },
     ));
 
+  test('the voice from the keys of the reference plays the note held, at its velocity', () =>
+    withPage(
+      browser,
+      async (page) => {
+        await setKind(page, 'u', 'key pitch');
+        await setKind(page, 'v', 'key gate');
+        await setKind(page, 'w', 'key velocity');
+        await page.waitForFunction(() => /MIDI: Test Keys/.test(document.querySelector('#keys-status').textContent));
+        await page.click('#gallery button[data-patch="recipe:a-voice-from-the-keys"]');
+        await page.evaluate(() => window.playMidi([0x90, 81, 127]));
+        await page.waitForFunction(() => /held/.test(document.querySelector('#keys-status').textContent));
+        const files = await page.evaluate(() => window.quorvel.renderFiles(0.5));
+        const out1 = decodeWav(Buffer.from(files.outputs, 'base64')).channels[0];
+        const rises = out1.reduce((count, value, i) => count + (i > 0 && out1[i - 1] < 0 && value >= 0 ? 1 : 0), 0);
+        assert.ok(Math.abs(rises - 440) <= 1, `${rises} cycles in 0.5 s, not those of A5 (880 Hz)`);
+        const peak = out1.reduce((most, value) => Math.max(most, Math.abs(value)), 0);
+        assert.ok(peak > 0.99 && peak <= 1, `peak ${peak} at full velocity`);
+      },
+      { setup: FAKE_MIDI },
+    ));
+
   test('the computer keyboard plays from C4 on the A key, and not while typing a text', () =>
     withPage(browser, async (page) => {
       await keysOnUVW(page);
