@@ -572,6 +572,7 @@ out1 = u; out2 = v; out3 = w;`;
         assert.equal(bytes.readUInt32LE(4), bytes.length - 8);
         assert.ok(Math.abs(frames / rate - elapsed) < 0.35, `${frames / rate} s recorded in ${elapsed} s`);
         assert.match(await page.textContent('#record-download'), new RegExp(`${(frames / rate).toFixed(2)} s, ${channels} channel`));
+        if (channels === 3) await page.screenshot({ path: screenshotPath('sources-recorded.png') });
         if (channels === 3) {
           assert.ok(recorded[0].every((v) => v === 0.5));
           assert.ok(recorded[1].every((v) => v === -0.25));
