@@ -338,7 +338,8 @@ template <bool kReport> std::size_t ModuleEngine::evaluateBlock(const float* con
             double value;
             if (count == 0) [[unlikely]] {
                 pollsThisEvaluation_ = 0;
-                exprEvaluate(initContext_, &value);
+                initCode_ = exprEvaluate(initContext_, &value);
+                ++initRuns_;
             }
             pollsThisEvaluation_ = 0;
             const int32_t code = evaluateExpr(expr, &value);

@@ -73,6 +73,12 @@ public:
     ExprContext* exprContext() const noexcept { return exprContext_; }
     ExprContext* initContext() const noexcept { return initContext_; }
 
+    // How often Init has run since construction, and its result code at the
+    // last run (EXPR_OK before the first): the playground tells an Init that
+    // was stopped from one that ran through.
+    uint32_t initRuns() const noexcept { return initRuns_; }
+    int32_t initCode() const noexcept { return initCode_; }
+
     // The abort poll of both contexts: nonzero stops the evaluation.
     int32_t abortCheck(ExprContext* context) noexcept;
 
@@ -111,6 +117,8 @@ private:
     double timeStep_ = 0.0;
     uint32_t sampleCount_ = 0;
     int32_t pollsThisEvaluation_ = 0;
+    uint32_t initRuns_ = 0;
+    int32_t initCode_ = EXPR_OK;
 };
 
 // A double narrowed to float as IEEE round-to-nearest does it, also outside

@@ -17,6 +17,42 @@ package_installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
 
+# The package index, refreshed once per script run. A registry in the middle
+# of a sync can fail an index download for hours ("File has unexpected
+# size ... Mirror sync in progress?"): that is a warning, retried once, and
+# the install goes on with the indexes apt has.
+apt_update() {
+    [ -n "${quorvel_apt_updated:-}" ] && return 0
+    quorvel_apt_updated=yes
+    apt-get update -q && return 0
+    echo "Warning: apt-get update failed; retrying once." >&2
+    apt-get update -q && return 0
+    echo "Warning: apt-get update failed again; installing from the package indexes at hand." >&2
+    return 0
+}
+
+# Installs packages. When a set with i386 packages cannot be installed, the
+# usual cause is version skew: amd64 libraries installed from the security
+# suite whose i386 twins are missing from a half-synced index (multi-arch
+# needs equal versions). Then the install is retried once with the security
+# suite pinned below the base suite, for this one apt-get call (the
+# machine's own preferences stay as they are); libraries then move to the
+# base suite's point-release versions.
+apt_install() {
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get install -y -q "$@" && return 0
+    [[ " $* " == *":i386 "* ]] || return 1
+    echo "Warning: installing $* failed; retrying with the security suite pinned below the base suite." >&2
+    local parts
+    parts=$(mktemp -d)
+    cp -r /etc/apt/preferences.d/. "$parts"/ 2>/dev/null
+    printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >"$parts/zz-quorvel-security-below-base.pref"
+    apt-get -o Dir::Etc::PreferencesParts="$parts" install -y -q "$@"
+    local status=$?
+    rm -rf "$parts"
+    return $status
+}
+
 # Installs the packages that are missing when running as root; otherwise
 # names them and fails.
 ensure_packages() {
@@ -31,11 +67,11 @@ ensure_packages() {
     local pkgs=" ${missing[*]} "
     if [[ $pkgs == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386 || return 1
+        quorvel_apt_updated=""
     fi
     echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q || return 1
-    apt-get install -y -q "${missing[@]}" || return 1
+    apt_update
+    apt_install "${missing[@]}"
 }
 
 # The playground (web/): clang 19's WebAssembly road (wasm-ld, libc++ and

@@ -70,8 +70,9 @@ const style = HighlightStyle.define([
   { tag: tags.invalid, color: '#ffffff', backgroundColor: '#cf222e' },
 ]);
 
-// An editor in `parent`. onChange(text) runs after every change of the text.
-export function createEditor({ parent, doc, names, label, onChange }) {
+// An editor in `parent`. onChange(text) runs after every change of the text;
+// extensions are the page's own additions.
+export function createEditor({ parent, doc, names, label, onChange, extensions = [] }) {
   const view = new EditorView({
     parent,
     state: EditorState.create({
@@ -88,6 +89,7 @@ export function createEditor({ parent, doc, names, label, onChange }) {
         lintGutter(),
         EditorView.lineWrapping,
         EditorView.contentAttributes.of({ 'aria-label': label }),
+        ...extensions,
         // An update may not dispatch another: the report follows at once after it.
         EditorView.updateListener.of((update) => {
           if (update.docChanged) queueMicrotask(() => onChange(view.state.doc.toString()));
@@ -100,6 +102,11 @@ export function createEditor({ parent, doc, names, label, onChange }) {
     text: () => view.state.doc.toString(),
     setText(text) {
       view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: text } });
+    },
+    // Puts the cursor at `pos` and scrolls its line near the top, with a
+    // little of what comes before it in sight.
+    showAt(pos) {
+      view.dispatch({ selection: { anchor: pos }, effects: EditorView.scrollIntoView(pos, { y: 'start', yMargin: 30 }) });
     },
     // Marks the text: [{from, to, severity ('error' or 'warning'), message}].
     showDiagnostics(diagnostics) {

@@ -206,6 +206,15 @@ export class Session {
     return this.engine.exports.pg_process(this.handle, frames);
   }
 
+  // How often Init has run, and its result code at the last run.
+  initRuns() {
+    return this.engine.exports.pg_init_runs(this.handle) >>> 0;
+  }
+
+  initCode() {
+    return this.engine.exports.pg_init_code(this.handle);
+  }
+
   // Every variable with its value now, in name order.
   watch() {
     const { exports } = this.engine;

@@ -3,15 +3,21 @@
 // gallery, links and offline renders. Every sample and every verdict on a
 // text comes from the module's engine in WebAssembly; this file only wires.
 import './style.css';
+import { PLAY_KEY, playKeys, TypingPause } from './commit.js';
 import { createEditor } from './editor.js';
-import { Engine } from './engine.js';
+import { Engine, PinRole } from './engine.js';
+import { HealthStrip } from './health.js';
 import { Sources } from './media.js';
+import { codeStart, namesIn } from './names.js';
+import { differenceMarks, markDifferences } from './marks.js';
 import { Recorder } from './recorder.js';
 import { renderOffline } from './render.js';
 import { COLORS, Scope, Spectrum } from './scope.js';
 import { decodePatch, encodePatch } from './share.js';
-import { defaultInput, FREQ_RANGE, KINDS, LEVEL_RANGE, normalizeInput, PERIODIC } from './sources.js';
+import { bindNumberField, showNumber } from './entry.js';
+import { defaultInput, FREQ_RANGE, KINDS, LEVEL_RANGE, normalizeInput, PERIODIC, readsRange, settingForKind } from './sources.js';
 import { utf8Length } from './utf8.js';
+import { watchRows } from './watch.js';
 import { encodeWav } from './wav.js';
 
 // Longest text the page hands the engine: longer ones would make every
@@ -33,9 +39,14 @@ const page = {
   wasm: null, // the .wasm bytes, handed to each worklet
   names: null,
   editors: {},
-  // The texts the worklet plays: the last that parsed. Until one has, the
-  // empty text plays, silent as a text that fails.
+  // The texts the worklet plays: the last that parsed when the musician
+  // asked to play them (commit.js). Until one has, the empty text plays,
+  // silent as a text that fails.
   playing: { expr: '', init: '' },
+  initPlays: false, // whether the Init that plays has statements to run
+  initSent: 0, // Init texts sent to the worklet since it started
+  pause: null, // plays the texts after a pause in typing, when live
+  health: null,
   checked: { expr: null, init: null },
   reports: { expr: null, init: null },
   inputs: [],
@@ -97,19 +108,44 @@ function verdict(which, text) {
   return report;
 }
 
-// Parses an edit; a text that parses goes to the worklet at once, one that
-// fails is underlined and the worklet keeps the last one that parsed.
+// Parses an edit and shows the verdict; a failure is underlined. The text
+// plays only when playTexts hands it over.
 function check(which, text) {
   if (page.checked[which] === text) return page.reports[which];
+  judge(which, text);
+  advise();
+  markDifferences(page.editors[which].view, page.playing[which]);
+  return page.reports[which];
+}
+
+function judge(which, text) {
+  if (page.checked[which] === text) return page.reports[which];
   page.checked[which] = text;
-  const report = verdict(which, text);
-  page.reports[which] = report;
-  if (accepted(which, report)) {
+  page.reports[which] = verdict(which, text);
+  return page.reports[which];
+}
+
+// Hands the editors' texts that parse to the worklet: the musician asked to
+// hear them. A text that fails leaves the one playing in place.
+function playTexts() {
+  page.pause.cancel();
+  // Both verdicts first: the advice on either text reads both.
+  for (const which of ['init', 'expr']) judge(which, page.editors[which].text());
+  for (const which of ['init', 'expr']) {
+    const text = page.checked[which];
+    const report = page.reports[which];
+    if (!accepted(which, report) || page.playing[which] === text) continue;
     page.playing[which] = text;
+    if (which === 'init') {
+      page.initPlays = report.ok;
+      if (page.audio) page.initSent++;
+    }
     post({ type: which, text });
   }
+  for (const which of ['init', 'expr']) markDifferences(page.editors[which].view, page.playing[which]);
   advise();
-  return report;
+  listVariables();
+  showInitRun(page.status?.init);
 }
 
 // Hints and warnings from check's diagnosis, for both texts at once: what
@@ -131,11 +167,14 @@ function advise() {
 
 function statusOf(which, report) {
   if (!accepted(which, report)) {
-    const playing = page.playing[which] || which === 'init' ? 'Still playing the last text that parsed.' : 'Silent until a text parses.';
+    const playing = page.playing[which] || which === 'init' ? 'The text played last plays on.' : 'Silent until a text parses and is played.';
     return { text: `${report.line} ${playing}`, className: 'status error' };
   }
-  if (!report.ok) return { text: 'No Init: nothing runs at a restart.', className: 'status' };
-  const text = which === 'init' ? 'Parses. Init runs at the first sample after a start or a restart.' : 'Parses: playing this text.';
+  const waiting = page.checked[which] !== page.playing[which];
+  const when = $('live').checked ? `it plays after a pause in typing, or at once with ${PLAY_KEY}` : `${PLAY_KEY} or Play text plays it`;
+  if (!report.ok) return { text: waiting ? `No Init, not played yet: ${when}.` : 'No Init: nothing runs at a start or a restart.', className: 'status' };
+  if (waiting) return { text: `Parses, not playing yet: ${when}. The marked lines differ from what plays.`, className: 'status waiting' };
+  const text = which === 'init' ? 'Parses: this Init plays. It runs at the first sample after a start or a restart.' : 'Parses: playing this text.';
   return { text, className: 'status ok' };
 }
 
@@ -173,9 +212,9 @@ function post(message) {
 
 function workletOptions() {
   return {
-    ...page.sources.nodeOptions(),
-    numberOfOutputs: 1,
-    outputChannelCount: [page.engine.outputs.length],
+    ...page.sources.nodeOptions(), // the capture devices, one channel per input
+    numberOfOutputs: 2, // the outputs as they are, and limited for listening
+    outputChannelCount: [page.engine.outputs.length, page.engine.outputs.length],
     processorOptions: { wasm: page.wasm, expr: page.playing.expr, init: page.playing.init, inputs: page.inputs, keys: page.sources.keyLevels() },
   };
 }
@@ -184,6 +223,7 @@ async function startAudio() {
   const context = new AudioContext({ latencyHint: 'interactive' });
   await context.audioWorklet.addModule(WORKLET_URL);
   const node = new AudioWorkletNode(context, 'quorvel', workletOptions());
+  page.initSent = 0;
   node.port.onmessage = (event) => receive(event.data);
   node.onprocessorerror = () => showBanner('The engine stopped with an error. Reload the page.');
   page.sources.connect(context, node);
@@ -201,7 +241,7 @@ async function startAudio() {
   spectrum.fftSize = SPECTRUM_FFT;
   spectrum.smoothingTimeConstant = 0.6;
   node.connect(taps);
-  node.connect(ears);
+  node.connect(ears, 1);
   merger.connect(gain).connect(context.destination);
   page.audio = {
     context,
@@ -245,10 +285,15 @@ async function togglePlay() {
   try {
     if (!page.audio) await startAudio();
     else if (page.audio.context.state === 'running') await page.audio.context.suspend();
-    else await page.audio.context.resume();
+    else {
+      // A start opens the module again, as a host does: Init runs again.
+      post({ type: 'open' });
+      await page.audio.context.resume();
+    }
     const running = page.audio.context.state === 'running';
     button.textContent = running ? 'Stop' : 'Start';
     setState(running ? `playing at ${page.audio.context.sampleRate} Hz` : 'stopped');
+    if (!running) page.health.stopped();
   } catch (error) {
     showBanner(`Sound could not start: ${error.message}`);
   } finally {
@@ -260,7 +305,6 @@ async function togglePlay() {
 // from 0, Init at the first sample.
 function restart() {
   post({ type: 'restart', expr: page.playing.expr, init: page.playing.init });
-  if (page.reports.init?.ok) $('init-status').textContent = 'Parses. Init ran at the restart.';
 }
 
 // ---- What the worklet reports ----------------------------------------------------
@@ -270,6 +314,8 @@ function receive(message) {
     page.status = message;
     showRun(message);
     showWatch(message);
+    showInitRun(message.init);
+    page.health.update(message, heard());
   } else if (message?.type === 'recorded') {
     page.recorder.receive(message);
   } else if (message?.type === 'error') {
@@ -291,6 +337,34 @@ function showRun({ frames, silenced, code }) {
   line.className = 'status run error';
 }
 
+// What the last start or restart made of the Init that plays.
+function showInitRun(init) {
+  const line = $('init-run');
+  let text = '';
+  let className = 'status run';
+  if (!page.initPlays || !init) {
+    // Nothing to say: no Init plays, or no sound has started yet.
+  } else if (init.pending || init.runs === 0 || init.texts < page.initSent) text = 'Init runs at the first sample after the next start or restart.';
+  else if (init.code === 0) {
+    text = 'Init ran at the last start or restart.';
+    className += ' ok';
+  } else {
+    const name = page.engine.codeName(init.code);
+    text =
+      name === 'EXPR_ERR_ABORTED'
+        ? 'Init exceeded its evaluation budget at the last start or restart and was stopped: the statements after that point did not run.'
+        : `Init failed at the last start or restart (${name}): ${page.engine.codeMessage(init.code)}.`;
+    className += ' error';
+  }
+  line.textContent = text;
+  line.className = className;
+}
+
+// The outputs the speakers get.
+function heard() {
+  return [...new Set($('listen').value.split(',').map(Number))];
+}
+
 function formatValue(value) {
   if (Number.isNaN(value)) return 'NaN';
   if (!Number.isFinite(value)) return value > 0 ? 'inf' : '-inf';
@@ -302,22 +376,36 @@ function formatValue(value) {
 const WATCH_ROWS = 400;
 
 function showWatch({ names, values }) {
-  const table = $('watch');
   if (names) {
-    const pins = new Set(page.engine.pins.map((pin) => pin.name));
-    const rows = names.slice(0, WATCH_ROWS).map((name) => {
-      const row = document.createElement('tr');
-      row.className = pins.has(name) ? 'pin' : '';
-      row.innerHTML = '<th></th><td></td>';
-      row.firstChild.textContent = name;
-      return row;
-    });
-    const more = document.createElement('caption');
-    more.textContent = names.length > WATCH_ROWS ? `the first ${WATCH_ROWS} of ${names.length} variables` : '';
-    table.replaceChildren(more, ...rows);
+    page.watchNames = names;
+    listVariables();
   }
-  const rows = table.rows;
-  for (let i = 0; i < rows.length && i < values.length; i++) rows[i].cells[1].textContent = formatValue(values[i]);
+  const rows = $('watch').rows;
+  const order = page.watchOrder ?? [];
+  for (let i = 0; i < rows.length && i < order.length; i++) rows[i].cells[1].textContent = formatValue(values[order[i].index]);
+}
+
+// The variables list's rows, in watchRows' order: built when the names or
+// the playing texts change.
+function listVariables() {
+  if (!page.watchNames) return;
+  const pins = page.engine.pins.filter((pin) => pin.role === PinRole.Input || pin.role === PinRole.Output).map((pin) => pin.name);
+  const playing = [...namesIn(page.playing.expr), ...namesIn(page.playing.init)];
+  const order = watchRows(page.watchNames, pins, playing).slice(0, WATCH_ROWS);
+  page.watchOrder = order;
+  const rows = order.map(({ name, group }, i) => {
+    const row = document.createElement('tr');
+    row.className = group + (group === 'earlier' && order[i - 1]?.group !== 'earlier' ? ' first' : '');
+    row.innerHTML = '<th></th><td></td>';
+    row.firstChild.textContent = name;
+    if (group === 'earlier') row.title = 'named only by an earlier text: kept until a restart';
+    return row;
+  });
+  const more = document.createElement('caption');
+  const count = page.watchNames.length;
+  const earlier = order.some((row) => row.group === 'earlier') ? 'Greyed: named only by earlier texts, kept until a restart. ' : '';
+  more.textContent = earlier + (count > WATCH_ROWS ? `The first ${WATCH_ROWS} of ${count} variables.` : '');
+  $('watch').replaceChildren(more, ...rows);
 }
 
 // ---- Scope and spectrum ------------------------------------------------------------
@@ -345,40 +433,41 @@ function inputRow(pin, k) {
   row.dataset.input = pin.name;
   row.innerHTML = `<th>${pin.name}</th>
     <td><select class="kind" aria-label="${pin.name} source">${KINDS.map((kind) => `<option>${kind}</option>`).join('')}</select></td>
-    <td><input class="level" type="range" min="${LEVEL_RANGE[0]}" max="${LEVEL_RANGE[1]}" step="0.01" aria-label="${pin.name} level"></td>
-    <td class="reads"></td>
-    <td><label class="freq-label"><span></span> <input class="freq" type="number" min="${FREQ_RANGE[0]}" max="${FREQ_RANGE[1]}" step="any" aria-label="${pin.name} frequency"> Hz</label></td>`;
-  row.addEventListener('input', () => changeInput(k, row));
+    <td class="level-cell"><input class="level" type="range" min="${LEVEL_RANGE[0]}" max="${LEVEL_RANGE[1]}" step="0.01" aria-label="${pin.name} level"><input class="level-value" type="text" inputmode="decimal" aria-label="${pin.name} level value"></td>
+    <td class="reads-cell"><span class="reads"></span></td>
+    <td class="freq-cell"><label class="freq-label"><span class="freq-name"></span><input class="freq" type="text" inputmode="decimal" aria-label="${pin.name} frequency"> Hz</label></td>`;
+  const current = () => page.inputs[k];
+  row.querySelector('.kind').addEventListener('change', (event) => changeInput(k, settingForKind(current(), event.target.value)));
+  row.querySelector('.level').addEventListener('input', (event) => changeInput(k, { ...current(), level: Number(event.target.value) }));
+  bindNumberField(row.querySelector('.level-value'), LEVEL_RANGE, (level) => changeInput(k, { ...current(), level }));
+  bindNumberField(row.querySelector('.freq'), FREQ_RANGE, (freq) => changeInput(k, { ...current(), freq }));
   page.sources.decorate(row, k);
   return row;
-}
-
-function readInput(row) {
-  return normalizeInput({
-    kind: row.querySelector('.kind').value,
-    level: Number(row.querySelector('.level').value),
-    freq: Number(row.querySelector('.freq').value),
-  });
 }
 
 function showInput(row, setting, name) {
   row.querySelector('.kind').value = setting.kind;
   row.querySelector('.level').value = String(setting.level);
-  row.querySelector('.freq').value = String(setting.freq);
-  const levelText = setting.level.toFixed(2);
-  const reads = formatValue(setting.level * 10);
-  row.querySelector('.reads').textContent =
-    setting.kind === 'constant' ? `${levelText} × 10: ${name} reads ${reads}` : `level ${levelText} (${name} up to ±${formatValue(Math.abs(setting.level) * 10)})`;
+  showNumber(row.querySelector('.level-value'), setting.level);
+  showNumber(row.querySelector('.freq'), setting.freq);
+  const [low, high] = readsRange(setting).map(formatValue);
+  const reads = setting.kind === 'constant' ? `${name} reads ${low}` : low === `-${high}` ? `${name} reads ±${high}` : `${name} reads ${low} to ${high}`;
+  row.querySelector('.reads').textContent = reads;
   const periodic = PERIODIC.includes(setting.kind);
-  row.querySelector('.freq-label').hidden = !periodic;
-  row.querySelector('.freq-label span').textContent = setting.kind === 'gate' || setting.kind === 'clock' ? 'rate' : 'frequency';
+  // Without a frequency, what the input reads (and a source's controls
+  // under it) takes the frequency's column too.
+  row.querySelector('.freq-cell').hidden = !periodic;
+  row.querySelector('.reads-cell').colSpan = periodic ? 1 : 2;
+  row.querySelector('.freq-name').textContent = setting.kind === 'gate' || setting.kind === 'clock' ? 'rate ' : '';
   page.sources.show(row, setting);
 }
 
-function changeInput(k, row) {
-  const setting = page.sources.changed(k, readInput(row) ?? defaultInput(), page.inputs[k]);
-  page.inputs[k] = setting;
-  showInput(row, setting, page.engine.inputs[k].name);
+// A setting the row's controls made; the source adds what its kind keeps
+// (a file's name and channel) and asks for a device or the keys when chosen.
+function changeInput(k, setting) {
+  const safe = normalizeInput(setting) ?? defaultInput();
+  page.inputs[k] = page.sources.changed(k, safe, page.inputs[k]);
+  showInput($('inputs').rows[k], page.inputs[k], page.engine.inputs[k].name);
   post({ type: 'inputs', inputs: page.inputs });
 }
 
@@ -390,17 +479,28 @@ function showInputs() {
 
 // ---- Patches: gallery and links --------------------------------------------------
 
-// Puts a patch into the editors and starts a fresh module with it.
-function loadPatch({ expr, init, inputs }) {
+// Puts a patch into the editors, each at its code rather than its leading
+// comment, sets the inputs it carries or needs, and starts a fresh module
+// with it.
+function loadPatch({ expr, init, inputs, needs }) {
   page.editors.expr.setText(expr);
   page.editors.init.setText(init);
-  check('expr', expr);
-  check('init', init);
-  if (inputs) {
-    page.inputs = inputs.map((setting) => ({ ...setting }));
-    showInputs();
-  }
+  page.editors.expr.showAt(codeStart(expr));
+  page.editors.init.showAt(codeStart(init));
+  // The inputs first: the new texts never run, not even for a block, on
+  // the inputs of the patch before.
+  if (inputs) page.inputs = inputs.map((setting) => ({ ...setting }));
+  if (needs) setNeeded(needs);
+  if (inputs || needs) showInputs();
+  playTexts();
   restart();
+}
+
+// The inputs a gallery entry needs ({pin name: setting}); the others stay.
+function setNeeded(needs) {
+  page.engine.inputs.forEach((pin, k) => {
+    if (needs[pin.name]) page.inputs[k] = normalizeInput(needs[pin.name]) ?? defaultInput();
+  });
 }
 
 function buildGallery() {
@@ -505,7 +605,7 @@ function buildControls() {
   page.sources = new Sources({ names: page.engine.inputs.map((pin) => pin.name), inputs: () => page.inputs, shown: showInputs });
   page.recorder = new Recorder($('recorder'), {
     audio: () => page.audio,
-    listened: () => [...new Set($('listen').value.split(',').map(Number))],
+    listened: heard,
     outputCount: page.engine.outputs.length,
   });
   $('inputs').replaceChildren(...page.engine.inputs.map(inputRow));
@@ -514,6 +614,13 @@ function buildControls() {
   $('listen').addEventListener('change', route);
   $('spectrum-output').addEventListener('change', route);
   $('restart').addEventListener('click', restart);
+  $('play-text').addEventListener('click', playTexts);
+  $('play-key').textContent = PLAY_KEY;
+  $('live').addEventListener('change', () => {
+    if ($('live').checked) page.pause.typed();
+    else page.pause.cancel();
+    advise();
+  });
   $('share').addEventListener('click', makeLink);
   $('render').addEventListener('click', renderToFile);
   window.addEventListener('hashchange', () => {
@@ -534,7 +641,11 @@ function buildEditors(expr, init) {
       doc,
       names,
       label: `${which === 'expr' ? 'Expr' : 'Init'} text`,
-      onChange: (text) => check(which, text),
+      onChange: (text) => {
+        check(which, text);
+        page.pause.typed();
+      },
+      extensions: [playKeys(playTexts), differenceMarks],
     });
 }
 
@@ -556,13 +667,17 @@ async function start() {
   buildControls();
   const first = patchFromLink() ?? gallery.find((patch) => patch.id === DEFAULT_PATCH) ?? gallery[0] ?? { expr: '', init: '' };
   if (first.inputs) page.inputs = first.inputs;
+  if (first.needs) setNeeded(first.needs);
+  page.pause = new TypingPause(playTexts, () => $('live').checked);
   buildEditors(first.expr, first.init);
-  check('init', first.init);
-  check('expr', first.expr);
+  page.editors.expr.showAt(codeStart(first.expr));
+  page.editors.init.showAt(codeStart(first.init));
+  playTexts();
   showInputs();
   buildGallery();
   page.scope = new Scope($('scope'), page.engine.outputs.map((pin) => pin.name));
   page.spectrum = new Spectrum($('spectrum'));
+  page.health = new HealthStrip($('health'), page.engine.outputs.map((pin) => pin.name));
   $('play').disabled = false;
   $('render').disabled = false;
   setState('stopped');
@@ -603,6 +718,7 @@ window.quorvel = {
   scopeFrame: () => page.scope?.frame ?? null,
   spectrumFrame: () => page.spectrum?.frame ?? null,
   runStatus: () => page.status,
+  health: () => page.health?.state ?? null,
   colors: COLORS,
   encodeWav,
 };

@@ -4,7 +4,7 @@
 // and the keys (keys.js, midi.js). What each input's row shows about its
 // source, and what the worklet needs of it: the file's samples at its rate,
 // the devices on the node's input, the keys' levels.
-import { FILE, MICROPHONE } from './sources.js';
+import { FILE, MICROPHONE, settingForKind } from './sources.js';
 import { KEY_GATE, KEY_KINDS, KEY_PITCH, KEY_VELOCITY, ZERO_NOTE } from './keys.js';
 import { Keys, noteName } from './midi.js';
 import { readWavSamples } from './wav.js';
@@ -105,7 +105,7 @@ export class Sources {
 
   // Makes the source's controls for an input's row (a file chooser and its
   // channel, a button to ask again, a note) and the row a place to drop a
-  // file. They sit under what the row says the input reads (show).
+  // file. They sit under what the row says the input reads, in its cell.
   decorate(row, k) {
     const cell = document.createElement('div');
     cell.className = 'source';
@@ -115,8 +115,6 @@ export class Sources {
       <button class="again" type="button"></button>
       <span class="source-note"></span>`;
     cell.querySelector('.choose').addEventListener('click', () => cell.querySelector('.file').click());
-    // The row's own listener reads the generator's controls only.
-    for (const type of ['input', 'change']) cell.addEventListener(type, (event) => event.stopPropagation());
     cell.querySelector('.file').addEventListener('change', (event) => {
       const file = event.target.files?.[0];
       if (file) this.chooseFile(k, file);
@@ -137,12 +135,13 @@ export class Sources {
       event.preventDefault();
       this.chooseFile(k, file);
     });
+    row.querySelector('.reads').after(cell);
     this.cells[k] = cell;
   }
 
-  // The final setting when the row's controls changed it from `previous`:
-  // a file keeps its name and channel, a file or device starts at unity
-  // gain, and choosing a device or the keys asks for them.
+  // The final setting when the row's controls changed it from `previous`
+  // (settingForKind gave a new kind its level): a file keeps its name and
+  // channel, and choosing a device or the keys asks for them.
   changed(k, setting, previous) {
     const next = { ...setting };
     const fresh = previous?.kind !== next.kind;
@@ -150,7 +149,6 @@ export class Sources {
       next.name = previous?.kind === FILE ? previous.name : (this.files[k]?.name ?? '');
       next.channel = previous?.kind === FILE ? previous.channel : 0;
     }
-    if (fresh && (next.kind === FILE || next.kind === MICROPHONE)) next.level = 1;
     if (fresh) this.notes[k] = null;
     if (fresh && next.kind === MICROPHONE) queueMicrotask(() => this.#openMicrophone(k));
     if (fresh && KEY_KINDS.includes(next.kind)) queueMicrotask(() => this.keys.connect());
@@ -174,13 +172,13 @@ export class Sources {
     if (loaded && channel.options.length !== file.channels)
       channel.replaceChildren(...Array.from({ length: file.channels }, (_, c) => new Option(`channel ${c + 1}`, String(c))));
     if (loaded) channel.value = String(setting.channel);
-    row.querySelector('.level').hidden = KEY_KINDS.includes(kind);
+    // The keys set their own levels: no slider or typed level for them.
+    for (const control of row.querySelectorAll('.level, .level-value')) control.hidden = KEY_KINDS.includes(kind);
     const name = this.names[k];
-    const reads = row.querySelector('.reads') ?? row.insertCell();
+    const reads = row.querySelector('.reads');
     if (kind === FILE || kind === MICROPHONE)
       reads.textContent = `gain ${setting.level.toFixed(2)} (${name} up to ±${Math.abs(setting.level * 10).toFixed(1)})`;
     else if (KEY_KINDS.includes(kind)) reads.textContent = KEY_HELP[kind].replace('NAME', name);
-    reads.append(cell);
     this.#showAgain(k, kind);
     // A short note beside the control; a problem in full under the table.
     const said = this.#note(k, setting, loaded);
@@ -272,7 +270,7 @@ export class Sources {
   async chooseFile(k, file) {
     const setting = this.inputs()[k];
     this.notes[k] = { text: `reading ${file.name}…` };
-    this.inputs()[k] = { ...setting, kind: FILE, name: file.name, channel: 0, level: setting.kind === FILE ? setting.level : 1 };
+    this.inputs()[k] = { ...settingForKind(setting, FILE), name: file.name, channel: 0 };
     this.files[k] = null;
     this.#refresh();
     try {

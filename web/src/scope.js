@@ -3,6 +3,7 @@
 // outputs' samples (the text's value times 0.1).
 import uPlot from 'uplot';
 import 'uplot/dist/uPlot.min.css';
+import { axisLabel, axisSize } from './axis.js';
 
 export const COLORS = Object.freeze(['#1f6feb', '#d1242f', '#1a7f37']);
 // Most points one series draws; longer windows keep each bucket's extremes.
@@ -44,6 +45,8 @@ export function decimate(signal, start, length) {
   return { index, values };
 }
 
+const valueAxis = (label, extra = {}) => ({ label, values: (_plot, splits) => splits.map(axisLabel), size: axisSize, ...extra });
+
 // A finite value for the plot; NaN and the infinities show as gaps.
 const plotted = (value) => (Number.isFinite(value) ? value : null);
 
@@ -68,7 +71,7 @@ export class Scope {
           x: { time: false },
           y: { range: (_u, min, max) => [Math.min(-1, min ?? -1), Math.max(1, max ?? 1)] },
         },
-        axes: [{ label: 'ms' }, { label: 'output sample' }],
+        axes: [{ label: 'ms' }, valueAxis('output sample')],
         series: [{ label: 'ms' }, ...outputNames.map((name, k) => ({ label: name, stroke: COLORS[k], width: 1.5 }))],
       },
       [[], ...outputNames.map(() => [])],
@@ -90,8 +93,11 @@ export class Scope {
   }
 }
 
+// The spectrum's level lines, in dB.
+const DB_LINES = Array.from({ length: (DB_RANGE[1] - DB_RANGE[0]) / 20 + 1 }, (_, k) => DB_RANGE[0] + 20 * k);
+
 export class Spectrum {
-  constructor(parent, height = 150) {
+  constructor(parent, height = 230) {
     this.frame = null;
     this.nyquist = 24000;
     this.plot = new uPlot(
@@ -103,7 +109,7 @@ export class Spectrum {
           x: { time: false, distr: 3, log: 10, range: () => [10, this.nyquist] },
           y: { range: DB_RANGE },
         },
-        axes: [{ label: 'Hz' }, { label: 'dB' }],
+        axes: [{ label: 'Hz' }, valueAxis('dB', { splits: () => DB_LINES })],
         series: [{}, { stroke: '#57606a', width: 1 }],
       },
       [[], []],

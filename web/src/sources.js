@@ -146,3 +146,48 @@ function shape(kind, phase, pulse) {
       return 0;
   }
 }
+
+// What a kind starts at when it is chosen: a gate or a clock at full level
+// and a few Hz, an oscillator or noise at half level, a tone at 220 Hz, a
+// file or a capture device at unity gain. The keys set their own levels;
+// theirs is only kept, out of sight.
+const KIND_DEFAULTS = Object.freeze({
+  constant: { level: 0 },
+  sine: { level: 0.5, freq: 220 },
+  saw: { level: 0.5, freq: 220 },
+  square: { level: 0.5, freq: 220 },
+  noise: { level: 0.5 },
+  gate: { level: 1, freq: 2 },
+  clock: { level: 1, freq: 4 },
+  [FILE]: { level: 1 },
+  [MICROPHONE]: { level: 1 },
+  ...Object.fromEntries(KEY_KINDS.map((kind) => [kind, { level: 1 }])),
+});
+// Kinds whose frequency is a rate of events rather than a pitch.
+const RATE_KINDS = Object.freeze(['gate', 'clock']);
+// Kinds whose level is a gain on a signal from outside: they start at
+// their own level whatever the level was.
+const GAIN_KINDS = Object.freeze([FILE, MICROPHONE]);
+
+// The setting after choosing `kind` in place of `previous`: a level already
+// set is kept (but a gain starts at unity), a level of 0 takes the kind's
+// own; the frequency is kept while it stays a pitch or a rate, and
+// otherwise takes the kind's own.
+export function settingForKind(previous, kind) {
+  const defaults = KIND_DEFAULTS[kind] ?? {};
+  const fresh = previous.level === 0 || (GAIN_KINDS.includes(kind) && previous.kind !== kind);
+  const level = fresh && defaults.level !== undefined ? defaults.level : previous.level;
+  const sameUse = RATE_KINDS.includes(kind) === RATE_KINDS.includes(previous.kind) && PERIODIC.includes(previous.kind);
+  const freq = sameUse || defaults.freq === undefined ? previous.freq : defaults.freq;
+  return normalizeInput({ kind, level, freq }) ?? defaultInput();
+}
+
+// The lowest and highest value the text reads from an input fed by
+// `setting` (ten times the samples): a gate or a clock goes between 0 and
+// its level, the other periodic kinds and noise swing both ways.
+export function readsRange({ kind, level }) {
+  const top = level * 10;
+  if (kind === 'constant') return [top, top];
+  if (RATE_KINDS.includes(kind)) return [Math.min(0, top), Math.max(0, top)];
+  return [-Math.abs(top), Math.abs(top)];
+}

@@ -1,10 +1,12 @@
 // Writes the playground's gallery: every patch in examples/ (NAME.expr.txt,
 // with NAME.init.txt when there is one) and every recipe of the language
 // reference (docs/language.md, section "Recipes": one "###" heading per
-// recipe, each ```quorvel box in it a text). Read at build time, so a new
-// example or recipe appears without a second copy.
+// recipe, each ```quorvel box in it a text), with the input settings each
+// entry needs to sound as meant (web/gallery-inputs.json: entry id to
+// {pin: setting}; the page sets those inputs and leaves the others). Read at
+// build time, so a new example or recipe appears without a second copy.
 //
-//   node web/tools/gallery.mjs EXAMPLES_DIR LANGUAGE_MD OUT.json
+//   node web/tools/gallery.mjs EXAMPLES_DIR LANGUAGE_MD INPUTS_JSON OUT.json
 import fs from 'node:fs';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
@@ -81,13 +83,23 @@ export function recipePatches(markdown) {
   return patches;
 }
 
-export function gallery(examplesDir, languageMarkdown) {
-  return [...examplePatches(examplesDir), ...recipePatches(fs.readFileSync(languageMarkdown, 'utf8'))];
+// The patches with their `needs` from the settings file; a setting for an
+// entry that does not exist is a mistake in that file.
+export function withNeeds(patches, needs) {
+  const ids = new Set(patches.map((patch) => patch.id));
+  const unknown = Object.keys(needs).filter((id) => !ids.has(id));
+  if (unknown.length > 0) throw new Error(`input settings for entries that do not exist: ${unknown.join(', ')}`);
+  return patches.map((patch) => (needs[patch.id] ? { ...patch, needs: needs[patch.id] } : patch));
+}
+
+export function gallery(examplesDir, languageMarkdown, inputsFile) {
+  const patches = [...examplePatches(examplesDir), ...recipePatches(fs.readFileSync(languageMarkdown, 'utf8'))];
+  return withNeeds(patches, JSON.parse(fs.readFileSync(inputsFile, 'utf8')));
 }
 
 if (import.meta.url === pathToFileURL(process.argv[1]).href) {
-  const [examplesDir, languageMarkdown, outFile] = process.argv.slice(2);
-  const patches = gallery(examplesDir, languageMarkdown);
+  const [examplesDir, languageMarkdown, inputsFile, outFile] = process.argv.slice(2);
+  const patches = gallery(examplesDir, languageMarkdown, inputsFile);
   fs.writeFileSync(outFile, `${JSON.stringify(patches, null, 1)}\n`);
   const recipes = patches.filter((patch) => patch.group === 'recipes').length;
   console.log(`  gallery: ${patches.length - recipes} examples, ${recipes} recipes`);

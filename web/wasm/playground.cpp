@@ -262,6 +262,16 @@ PLAYGROUND_EXPORT(pg_process) int32_t pgProcess(Session* session, std::size_t fr
     return silenced;
 }
 
+// How often Init has run in this session, and its result code at the last
+// run: an Init stopped by its budget (EXPR_ERR_ABORTED) left its later
+// statements undone.
+PLAYGROUND_EXPORT(pg_init_runs) uint32_t pgInitRuns(Session* session) {
+    return session->engine.initRuns();
+}
+PLAYGROUND_EXPORT(pg_init_code) int32_t pgInitCode(Session* session) {
+    return session->engine.initCode();
+}
+
 // ---- The watch --------------------------------------------------------------
 
 // Bumped whenever the variables' names may have changed.

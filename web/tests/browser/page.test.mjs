@@ -7,6 +7,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { decodeWav } from '../../src/wav.js';
+import { assertResponsive, editorText, paste, replaceText, startSound, waitForScope } from '../support/actions.mjs';
 import { openBrowser, openPage, screenshotPath, site } from '../support/browser.mjs';
 
 const gallery = JSON.parse(fs.readFileSync(path.join(site, 'gallery.json'), 'utf8'));
@@ -29,54 +30,6 @@ async function withPage(use, hash = '') {
   } finally {
     await session.page.close();
   }
-}
-
-async function startSound(page) {
-  await page.click('#play');
-  await page.waitForFunction(() => document.querySelector('#state').textContent.startsWith('playing'));
-}
-
-// Replaces an editor's text as typing it would, or as one paste.
-async function replaceText(page, which, text, { typed = false } = {}) {
-  await page.click(`#${which} .cm-content`);
-  await page.keyboard.press('Control+A');
-  await page.keyboard.press('Backspace');
-  if (typed) await page.keyboard.type(text);
-  else await page.keyboard.insertText(text);
-}
-
-async function paste(page, which, text) {
-  await page.evaluate(
-    ({ which, text }) => {
-      const data = new DataTransfer();
-      data.setData('text/plain', text);
-      const target = document.querySelector(`#${which} .cm-content`);
-      target.focus();
-      target.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
-    },
-    { which, text },
-  );
-}
-
-const editorText = (page, which) => page.evaluate((which) => window.quorvel.page.editors[which].text(), which);
-
-// Waits until every drawn point of each listed output equals its value.
-function waitForScope(page, expected, timeout = 5000) {
-  return page.waitForFunction(
-    (expected) => {
-      const frame = window.quorvel.scopeFrame();
-      return frame && Object.entries(expected).every(([k, value]) => frame.values[k].every((v) => v === value));
-    },
-    expected,
-    { timeout },
-  );
-}
-
-// The page answers within a second: a frame is drawn and a script runs.
-async function assertResponsive(page) {
-  const started = Date.now();
-  await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(resolve)));
-  assert.ok(Date.now() - started < 1000, `the page took ${Date.now() - started} ms to draw a frame`);
 }
 
 test('the page loads with every control ready and no console error', () =>
@@ -111,7 +64,7 @@ test('a text with an error is underlined where the engine places it, and the las
       await replaceText(page, 'expr', text);
       await page.waitForSelector('#expr .cm-lintRange-error');
       assert.equal(await page.textContent('#expr .cm-lintRange-error'), culprit);
-      assert.match(await page.textContent('#expr-status'), new RegExp(`${code}.*Still playing the last text that parsed`));
+      assert.match(await page.textContent('#expr-status'), new RegExp(`${code}.*The text played last plays on`));
     }
     await page.waitForTimeout(300);
     await waitForScope(page, { 0: 0.5 });

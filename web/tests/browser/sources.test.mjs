@@ -13,6 +13,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { decodeWav, encodeWav } from '../../src/wav.js';
+import { replaceText, startSound } from '../support/actions.mjs';
 import { openBrowser, openPage, repo, screenshotPath } from '../support/browser.mjs';
 
 const NATIVE = process.env.QUORVEL_NATIVE ?? path.join(repo, 'build/native/bin/quorvel');
@@ -147,16 +148,9 @@ async function openPageWith(browser, hash, setup) {
   return openPage(context, hash);
 }
 
-async function startSound(page) {
-  await page.click('#play');
-  await page.waitForFunction(() => document.querySelector('#state').textContent.startsWith('playing'));
-}
-
+// Puts a text in the Expr editor, plays it (Ctrl+Enter) and waits until it plays.
 async function setExpr(page, text) {
-  await page.click('#expr .cm-content');
-  await page.keyboard.press('Control+A');
-  await page.keyboard.press('Backspace');
-  await page.keyboard.insertText(text);
+  await replaceText(page, 'expr', text);
   await page.waitForFunction((text) => window.quorvel.page.playing.expr === text, text);
 }
 
@@ -583,6 +577,25 @@ out1 = u; out2 = v; out3 = w;`;
       }
     });
   });
+
+  test('a recording takes the outputs before the limiter, and the health counts run on through it', () =>
+    withPage(browser, async (page) => {
+      await startSound(page);
+      await setExpr(page, 'out1 = 100 * sin(2 * M_PI * 220 * time);');
+      const rate = await page.evaluate(() => window.quorvel.page.audio.context.sampleRate);
+      // Nine samples in ten of out1 are beyond full scale: a second's worth.
+      await page.waitForFunction((count) => window.quorvel.health()?.over[0] > count, rate * 0.9);
+      const before = await page.evaluate(() => window.quorvel.health().over[0]);
+      await page.click('#record');
+      await page.waitForFunction(() => /recording 0\.[5-9] s/.test(document.querySelector('#record-status').textContent));
+      const during = await page.evaluate(() => window.quorvel.health().over[0]);
+      assert.ok(during > before, `${during} samples beyond full scale counted while recording, ${before} before`);
+      const [download] = await Promise.all([page.waitForEvent('download'), page.click('#record')]);
+      assert.ok((await page.evaluate(() => window.quorvel.health().over[0])) >= during);
+      const { channels } = decodeWav(fs.readFileSync(await download.path()));
+      const peak = channels[0].reduce((most, value) => Math.max(most, Math.abs(value)), 0);
+      assert.ok(peak > 9.9, `the recording's peak is ${peak}: the limited samples, not out1's`);
+    }));
 });
 
 test('a recording counts only the time the sound played, and ends while the sound is stopped', async () => {
@@ -610,20 +623,29 @@ test('a recording counts only the time the sound played, and ends while the soun
   }
 });
 
-test('at 1 024 px the sources stay inside the inputs panel', async () => {
+test('at 1 024 px the sources and the generators stay inside the inputs panel', async () => {
   const browser = await openBrowser();
   try {
     await withPage(browser, async (page) => {
       await page.setViewportSize({ width: 1024, height: 900 });
+      // Beside the sources, the widest generator: a clock with a typed level
+      // and rate. The level is typed while a file is read, and committed
+      // after the file's note showed: the note leaves what was typed.
+      await setKind(page, 'x', 'clock');
+      await page.fill('#inputs tr[data-input="x"] .level-value', '-0.573');
       const file = writeFile('a-rather-long-file-name-of-a-drum-loop-take-3.wav', encodeWav(busyChannels(RATE), RATE));
       await page.setInputFiles('#inputs tr[data-input="u"] input.file', file);
+      await noteSays(page, 'u', /take-3\.wav: 1\.00 s/);
+      await page.press('#inputs tr[data-input="x"] .level-value', 'Enter');
+      await page.fill('#inputs tr[data-input="x"] .freq', '12345.67');
+      await page.press('#inputs tr[data-input="x"] .freq', 'Enter');
+      assert.equal(await page.textContent('#inputs tr[data-input="x"] .reads'), 'x reads -5.73 to 0');
       await setKind(page, 'v', 'key pitch');
       await setKind(page, 'w', 'microphone');
-      await noteSays(page, 'u', /take-3\.wav: 1\.00 s/);
       await noteSays(page, 'w', /silent/);
       const outside = await page.evaluate(() => {
         const panel = document.querySelector('section.inputs').getBoundingClientRect();
-        return [...document.querySelectorAll('section.inputs .source, section.inputs .source *, #keys-status, #source-problems')]
+        return [...document.querySelectorAll('section.inputs *')]
           .filter((element) => {
             const box = element.getBoundingClientRect();
             return box.width > 0 && (box.right > panel.right + 0.5 || box.left < panel.left - 0.5);
