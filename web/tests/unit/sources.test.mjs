@@ -1,7 +1,7 @@
 // The input sources' signals: levels, rates and duty as the page promises.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { InputSource, KINDS, normalizeInput, OUTSIDE } from '../../src/sources.js';
+import { InputSource, KINDS, normalizeInput, OUTSIDE, settingForKind } from '../../src/sources.js';
 
 const RATE = 48000;
 
@@ -89,4 +89,13 @@ test('a file keeps its name and channel in a setting; other kinds carry nothing 
   });
   assert.deepEqual(normalizeInput({ kind: 'file', name: 7, channel: -3 }), { kind: 'file', level: 0, freq: 220, name: '', channel: 0 });
   assert.deepEqual(normalizeInput({ kind: 'key gate', level: 0.5, freq: 3, name: 'x' }), { kind: 'key gate', level: 0.5, freq: 3 });
+});
+
+test('a file or a capture device chosen starts at unity gain; a gain already set stays while the kind does', () => {
+  for (const kind of ['file', 'microphone']) {
+    assert.equal(settingForKind({ kind: 'sine', level: 0.3, freq: 440 }, kind).level, 1, kind);
+    assert.equal(settingForKind({ kind, level: -0.4, freq: 220 }, kind).level, -0.4, kind);
+  }
+  // Leaving one, the gain is kept as a level, as any level set is.
+  assert.deepEqual(settingForKind({ kind: 'microphone', level: 0.2, freq: 220 }, 'saw'), { kind: 'saw', level: 0.2, freq: 220 });
 });
