@@ -32,19 +32,30 @@ export function bindNumberField(input, range, commit) {
     input.setAttribute('aria-invalid', error ? 'true' : 'false');
     input.title = error ?? '';
   };
-  input.addEventListener('input', () => mark(parseNumber(input.value) === null && input.value.trim() !== '' ? 'Not a number yet' : null));
+  input.addEventListener('input', () => {
+    input.dataset.typing = 'true';
+    mark(parseNumber(input.value) === null && input.value.trim() !== '' ? 'Not a number yet' : null);
+  });
   input.addEventListener('change', () => {
     const result = commitNumber(input.value, range);
     mark(result.error);
     if (result.error) return;
+    delete input.dataset.typing;
     if (result.clamped) input.title = `Kept within ${range[0]} … ${range[1]}`;
     commit(result.value);
     committed = input.value;
   });
   input.addEventListener('keydown', (event) => {
     if (event.key === 'Escape') {
+      delete input.dataset.typing;
       input.value = committed;
       mark(null);
     }
   });
+}
+
+// Shows `value` in a field bound by bindNumberField, unless the musician is
+// typing there: what they typed and have not committed stays.
+export function showNumber(input, value) {
+  if (!input.dataset.typing) input.value = String(value);
 }

@@ -7,12 +7,14 @@ import { PLAY_KEY, playKeys, TypingPause } from './commit.js';
 import { createEditor } from './editor.js';
 import { Engine, PinRole } from './engine.js';
 import { HealthStrip } from './health.js';
+import { Sources } from './media.js';
 import { codeStart, namesIn } from './names.js';
 import { differenceMarks, markDifferences } from './marks.js';
+import { Recorder } from './recorder.js';
 import { renderOffline } from './render.js';
 import { COLORS, Scope, Spectrum } from './scope.js';
 import { decodePatch, encodePatch } from './share.js';
-import { bindNumberField } from './entry.js';
+import { bindNumberField, showNumber } from './entry.js';
 import { defaultInput, FREQ_RANGE, KINDS, LEVEL_RANGE, normalizeInput, PERIODIC, readsRange, settingForKind } from './sources.js';
 import { utf8Length } from './utf8.js';
 import { watchRows } from './watch.js';
@@ -217,10 +219,10 @@ function post(message) {
 
 function workletOptions() {
   return {
-    numberOfInputs: 0,
+    ...page.sources.nodeOptions(), // the capture devices, one channel per input
     numberOfOutputs: 2, // the outputs as they are, and limited for listening
     outputChannelCount: [page.engine.outputs.length, page.engine.outputs.length],
-    processorOptions: { wasm: page.wasm, expr: page.playing.expr, init: page.playing.init, inputs: page.inputs },
+    processorOptions: { wasm: page.wasm, expr: page.playing.expr, init: page.playing.init, inputs: page.inputs, keys: page.sources.keyLevels() },
   };
 }
 
@@ -231,6 +233,7 @@ async function startAudio() {
   page.initSent = 0;
   node.port.onmessage = (event) => receive(event.data);
   node.onprocessorerror = () => showBanner('The engine stopped with an error. Reload the page.');
+  page.sources.connect(context, node);
   const outputs = page.engine.outputs.length;
   const taps = context.createChannelSplitter(outputs);
   const ears = context.createChannelSplitter(outputs);
@@ -320,6 +323,8 @@ function receive(message) {
     showWatch(message);
     showInitRun(message.init);
     page.health.update(message, heard());
+  } else if (message?.type === 'recorded') {
+    page.recorder.receive(message);
   } else if (message?.type === 'error') {
     showBanner(`The engine reported: ${message.message}`);
   }
@@ -436,31 +441,39 @@ function inputRow(pin, k) {
   row.innerHTML = `<th>${pin.name}</th>
     <td><select class="kind" aria-label="${pin.name} source">${KINDS.map((kind) => `<option>${kind}</option>`).join('')}</select></td>
     <td class="level-cell"><input class="level" type="range" min="${LEVEL_RANGE[0]}" max="${LEVEL_RANGE[1]}" step="0.01" aria-label="${pin.name} level"><input class="level-value" type="text" inputmode="decimal" aria-label="${pin.name} level value"></td>
-    <td class="reads"></td>
-    <td><label class="freq-label"><span class="freq-name"></span><input class="freq" type="text" inputmode="decimal" aria-label="${pin.name} frequency"> Hz</label></td>`;
+    <td class="reads-cell"><span class="reads"></span></td>
+    <td class="freq-cell"><label class="freq-label"><span class="freq-name"></span><input class="freq" type="text" inputmode="decimal" aria-label="${pin.name} frequency"> Hz</label></td>`;
   const current = () => page.inputs[k];
   row.querySelector('.kind').addEventListener('change', (event) => changeInput(k, settingForKind(current(), event.target.value)));
   row.querySelector('.level').addEventListener('input', (event) => changeInput(k, { ...current(), level: Number(event.target.value) }));
   bindNumberField(row.querySelector('.level-value'), LEVEL_RANGE, (level) => changeInput(k, { ...current(), level }));
   bindNumberField(row.querySelector('.freq'), FREQ_RANGE, (freq) => changeInput(k, { ...current(), freq }));
+  page.sources.decorate(row, k);
   return row;
 }
 
 function showInput(row, setting, name) {
   row.querySelector('.kind').value = setting.kind;
   row.querySelector('.level').value = String(setting.level);
-  row.querySelector('.level-value').value = String(setting.level);
-  row.querySelector('.freq').value = String(setting.freq);
+  showNumber(row.querySelector('.level-value'), setting.level);
+  showNumber(row.querySelector('.freq'), setting.freq);
   const [low, high] = readsRange(setting).map(formatValue);
   const reads = setting.kind === 'constant' ? `${name} reads ${low}` : low === `-${high}` ? `${name} reads ±${high}` : `${name} reads ${low} to ${high}`;
   row.querySelector('.reads').textContent = reads;
   const periodic = PERIODIC.includes(setting.kind);
-  row.querySelector('.freq-label').hidden = !periodic;
+  // Without a frequency, what the input reads (and a source's controls
+  // under it) takes the frequency's column too.
+  row.querySelector('.freq-cell').hidden = !periodic;
+  row.querySelector('.reads-cell').colSpan = periodic ? 1 : 2;
   row.querySelector('.freq-name').textContent = setting.kind === 'gate' || setting.kind === 'clock' ? 'rate ' : '';
+  page.sources.show(row, setting);
 }
 
+// A setting the row's controls made; the source adds what its kind keeps
+// (a file's name and channel) and asks for a device or the keys when chosen.
 function changeInput(k, setting) {
-  page.inputs[k] = normalizeInput(setting) ?? defaultInput();
+  const safe = normalizeInput(setting) ?? defaultInput();
+  page.inputs[k] = page.sources.changed(k, safe, page.inputs[k]);
   showInput($('inputs').rows[k], page.inputs[k], page.engine.inputs[k].name);
   post({ type: 'inputs', inputs: page.inputs });
 }
@@ -481,10 +494,12 @@ function loadPatch({ expr, init, inputs, needs }) {
   page.editors.init.setText(init);
   page.editors.expr.showAt(codeStart(expr));
   page.editors.init.showAt(codeStart(init));
-  playTexts();
+  // The inputs first: the new texts never run, not even for a block, on
+  // the inputs of the patch before.
   if (inputs) page.inputs = inputs.map((setting) => ({ ...setting }));
   if (needs) setNeeded(needs);
   if (inputs || needs) showInputs();
+  playTexts();
   restart();
 }
 
@@ -530,8 +545,8 @@ function makeLink() {
 
 // The patch a link carries, or null; what went wrong shows in the banner.
 function patchFromLink() {
-  const { patch, error, warning } = decodePatch(location.hash, page.engine.inputs.length);
-  showBanner(error ?? warning ?? '');
+  const { patch, error, warning, note } = decodePatch(location.hash, page.engine.inputs.length, page.engine.inputs.map((pin) => pin.name));
+  showBanner(error ?? [warning, note].filter(Boolean).join(' '));
   return patch ?? null;
 }
 
@@ -543,6 +558,8 @@ async function render(seconds, patch = { ...page.playing, inputs: page.inputs })
     wasm: page.wasm,
     workletUrl: WORKLET_URL,
     outputCount: page.engine.outputs.length,
+    media: await page.sources.mediaAt(RENDER_RATE),
+    keys: page.sources.keyLevels(),
     ...patch,
     rate: RENDER_RATE,
     frames,
@@ -592,6 +609,12 @@ function buildControls() {
   fillSelect($('spectrum-output'), outputs);
   fillSelect($('timebase'), TIMEBASES_MS.map((ms) => [String(ms), `${ms} ms`]));
   $('timebase').value = '10';
+  page.sources = new Sources({ names: page.engine.inputs.map((pin) => pin.name), inputs: () => page.inputs, shown: showInputs });
+  page.recorder = new Recorder($('recorder'), {
+    audio: () => page.audio,
+    listened: heard,
+    outputCount: page.engine.outputs.length,
+  });
   $('inputs').replaceChildren(...page.engine.inputs.map(inputRow));
   $('play').addEventListener('click', togglePlay);
   $('level').addEventListener('input', applyLevel);
@@ -704,4 +727,5 @@ window.quorvel = {
   runStatus: () => page.status,
   health: () => page.health?.state ?? null,
   colors: COLORS,
+  encodeWav,
 };

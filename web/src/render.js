@@ -4,14 +4,14 @@
 
 // {outputs, inputs}: the rendered output channels and the input samples the
 // worklet fed the engine, `frames` of each.
-export async function renderOffline({ wasm, workletUrl, outputCount, expr, init, inputs, rate, frames }) {
+export async function renderOffline({ wasm, workletUrl, outputCount, expr, init, inputs, media, keys, rate, frames }) {
   const context = new OfflineAudioContext({ numberOfChannels: outputCount, length: frames, sampleRate: rate });
   await context.audioWorklet.addModule(workletUrl);
   const node = new AudioWorkletNode(context, 'quorvel', {
     numberOfInputs: 0,
     numberOfOutputs: 1,
     outputChannelCount: [outputCount],
-    processorOptions: { wasm, expr, init, inputs, capture: frames },
+    processorOptions: { wasm, expr, init, inputs, media, keys, capture: frames },
   });
   const captured = new Promise((resolve, reject) => {
     node.port.onmessage = (event) => {

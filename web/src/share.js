@@ -1,9 +1,11 @@
 // A patch in a link: both texts and the six input settings, as JSON in
 // the URL's fragment ("#p=" and base64url of its UTF-8), so the page that
 // opens it needs nothing but itself. Whatever a link holds is checked
-// before the page uses any of it.
+// before the page uses any of it. A file, a capture device or keys cannot
+// travel in a link: it names them, and they are silent where it opens
+// until the musician chooses them again.
 import { decodeUtf8, encodeUtf8 } from './utf8.js';
-import { defaultInput, normalizeInput } from './sources.js';
+import { defaultInput, FILE, normalizeInput, OUTSIDE } from './sources.js';
 
 const PREFIX = '#p=';
 const VERSION = 1;
@@ -17,8 +19,10 @@ export function encodePatch({ expr, init, inputs }) {
 }
 
 // {patch} with texts and inputCount normalised inputs, {error} with a
-// sentence for the person, or {} when the fragment holds no patch.
-export function decodePatch(hash, inputCount) {
+// sentence for the person, or {} when the fragment holds no patch; with a
+// patch, a warning when settings were reset and a note when some inputs'
+// sources stayed behind (`names`: the inputs' names, for the note).
+export function decodePatch(hash, inputCount, names = null) {
   if (typeof hash !== 'string' || !hash.startsWith(PREFIX)) return {};
   if (hash.length > MAX_LINK_CHARS) return { error: 'This link is too long to be a patch.' };
   const bytes = fromBase64url(hash.slice(PREFIX.length));
@@ -37,7 +41,24 @@ export function decodePatch(hash, inputCount) {
   const inputs = Array.from({ length: inputCount }, (_, k) => normalizeInput(given[k]) ?? defaultInput());
   const lost = given.slice(0, inputCount).some((setting) => normalizeInput(setting) === null);
   const patch = { expr: data.expr, init: data.init, inputs };
-  return lost ? { patch, warning: 'Some input settings in this link were not readable and were reset.' } : { patch };
+  const result = { patch };
+  if (lost) result.warning = 'Some input settings in this link were not readable and were reset.';
+  const note = outsideNote(inputs, names);
+  if (note) result.note = note;
+  return result;
+}
+
+// What a link could not bring, or null: "u (the file drums.wav) and v (the
+// microphone) …".
+export function outsideNote(inputs, names) {
+  const missing = inputs
+    .map((setting, k) => ({ setting, name: names?.[k] ?? `input ${k + 1}` }))
+    .filter(({ setting }) => OUTSIDE.includes(setting.kind))
+    .map(({ setting, name }) => `${name} (${setting.kind === FILE ? `the file ${setting.name || 'without a name'}` : `the ${setting.kind}`})`);
+  if (missing.length === 0) return null;
+  const list = missing.length === 1 ? missing[0] : `${missing.slice(0, -1).join(', ')} and ${missing.at(-1)}`;
+  const verb = missing.length === 1 ? 'is' : 'are';
+  return `A link cannot carry a file, a microphone or keys: ${list} ${verb} silent here until you choose or play them again.`;
 }
 
 const ALPHABET = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_';

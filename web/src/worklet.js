@@ -9,10 +9,13 @@
 // through a protective limiter.
 //
 // processorOptions: wasm (the .wasm bytes), expr, init, inputs (settings),
-// capture (optional: a number of frames whose inputs are kept and posted
-// back as {type: 'captured'}, for the offline render).
+// media (per input, a file's samples at the context's rate, or null), keys
+// (the keys' levels), capture (optional: a number of frames whose inputs
+// are kept and posted back as {type: 'captured'}, for the offline render).
+// The node's one input carries the capture devices, channel k for input k.
 import { Engine } from './engine.js';
 import { Limiter, OutputMeter } from './meter.js';
+import { BlockRecorder } from './record.js';
 import { Voice } from './voice.js';
 
 // How often the page hears from the worklet.
@@ -21,9 +24,12 @@ const STATUS_SECONDS = 0.1;
 class QuorvelProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
-    const { wasm, expr, init, inputs, capture } = options.processorOptions;
+    const { wasm, expr, init, inputs, media, keys, capture } = options.processorOptions;
     const engine = Engine.fromBytes(wasm);
-    this.voice = new Voice(engine, { expr, init, inputs }, sampleRate);
+    this.voice = new Voice(engine, { expr, init, inputs, media, keys }, sampleRate);
+    this.recorder = new BlockRecorder(this.port);
+    this.outputOf = (k) => this.voice.session.output(k, this.frames);
+    this.frames = 0;
     this.inputCount = engine.inputs.length;
     this.outputCount = engine.outputs.length;
     this.watchVersionSent = -1;
@@ -61,6 +67,13 @@ class QuorvelProcessor extends AudioWorkletProcessor {
         case 'inputs':
           this.voice.setInputs(message.inputs);
           break;
+        case 'media':
+          this.voice.sources[message.input]?.attach(message.samples);
+          break;
+        case 'keys':
+          // A key played is the musician playing, not a change: the counts go on.
+          this.voice.setKeys(message.levels);
+          return;
         case 'restart':
           this.voice.start(String(message.expr), String(message.init));
           this.watchVersionSent = -1;
@@ -74,6 +87,8 @@ class QuorvelProcessor extends AudioWorkletProcessor {
           this.initPending = true;
           break;
         default:
+          // Recording is no change to the sound: the counts go on.
+          this.recorder.receive(message ?? {});
           return;
       }
       // Whatever changed, the health counts start again.
@@ -84,12 +99,14 @@ class QuorvelProcessor extends AudioWorkletProcessor {
     }
   }
 
-  process(_inputs, outputs) {
+  process(inputs, outputs) {
     const channels = outputs[0];
     const frames = channels[0]?.length ?? 0;
     if (frames === 0) return true;
     const started = Date.now();
-    const silenced = this.voice.render(frames);
+    // Unconnected, the input has no channels: no device plays.
+    const live = inputs[0]?.length > 0 ? inputs[0] : null;
+    const silenced = this.voice.render(frames, live);
     const session = this.voice.session;
     const listening = outputs[1];
     for (let k = 0; k < this.outputCount && k < channels.length; k++) {
@@ -98,6 +115,9 @@ class QuorvelProcessor extends AudioWorkletProcessor {
       this.meter.count(k, samples, frames);
       if (listening?.[k]) this.limiter.process(k, samples, listening[k], frames);
     }
+    // The recording takes the outputs as they are, never the limited ones.
+    this.frames = frames;
+    this.recorder.write(this.outputOf, frames);
     this.busy += Date.now() - started;
     this.capture(session, frames);
     this.account(session, frames, silenced);

@@ -23,14 +23,15 @@ const ARGS = [
   '--autoplay-policy=no-user-gesture-required',
 ];
 
-// The browser with a fresh profile, and the site's address.
-export async function openBrowser() {
+// The browser with a fresh profile, and the site's address; `args` are
+// further command-line switches (a fake capture device, say).
+export async function openBrowser({ args = [] } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvel-chromium-'));
   const { server, url } = await serve(site);
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,
     headless: true,
-    args: ARGS,
+    args: [...ARGS, ...args],
     viewport: { width: 1400, height: 1100 },
     acceptDownloads: true,
   });

@@ -67,3 +67,18 @@ test('random fragments never throw', () => {
     assert.doesNotThrow(() => decodePatch(`#p=${text}`, 6));
   }
 });
+
+test('a link names the file, the microphone and the keys it cannot carry, with a note', () => {
+  const inputs = [
+    { kind: 'file', level: 1, freq: 220, name: 'drums.wav', channel: 1 },
+    { kind: 'microphone', level: 0.5, freq: 220 },
+    { kind: 'key pitch', level: 0, freq: 220 },
+    ...Array.from({ length: 3 }, defaultInput),
+  ];
+  const names = ['u', 'v', 'w', 'x', 'y', 'z'];
+  const { patch, note, warning } = decodePatch(encodePatch({ expr: 'out1 = u;', init: '', inputs }), 6, names);
+  assert.deepEqual(patch.inputs, inputs);
+  assert.equal(warning, undefined);
+  assert.match(note, /u \(the file drums\.wav\), v \(the microphone\) and w \(the key pitch\) are silent here/);
+  assert.equal(decodePatch(encodePatch({ expr: '', init: '', inputs: INPUTS }), 6, names).note, undefined);
+});
