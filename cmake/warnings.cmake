@@ -2,6 +2,9 @@
 # SSE2 arithmetic, never the x87 extended precision.
 add_library(quorvel_options INTERFACE)
 target_compile_options(quorvel_options INTERFACE -Wall -Wextra)
+# No fused multiply-add, so that a product rounds before the sum on every
+# target: the engine's functions give the same bits on every build.
+target_compile_options(quorvel_options INTERFACE -ffp-contract=off)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "i.86|x86|X86|AMD64|x86_64")
   target_compile_options(quorvel_options INTERFACE -msse2 -mfpmath=sse)
 endif()
