@@ -220,9 +220,9 @@ const uint64_t kSpecialBits[] = {
 
 }  // namespace
 
-std::vector<Argument> arguments(int function) {
+std::vector<Argument> arguments(int function, int count) {
     Random r(kFunctions[function].name);
-    std::vector<Argument> list(kArguments);
+    std::vector<Argument> list(static_cast<size_t>(count));
     for (Argument& argument : list) argument = generate(function, r);
     return list;
 }

@@ -41,8 +41,9 @@ struct Argument {
     double a, b;
 };
 
-// The generated arguments of a function, always the same.
-std::vector<Argument> arguments(int function);
+// The generated arguments of a function, always the same: the first
+// kArguments are the check's; more continue the sequence (the accuracy run).
+std::vector<Argument> arguments(int function, int count = kArguments);
 // Its hard cases, compared bit by bit.
 std::vector<Argument> hardCases(int function);
 
