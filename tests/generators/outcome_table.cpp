@@ -188,7 +188,9 @@ std::vector<Template> templates() {
     const std::vector<double> lognB = {0.0,    -0.0, kInf, kNNaN, 1.0, -1.0, 2.0, 0.5, 10.0, -2.0, 2.718281828459045,
                                        up(1.0)};
     const std::vector<double> radii = {0.0, -0.0, kInf, -kInf, kQNaN, 1.0, 2.0, -2.0, 1e300, kSub};
-    const std::vector<double> angles = {0.0, -0.0, kInf, -kInf, kNNaN, kPi / 2, kPi, 1.0, -1.0, 1e22, 2 * kPi};
+    // One NaN for both: where two NaNs meet in a product, x86 keeps the first,
+    // but the emulator that runs the 32-bit tests on some machines the second.
+    const std::vector<double> angles = {0.0, -0.0, kInf, -kInf, kQNaN, kPi / 2, kPi, 1.0, -1.0, 1e22, 2 * kPi};
     const std::vector<double> wrapped = {12.0, -3.0, 10.0, -10.0, 0.0, -0.0, kInf, kQNaN, 5.5, 1e300, 3.0};
     const std::vector<double> polyAt = {0.0,   -0.0,   kInf,   -kInf, kQNaN, 2.0, -2.0,
                                         1e200, -1e200, 1e-200, -8.0,  0.5,   3.0};

@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -235,7 +236,13 @@ std::vector<Argument> hardCases(int function) {
             list.push_back({fromBits(a), 0.0});
             continue;
         }
-        for (uint64_t b : kSpecialBits) list.push_back({fromBits(a), fromBits(b)});
+        for (uint64_t b : kSpecialBits) {
+            // Not two different NaNs: where they meet in one operation, x86
+            // keeps the first, the emulator that runs the 32-bit tests on
+            // some machines the second.
+            if (a != b && std::isnan(fromBits(a)) && std::isnan(fromBits(b))) continue;
+            list.push_back({fromBits(a), fromBits(b)});
+        }
     }
     // Arguments where the functions are hardest to get right.
     const double hard[] = {
