@@ -1,10 +1,9 @@
 # Warnings for the project's own targets, and true IEEE doubles on 32-bit x86:
-# SSE2 arithmetic, never the x87 extended precision.
+# SSE2 arithmetic, never the x87 extended precision. No contraction of a
+# multiply and an add into one fused operation, which rounds once where the
+# source rounds twice: every target computes exactly the operations written.
 add_library(quorvel_options INTERFACE)
-target_compile_options(quorvel_options INTERFACE -Wall -Wextra)
-# No fused multiply-add, so that a product rounds before the sum on every
-# target: the engine's functions give the same bits on every build.
-target_compile_options(quorvel_options INTERFACE -ffp-contract=off)
+target_compile_options(quorvel_options INTERFACE -Wall -Wextra -ffp-contract=off)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "i.86|x86|X86|AMD64|x86_64")
   target_compile_options(quorvel_options INTERFACE -msse2 -mfpmath=sse)
 endif()
