@@ -378,6 +378,23 @@ std::string compareChunk(int function, int chunk, const ChunkDigest& expected, c
            describeOutcome(outcomes[index] ^ change) + "\n";
 }
 
+std::string dump(int function) {
+    std::string text;
+    Evaluator evaluator(function, Form::Compiled);
+    auto line = [&](const std::string& index, const Argument& argument) {
+        char row[128];
+        std::snprintf(row, sizeof row, "%s %s %016" PRIX64 " %016" PRIX64 " %016" PRIX64 "\n",
+                      kFunctions[function].name, index.c_str(), bitsOf(argument.a), bitsOf(argument.b),
+                      evaluator.outcome(argument));
+        text += row;
+    };
+    const std::vector<Argument> args = arguments(function);
+    for (size_t i = 0; i < args.size(); ++i) line(std::to_string(i), args[i]);
+    const std::vector<Argument> cases = hardCases(function);
+    for (size_t i = 0; i < cases.size(); ++i) line("hard" + std::to_string(i), cases[i]);
+    return text;
+}
+
 std::string check(int function, Form form, const ChunkDigest (*expected)[kChunks], const HardCase* hard,
                   int hardCount) {
     std::string report;

@@ -83,6 +83,11 @@ std::string compareChunk(int function, int chunk, const ChunkDigest& expected, c
 std::string describeOutcome(uint64_t outcome);
 std::string describeArgument(int function, const Argument& argument);
 
+// Every argument and hard case of a function with its outcome, one line
+// each ("NAME INDEX A B OUTCOME", bits in hex), as identity_tool dump and
+// web/tests/support/identity-dump.mjs print them for a diff of two builds.
+std::string dump(int function);
+
 struct HardCase {
     int function;
     uint64_t a, b;  // the arguments' bits

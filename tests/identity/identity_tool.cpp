@@ -61,18 +61,6 @@ void writeExpected() {
     std::printf("};\n\n}  // namespace identity\n// clang-format on\n");
 }
 
-void dump(int f) {
-    Evaluator evaluator(f, Form::Compiled);
-    const std::vector<Argument> args = arguments(f);
-    for (size_t i = 0; i < args.size(); ++i)
-        std::printf("%s %zu %016" PRIX64 " %016" PRIX64 " %016" PRIX64 "\n", kFunctions[f].name, i, bitsOf(args[i].a),
-                    bitsOf(args[i].b), evaluator.outcome(args[i]));
-    const std::vector<Argument> cases = hardCases(f);
-    for (size_t i = 0; i < cases.size(); ++i)
-        std::printf("%s hard%zu %016" PRIX64 " %016" PRIX64 " %016" PRIX64 "\n", kFunctions[f].name, i,
-                    bitsOf(cases[i].a), bitsOf(cases[i].b), evaluator.outcome(cases[i]));
-}
-
 int usage() {
     std::fprintf(stderr, "usage: identity_tool expected | identity_tool dump [NAME...]\n");
     return 2;
@@ -90,7 +78,7 @@ int main(int argc, char** argv) {
     for (int f = 0; f < kFunctionCount; ++f) {
         bool wanted = argc == 2;
         for (int i = 2; i < argc; ++i) wanted = wanted || std::strcmp(argv[i], kFunctions[f].name) == 0;
-        if (wanted) dump(f);
+        if (wanted) std::fputs(dump(f).c_str(), stdout);
     }
     return 0;
 }

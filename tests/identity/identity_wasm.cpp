@@ -30,6 +30,13 @@ IDENTITY_EXPORT(identity_check) int32_t identityCheck(int32_t function) {
     return static_cast<int32_t>(report.size());
 }
 
+// Every outcome of one function, as identity_tool dump prints them; the
+// length of the text, which identity_report then gives.
+IDENTITY_EXPORT(identity_dump) int32_t identityDump(int32_t function) {
+    report = identity::dump(function);
+    return static_cast<int32_t>(report.size());
+}
+
 IDENTITY_EXPORT(identity_report) const char* identityReport() {
     return report.c_str();
 }
