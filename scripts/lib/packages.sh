@@ -1,9 +1,10 @@
 # Debian packages the project's scripts need, and their installation.
-# Sourced by scripts/test, scripts/demo, scripts/package and scripts/bench.
+# Sourced by scripts/test, scripts/demo, scripts/package, scripts/bench and
+# scripts/accuracy.
 
 QUORVEL_TEST_PACKAGES=(
     cmake ninja-build g++ g++-multilib g++-mingw-w64-i686 googletest libcli11-dev libmuparser-dev libsndfile1-dev
-    pkg-config zip unzip
+    pkg-config zip unzip libmpfr-dev
     wine wine32:i386 clang-19 libclang-rt-19-dev locales
 )
 

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -113,7 +117,7 @@ Signal sine(double frequency, double amplitude, double rate = 48000.0) {
 
 const std::set<std::string> kExamples = {
     "sine.expr.txt",     "waveshaper.expr.txt", "lowpass.expr.txt", "sample_and_hold.expr.txt",
-    "additive.expr.txt", "bell.expr.txt",       "bell.init.txt",
+    "additive.expr.txt", "bell.expr.txt",       "bell.init.txt",    "chaotic.expr.txt",
 };
 
 TEST(Examples, EveryFileOpensWithACommentHeaderAndIsTested) {
@@ -238,6 +242,52 @@ TEST(Examples, BellNeedsItsInitAndDiesAway) {
     // Without its Init every variable it needs is 0: silence.
     const Sound silent = render(expr, 48000);
     for (const auto& channel : silent.out) EXPECT_EQ(peak(channel), 0.0);
+}
+
+// The chaotic patch, whose feedback turns any difference in the last bit of
+// one computation into a different sound: ten seconds at 48 kHz must give
+// the bits recorded in tests/examples/chaotic.digest (a digest of each
+// second's three outputs, one line per second), on every build. After a
+// deliberate change of the engine's mathematics, the native build records
+// the new digests: QUORVEL_RECORD_DIGESTS=1 examples_tests
+// --gtest_filter=Examples.Chaotic*.
+uint64_t digestOf(const Sound& sound, std::size_t from, std::size_t to) {
+    uint64_t hash = 0xCBF29CE484222325;  // FNV-1a over the samples' bits
+    for (const auto& channel : sound.out)
+        for (std::size_t i = from; i < to; ++i) {
+            uint32_t bits;
+            std::memcpy(&bits, &channel[i], sizeof bits);
+            for (int byte = 0; byte < 4; ++byte) hash = (hash ^ (bits >> 8 * byte & 0xFF)) * 0x100000001B3;
+        }
+    return hash;
+}
+
+TEST(Examples, ChaoticGivesTheRecordedTenSecondsBitForBit) {
+    constexpr int kSeconds = 10;
+    constexpr int64_t kRate = 48000;
+    const Sound sound = render(example("chaotic.expr.txt"), kSeconds * kRate);
+    std::string recorded;
+    for (int s = 0; s < kSeconds; ++s) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%016" PRIX64 "\n", digestOf(sound, s * kRate, (s + 1) * kRate));
+        recorded += line;
+    }
+    // Chaotic indeed: it does not settle into a cycle of a few values.
+    std::set<float> values(sound.out[0].end() - 4800, sound.out[0].end());
+    EXPECT_GT(values.size(), 1000u);
+
+    std::string expected, path;
+    ASSERT_TRUE(quorvel_test::readSourceFile("tests/examples/chaotic.digest", expected, &path));
+    if (std::getenv("QUORVEL_RECORD_DIGESTS")) {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr) << path;
+        std::fputs(recorded.c_str(), file);
+        std::fclose(file);
+        expected = recorded;
+    }
+    ASSERT_GE(expected.size(), recorded.size()) << "tests/examples/chaotic.digest holds fewer seconds";
+    for (int s = 0; s < kSeconds; ++s)
+        EXPECT_EQ(recorded.substr(s * 17, 16), expected.substr(s * 17, 16)) << "second " << s << " differs";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The page plays what the plug-in plays, bit for bit: every patch of the
 // gallery (examples/ and the reference's recipes), and texts at the edges
-// of the per-sample step, rendered for one second at 48 kHz by the page's
+// of the per-sample step, rendered for one second at 48 kHz (the chaotic
+// example, whose feedback makes any difference in a last bit audible, for
+// ten) by the page's
 // offline render (OfflineAudioContext driving the worklet's WebAssembly
 // engine) and by `quorvel render` through the native quorvel.sem, with the
 // inputs the worklet fed the engine, in blocks of one render quantum.
@@ -18,6 +20,8 @@ const NATIVE = process.env.QUORVEL_NATIVE ?? path.join(repo, 'build/native/bin/q
 const SECONDS = 1;
 const RATE = 48000;
 const QUANTUM = 128; // the Web Audio render quantum: one module block in the worklet
+// Patches compared for longer: the seconds of each.
+const LONGER = { 'example:chaotic': 10 };
 
 
 // Texts at the edges of the step: silence from a runaway Expr for the rest
@@ -47,12 +51,12 @@ after(async () => {
   if (work) fs.rmSync(work, { recursive: true, force: true });
 });
 
-function nativeRender(patch, inputsFile, name) {
+function nativeRender(patch, inputsFile, name, seconds) {
   const exprFile = path.join(work, `${name}.expr.txt`);
   const initFile = path.join(work, `${name}.init.txt`);
   const out = path.join(work, `${name}.native.wav`);
   fs.writeFileSync(exprFile, patch.expr);
-  const args = ['render', '--expr-file', exprFile, '--rate', String(RATE), '--samples', String(SECONDS * RATE)];
+  const args = ['render', '--expr-file', exprFile, '--rate', String(RATE), '--samples', String(seconds * RATE)];
   args.push('--block', String(QUANTUM), '-o', out);
   if (patch.init) {
     fs.writeFileSync(initFile, patch.init);
@@ -78,20 +82,20 @@ function firstDifference(web, native) {
 
 const sounding = [];
 
-async function compare(patch, name) {
+async function compare(patch, name, seconds = SECONDS) {
   const files = await session.page.evaluate(
     ({ seconds, patch }) => window.quorvel.renderFiles(seconds, patch),
-    { seconds: SECONDS, patch: { expr: patch.expr, init: patch.init, inputs: INPUTS } },
+    { seconds, patch: { expr: patch.expr, init: patch.init, inputs: INPUTS } },
   );
   const inputsFile = path.join(work, `${name}.inputs.wav`);
   fs.writeFileSync(inputsFile, Buffer.from(files.inputs, 'base64'));
   const web = decodeWav(Buffer.from(files.outputs, 'base64'));
-  const native = nativeRender(patch, inputsFile, name);
+  const native = nativeRender(patch, inputsFile, name, seconds);
   assert.equal(web.rate, RATE);
   assert.equal(web.channels.length, 3);
   assert.equal(native.channels.length, 3);
-  assert.equal(web.channels[0].length, SECONDS * RATE);
-  assert.equal(native.channels[0].length, SECONDS * RATE);
+  assert.equal(web.channels[0].length, seconds * RATE);
+  assert.equal(native.channels[0].length, seconds * RATE);
   assert.equal(firstDifference(web, native), null);
   sounding.push(web.channels.some((channel) => channel.some((value) => value !== 0)));
   assert.deepEqual(session.errors, []);
@@ -99,7 +103,12 @@ async function compare(patch, name) {
 
 const gallery = JSON.parse(fs.readFileSync(path.join(site, 'gallery.json'), 'utf8'));
 
-for (const patch of gallery) test(`identical: ${patch.id}`, () => compare(patch, patch.id.replace(/[^a-z0-9]+/gi, '_')));
+for (const patch of gallery)
+  test(`identical: ${patch.id}`, () => compare(patch, patch.id.replace(/[^a-z0-9]+/gi, '_'), LONGER[patch.id]));
+
+test('the patches compared for longer are in the gallery', () => {
+  for (const id of Object.keys(LONGER)) assert.ok(gallery.some((patch) => patch.id === id), id);
+});
 EDGES.forEach((patch, n) => test(`identical at the edges: ${patch.title}`, () => compare(patch, `edge_${n}`)));
 
 test('the compared renders are not all silence', () => {
