@@ -8,7 +8,7 @@
 // A literal has at most EXPR_MAX_TOKEN characters and no exponent, so its
 // value is zero or lies between 10^-254 and 10^255: always a normal double.
 
-#include <cmath>
+#include <bit>
 #include <cstdint>
 
 #include "internal.h"
@@ -82,6 +82,19 @@ void subtract(BigNumber& a, const BigNumber& b) {
     }
 }
 
+// 2^e for a normal power, -1022 <= e <= 1023, from its bits.
+double powerOfTwo(int e) {
+    return std::bit_cast<double>(static_cast<uint64_t>(e + 1023) << 52);
+}
+
+// value * 2^e, exact where the result is a normal double, in two steps
+// whose factors are normal themselves. The runtime's ldexp is not used: on
+// 32-bit Windows it is an x87 instruction.
+double scaledByPowerOfTwo(double value, int e) {
+    const int first = e / 2;
+    return value * powerOfTwo(first) * powerOfTwo(e - first);
+}
+
 // numerator / denominator rounded to a double, both nonzero; the quotient
 // is a normal double.
 double roundedQuotient(BigNumber numerator, BigNumber denominator) {
@@ -110,7 +123,7 @@ double roundedQuotient(BigNumber numerator, BigNumber denominator) {
     shiftLeft(numerator, 1);
     const int half = compare(numerator, denominator);
     if (half > 0 || (half == 0 && (quotient & 1) != 0)) ++quotient;
-    return std::ldexp(static_cast<double>(quotient), -scale);
+    return scaledByPowerOfTwo(static_cast<double>(quotient), -scale);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 
 #include <errno.h>
 #include <math.h>
+#include <stdint.h>
+#include <string.h>
 
 #include "expr.h"
 
@@ -94,12 +96,28 @@ static inline int32_t exprJudgeRoutine(ExprContext* context, double value, doubl
  * commutative operation, which would make the NaN bits depend on how a text
  * is evaluated and on the build. Every evaluator and built-in adds and
  * multiplies two values that may both be NaN through these. */
+#if !(defined(__GNUC__) && defined(__SSE2_MATH__))
+/* Without SSE2 (WebAssembly) the NaN of an operation is left open, so the
+ * x86 rule is kept by hand where the result is NaN: the first NaN operand
+ * made quiet, or for an invalid operation (0 * inf) the default NaN. */
+static inline double exprNaNAsX86(double a, double b, double value) {
+    uint64_t bits;
+    if (value == value) return value;
+    if (a != a) memcpy(&bits, &a, sizeof bits);
+    else if (b != b) memcpy(&bits, &b, sizeof bits);
+    else bits = 0xFFF8000000000000ull;
+    bits |= 0x0008000000000000ull;
+    memcpy(&value, &bits, sizeof value);
+    return value;
+}
+#endif
+
 static inline double exprAdd(double a, double b) {
 #if defined(__GNUC__) && defined(__SSE2_MATH__)
     __asm__("addsd %1, %0" : "+x"(a) : "xm"(b));
     return a;
 #else
-    return a + b;
+    return exprNaNAsX86(a, b, a + b);
 #endif
 }
 static inline double exprMul(double a, double b) {
@@ -107,7 +125,7 @@ static inline double exprMul(double a, double b) {
     __asm__("mulsd %1, %0" : "+x"(a) : "xm"(b));
     return a;
 #else
-    return a * b;
+    return exprNaNAsX86(a, b, a * b);
 #endif
 }
 
