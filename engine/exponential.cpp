@@ -332,22 +332,31 @@ extern "C" double exprPow(double a, double b) {
 constexpr double kHyperbolicLarge = 22.0;
 constexpr double kHyperbolicOverflow = 711.0;
 
-extern "C" double exprCosh(double a) {
-    if (isNaN(a)) return quietNaN(a);
-    const double x = magnitude(a);
-    if (x < 0x1p-26) return 1.0;
-    if (x > kHyperbolicOverflow) return kInfinity;
+namespace {
+
+/* (e^x + sign e^-x)/2 for x >= 0, sign 1 or -1; for -1, x >= 1, where the
+ * difference loses at most a bit or two. E to about 2^-62 is enough. */
+double halfExpSum(double x, double sign) {
     Scaled e = expCore<false>(x, 0.0);
     if (x >= kHyperbolicLarge) {
         e.exponent -= 1;
         return roundScaled(e);
     }
-    /* (E + 1/E)/2: no cancellation, E to about 2^-62 is enough */
     const double scale = powerOfTwo(e.exponent);
     const Pair big = fastTwoSum(e.hi * scale, e.lo * scale);
-    const Pair small = quotient({1.0, 0.0}, big);
+    const Pair small = quotient({sign, 0.0}, big);
     const Pair sum = fastTwoSum(big.hi, small.hi);
     return 0.5 * (sum.hi + (sum.lo + (big.lo + small.lo)));
+}
+
+}  // namespace
+
+extern "C" double exprCosh(double a) {
+    if (isNaN(a)) return quietNaN(a);
+    const double x = magnitude(a);
+    if (x < 0x1p-26) return 1.0;
+    if (x > kHyperbolicOverflow) return kInfinity;
+    return halfExpSum(x, 1.0);
 }
 
 extern "C" double exprSinh(double a) {
@@ -356,14 +365,10 @@ extern "C" double exprSinh(double a) {
     const bool negative = isNegative(a);
     if (x < 0x1p-26) return a;
     if (x > kHyperbolicOverflow) return negatedIf(negative, kInfinity);
-    if (x >= kHyperbolicLarge) {
-        Scaled e = expCore<true>(x, 0.0);
-        e.exponent -= 1;
-        return negatedIf(negative, roundScaled(e));
-    }
+    if (x >= 1.0) return negatedIf(negative, halfExpSum(x, -1.0));
     /* (u + u/(u + 1))/2 with u = e^x - 1: no cancellation near 0 */
     const Pair u = expMinusOne(x);
-    const Pair uPlusOne = twoSum(u.hi, 1.0);
+    const Pair uPlusOne = fastTwoSum(1.0, u.hi);
     const Pair w = quotient(u, {uPlusOne.hi, uPlusOne.lo + u.lo});
     const Pair sum = fastTwoSum(u.hi, w.hi);
     return negatedIf(negative, 0.5 * (sum.hi + (sum.lo + (u.lo + w.lo))));
