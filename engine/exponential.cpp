@@ -86,10 +86,11 @@ Pair twoProduct(double a, double b) {
 }
 /* (a.hi + a.lo) / (b.hi + b.lo) as a pair. */
 Pair quotient(Pair a, Pair b) {
-    const double q = a.hi / b.hi;
+    const double reciprocal = 1.0 / b.hi; /* one division; the rest is exact or tiny */
+    const double q = a.hi * reciprocal;
     const Pair p = twoProduct(q, b.hi);
     const double rest = (((a.hi - p.hi) - p.lo) + a.lo) - q * b.lo;
-    return fastTwoSum(q, rest / b.hi);
+    return fastTwoSum(q, rest * reciprocal);
 }
 
 /* ---- The exponential ----------------------------------------------------- */
@@ -169,9 +170,10 @@ double roundScaled(Scaled e) {
 constexpr double kExpOverflow = 709.8;
 constexpr double kExpUnderflow = -745.2;
 
-/* e^x - 1 as a pair, for |x| < 40. */
-Pair expMinusOne(double x) {
-    const Scaled e = expCore<true>(x, 0.0);
+/* e^x - 1 as a pair, for |x| < 40; plain only where e^x >= 2, so that the
+ * difference does not cancel. */
+template <bool kPrecise> Pair expMinusOne(double x) {
+    const Scaled e = expCore<kPrecise>(x, 0.0);
     const double scale = powerOfTwo(e.exponent);
     const Pair d = twoSum(e.hi * scale, -1.0);
     return fastTwoSum(d.hi, d.lo + e.lo * scale);
@@ -335,18 +337,36 @@ constexpr double kHyperbolicOverflow = 711.0;
 namespace {
 
 /* (e^x + sign e^-x)/2 for x >= 0, sign 1 or -1; for -1, x >= 1, where the
- * difference loses at most a bit or two. E to about 2^-62 is enough. */
+ * difference loses at most a bit or two. Both exponentials come from one
+ * reduction, x = k ln2/256 + r and -x = -k ln2/256 - r: two table values
+ * and the even and odd parts of one polynomial; each to about 2^-62. */
 double halfExpSum(double x, double sign) {
-    Scaled e = expCore<false>(x, 0.0);
     if (x >= kHyperbolicLarge) {
+        Scaled e = expCore<false>(x, 0.0);
         e.exponent -= 1;
         return roundScaled(e);
     }
-    const double scale = powerOfTwo(e.exponent);
-    const Pair big = fastTwoSum(e.hi * scale, e.lo * scale);
-    const Pair small = quotient({sign, 0.0}, big);
-    const Pair sum = fastTwoSum(big.hi, small.hi);
-    return 0.5 * (sum.hi + (sum.lo + (big.lo + small.lo)));
+    const double shifted = x * kExpInvStep + kRoundingShift;
+    const int64_t k = static_cast<int64_t>(bitsOf(shifted) - bitsOf(kRoundingShift));
+    const double kd = shifted - kRoundingShift;
+    const double r = (x - kd * kExpStepHi) - kd * kExpStepLo;
+    const double rr = r * r;
+    const double even = kExpPoly[0] + rr * (kExpPoly[2] + rr * kExpPoly[4]);
+    const double odd = r * (kExpPoly[1] + rr * kExpPoly[3]);
+    /* e^r - 1 and e^-r - 1 */
+    const double up = r + rr * (even + odd);
+    const double down = -r + rr * (even - odd);
+    const int64_t mask = (1 << kExpBits) - 1;
+    const int64_t j = k & mask;
+    const int64_t jNegative = (-k) & mask;
+    const double scaleUp = powerOfTwo(k >> kExpBits);
+    const double scaleDown = powerOfTwo((-k) >> kExpBits) * sign;
+    const double bigHi = kExpTable[2 * j] * scaleUp;
+    const double bigLo = (kExpTable[2 * j] * up + kExpTable[2 * j + 1]) * scaleUp;
+    const double smallHi = kExpTable[2 * jNegative] * scaleDown;
+    const double smallLo = (kExpTable[2 * jNegative] * down + kExpTable[2 * jNegative + 1]) * scaleDown;
+    const Pair sum = fastTwoSum(bigHi, smallHi);
+    return 0.5 * (sum.hi + (sum.lo + (bigLo + smallLo)));
 }
 
 }  // namespace
@@ -367,7 +387,7 @@ extern "C" double exprSinh(double a) {
     if (x > kHyperbolicOverflow) return negatedIf(negative, kInfinity);
     if (x >= 1.0) return negatedIf(negative, halfExpSum(x, -1.0));
     /* (u + u/(u + 1))/2 with u = e^x - 1: no cancellation near 0 */
-    const Pair u = expMinusOne(x);
+    const Pair u = expMinusOne<true>(x);
     const Pair uPlusOne = fastTwoSum(1.0, u.hi);
     const Pair w = quotient(u, {uPlusOne.hi, uPlusOne.lo + u.lo});
     const Pair sum = fastTwoSum(u.hi, w.hi);
@@ -382,7 +402,7 @@ extern "C" double exprTanh(double a) {
     /* Beyond 19.07, 1 - tanh < 2^-54: it rounds to 1. */
     if (x > 19.5) return negatedIf(negative, 1.0);
     /* u/(u + 2) with u = e^2x - 1 */
-    const Pair u = expMinusOne(2.0 * x);
+    const Pair u = x < 0.55 ? expMinusOne<true>(2.0 * x) : expMinusOne<false>(2.0 * x);
     const Pair uPlusTwo = twoSum(u.hi, 2.0);
     const Pair t = quotient(u, {uPlusTwo.hi, uPlusTwo.lo + u.lo});
     return negatedIf(negative, t.hi + t.lo);
