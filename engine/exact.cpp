@@ -54,10 +54,15 @@ Integral decompose(uint64_t bits) {
     if (biased == 0) return {fraction, 1 - kExponentBias - 52}; /* subnormal */
     return {fraction | (uint64_t{1} << 52), static_cast<int64_t>(biased) - kExponentBias - 52};
 }
-/* 2^n for -1074 <= n <= 1023. */
-double powerOfTwo(int64_t n) {
-    if (n >= -1022) return fromBits(static_cast<uint64_t>(n + kExponentBias) << 52);
-    return fromBits(uint64_t{1} << (n + 1074));
+/* m 2^e for 0 < m < 2^53, where the product is a double: built from the
+ * bits (a 64-bit integer conversion would take the x87 unit on i686). */
+double scaledInteger(uint64_t mantissa, int64_t exponent) {
+    const int shift = 53 - std::bit_width(mantissa);
+    mantissa <<= shift;
+    exponent -= shift;
+    const int64_t biased = exponent + 52 + kExponentBias;
+    if (biased >= 1) return fromBits(static_cast<uint64_t>(biased) << 52 | (mantissa & kFractionBits));
+    return fromBits(mantissa >> (1 - biased)); /* subnormal: only zeros are shifted out */
 }
 
 }  // namespace
@@ -80,8 +85,7 @@ extern "C" double exprFmod(double a, double b) {
     for (; shift >= 11 && remainder != 0; shift -= 11) remainder = (remainder << 11) % y.mantissa;
     if (shift > 0 && shift < 11) remainder = (remainder << shift) % y.mantissa;
     if (remainder == 0) return signedZero(aBits);
-    const double value = static_cast<double>(remainder) * powerOfTwo(y.exponent);
-    return fromBits(bitsOf(value) | (aBits & kSignBit));
+    return fromBits(bitsOf(scaledInteger(remainder, y.exponent)) | (aBits & kSignBit));
 }
 
 /* The fraction of a, both parts with the sign of a. */

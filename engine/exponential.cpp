@@ -201,8 +201,8 @@ template <bool kPrecise> Pair logCore(double a) {
     const double zHi = fromBits(zBits & ~((uint64_t{1} << 27) - 1));
     const double zLo = z - zHi;
     const Pair r = twoSum(zHi * entry.invc - 1.0, zLo * entry.invc);
-    const double kd = static_cast<double>(k);
-    const double base = kd * kLn2Hi + entry.logcHi; /* exact: both on the grid 2^-43 */
+    const double kd = static_cast<double>(static_cast<int32_t>(k)); /* |k| < 1100: one SSE2 conversion on i686 too */
+    const double base = kd * kLn2Hi + entry.logcHi;                 /* exact: both on the grid 2^-43 */
     const Pair first = fastTwoSum(base, r.hi);
     const double rr = r.hi * r.hi;
     const double poly =
