@@ -283,10 +283,10 @@ constexpr uint64_t kLogOffset = 0x3FE6B00000000000;
 /* ln 2 as hi + lo, hi on the grid 2^-43 so that k * hi + logcHi is exact. */
 constexpr double kLn2Hi = 0x1.62e42fefa3800p-1;
 constexpr double kLn2Lo = 0x1.ef35793c76730p-45;
-/* (ln(1 + r) - r + r^2/2)/r^3 on |r| <= 0.00390625, lowest power first; relative error of ln(1 + r) below 2^-72. */
+/* (ln(1 + r) - r + r^2/2)/r^3 on |r| <= 0.00390625, lowest power first; relative error of ln(1 + r) below 2^-71. */
 constexpr double kLogPoly[] = {
-    0x1.5555555555555p-2, -0x1.0000000000001p-2, 0x1.999999999999bp-3, -0x1.55555554a2210p-3, 0x1.24924923ef5f6p-3,
-    -0x1.00016668088a4p-3, 0x1.c71efd6d07deap-4,
+    0x1.5555555555556p-2, -0x1.0000000000000p-2, 0x1.999999991998ep-3, -0x1.55555554e2218p-3, 0x1.24939e7b4c791p-3,
+    -0x1.00013334799aep-3,
 };
 /* Per interval: invc near 1/c (at most 26 bits; exactly 1 around 1.0),
  * and -ln(invc) as hi (on the grid 2^-43) + lo. */

@@ -139,10 +139,10 @@ def log_tables():
         return (mpmath.log1p(r) - r + r**2 / 2) / r**3
 
     reach = worst_r * (1 + mpf(2) ** -20)
-    poly, error = fit(g, -reach, reach, 6)
+    poly, error = fit(g, -reach, reach, 5)
     # Relative error of log(1 + r) ~ r: r^2 * error.
     relative = reach**2 * error
-    assert relative < mpf(2) ** -71, mpmath.log(relative, 2)
+    assert relative < mpf(2) ** -70, mpmath.log(relative, 2)
     return dict(table=table, poly=poly, relative=relative, reach=reach)
 
 
