@@ -7,7 +7,6 @@
  * the first failing one with its code.
  */
 #include <cerrno>
-#include <cmath>
 
 #include "internal.h"
 #include "routines.h"

@@ -122,25 +122,25 @@ bool isOddInteger(double b) {
 extern "C" double exprBareFmod(double a, double b) {
     if (std::isnan(a) || std::isnan(b)) return nanResult(a, b);
     if (std::isinf(a) || b == 0.0) return defaultNaN();
-    return std::copysign(std::fmod(a, b), a); /* the sign of a, zero included */
+    return exprFmod(a, b); /* the sign of a, zero included */
 }
 /* pow decides NaN arguments itself (pow(NaN, 0) is 1); a zero or infinite
  * power is negative exactly when a negative base, -0 included, has an odd
  * integral exponent. */
 extern "C" double exprBarePow(double a, double b) {
-    const double value = std::pow(a, b);
+    const double value = exprPow(a, b);
     if (std::isnan(value)) return nanResult(a, b);
     if (value != 0.0 && !std::isinf(value)) return value;
     return std::signbit(a) && isOddInteger(b) ? -std::fabs(value) : std::fabs(value);
 }
 extern "C" double exprBareSinh(double a) {
-    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::sinh(a);
+    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprSinh(a);
 }
 extern "C" double exprBareCosh(double a) {
-    return std::isnan(a) ? quieted(a) : std::cosh(a);
+    return std::isnan(a) ? quieted(a) : exprCosh(a);
 }
 extern "C" double exprBareTanh(double a) {
-    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : std::tanh(a);
+    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprTanh(a);
 }
 extern "C" double exprBareAsin(double a) {
     if (isZeroOrNaN(a)) return oddAtZeroOrNaN(a);
@@ -155,15 +155,16 @@ extern "C" double exprBareAcos(double a) {
 extern "C" double exprBareCeil(double a) {
     if (std::isnan(a)) return quieted(a);
     if (std::fabs(a) < 1.0) return a > 0.0 ? 1.0 : std::copysign(0.0, a);
-    return std::ceil(a);
+    return exprCeil(a);
 }
 extern "C" double exprBareFloor(double a) {
     if (std::isnan(a)) return quieted(a);
     if (std::fabs(a) < 1.0) return a < 0.0 ? -1.0 : std::copysign(0.0, a);
-    return std::floor(a);
+    return exprFloor(a);
 }
+/* pow(10, a): 1 for a zero, a NaN made quiet, +0 and +inf at the ends. */
 extern "C" double exprBarePow10(double a) {
-    return exprBarePow(10.0, a);
+    return std::isnan(a) ? quieted(a) : exprExp10(a);
 }
 
 namespace {
@@ -174,7 +175,7 @@ double bareModf(double a, double* integral) {
         *integral = quieted(a);
         return quieted(a);
     }
-    const double fraction = std::modf(a, integral);
+    const double fraction = exprModf(a, integral);
     *integral = std::copysign(*integral, a);
     return std::copysign(fraction, a);
 }
@@ -227,11 +228,11 @@ template <typename Routine> double oddPeriodic(Routine routine, double a) {
 }
 
 /* log10 and ln: minus infinity at both zeros, +0 at 1, the default NaN
- * below zero. */
-template <typename Routine> double logarithm(Routine routine, double a) {
+ * below zero. The engine's own routines leave errno alone. */
+double logarithm(double (*routine)(double), double a) {
     if (!(a > 0.0)) return std::isnan(a) ? quieted(a) : a == 0.0 ? -HUGE_VAL : defaultNaN();
     if (a == 1.0) return 0.0;
-    return quietly(routine, a);
+    return routine(a);
 }
 
 }  // namespace
@@ -254,16 +255,15 @@ extern "C" double exprDirectAtan(double a) {
     return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprAtan(a);
 }
 extern "C" double exprDirectLog(double a) {
-    return logarithm([](double x) { return std::log10(x); }, a);
+    return logarithm(exprLog10, a);
 }
 extern "C" double exprDirectLn(double a) {
-    return logarithm([](double x) { return std::log(x); }, a);
+    return logarithm(exprLn, a);
 }
 /* An underflow is +0. */
 extern "C" double exprDirectExp(double a) {
     if (std::isnan(a)) return quieted(a);
-    const double value = quietly([](double x) { return std::exp(x); }, a);
-    return value == 0.0 ? 0.0 : value;
+    return exprExp(a);
 }
 /* The angle has the sign of y, ±0 and ±pi included. */
 extern "C" double exprDirectAtan2(double y, double x) {
