@@ -295,47 +295,47 @@ double logarithmAtEdge(double a) {
 
 /* ---- The functions -------------------------------------------------------- */
 
-extern "C" double exprExp(double a) {
-    if (isNaN(a)) return quietNaN(a);
-    if (a > kExpOverflow) return kInfinity;
-    if (a < kExpUnderflow) return 0.0;
-    return roundScaled(expPlain(a));
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprExp(double a) {
+    if (isNaN(a)) return exprInRegister(quietNaN(a));
+    if (a > kExpOverflow) return exprInRegister(kInfinity);
+    if (a < kExpUnderflow) return exprInRegister(0.0);
+    return exprInRegister(roundScaled(expPlain(a)));
 }
 
-extern "C" double exprExp10(double a) {
-    if (isNaN(a)) return quietNaN(a);
-    if (a > 308.5) return kInfinity;
-    if (a < -323.7) return 0.0;
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprExp10(double a) {
+    if (isNaN(a)) return exprInRegister(quietNaN(a));
+    if (a > 308.5) return exprInRegister(kInfinity);
+    if (a < -323.7) return exprInRegister(0.0);
     const Pair product = twoProduct(a, kLn10Hi);
-    return expOfPair(fastTwoSum(product.hi, product.lo + a * kLn10Lo));
+    return exprInRegister(expOfPair(fastTwoSum(product.hi, product.lo + a * kLn10Lo)));
 }
 
-extern "C" double exprLn(double a) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprLn(double a) {
     if (!isPositiveFinite(a)) [[unlikely]]
-        return logarithmAtEdge(a);
+        return exprInRegister(logarithmAtEdge(a));
     const Pair l = logCore<false>(a);
-    return l.hi + l.lo;
+    return exprInRegister(l.hi + l.lo);
 }
 
-extern "C" double exprLog10(double a) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprLog10(double a) {
     if (!isPositiveFinite(a)) [[unlikely]]
-        return logarithmAtEdge(a);
+        return exprInRegister(logarithmAtEdge(a));
     const Pair l = logCore<false>(a);
     const Pair product = twoProduct(l.hi, kLog10eHi);
-    return product.hi + (product.lo + (l.hi * kLog10eLo + l.lo * kLog10eHi));
+    return exprInRegister(product.hi + (product.lo + (l.hi * kLog10eLo + l.lo * kLog10eHi)));
 }
 
-extern "C" double exprPow(double a, double b) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprPow(double a, double b) {
     if (isFiniteNonzero(b) && isPositiveFinite(a)) [[likely]]
-        return positivePower(a, b);
+        return exprInRegister(positivePower(a, b));
     /* A signalling NaN gives NaN even where a quiet one gives 1. */
-    if (isSignalling(a) || isSignalling(b)) return quietNaN(isNaN(a) ? a : b);
-    if (b == 0.0 || a == 1.0) return 1.0; /* a quiet NaN included */
+    if (isSignalling(a) || isSignalling(b)) return exprInRegister(quietNaN(isNaN(a) ? a : b));
+    if (b == 0.0 || a == 1.0) return exprInRegister(1.0); /* a quiet NaN included */
     const Parity parity = parityOf(b);
-    if (!isFiniteNonzero(a) || !isFiniteNonzero(b)) return specialPower(a, b, parity);
-    if (a > 0.0) return positivePower(a, b);
-    if (parity == Parity::NotInteger) return invalid();
-    return negatedIf(parity == Parity::Odd, positivePower(-a, b));
+    if (!isFiniteNonzero(a) || !isFiniteNonzero(b)) return exprInRegister(specialPower(a, b, parity));
+    if (a > 0.0) return exprInRegister(positivePower(a, b));
+    if (parity == Parity::NotInteger) return exprInRegister(invalid());
+    return exprInRegister(negatedIf(parity == Parity::Odd, positivePower(-a, b)));
 }
 
 /* Where e^-|a| no longer shows (|a| >= 22), cosh and sinh are e^|a|/2,
@@ -380,39 +380,39 @@ double halfExpSum(double x, double sign) {
 
 }  // namespace
 
-extern "C" double exprCosh(double a) {
-    if (isNaN(a)) return quietNaN(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprCosh(double a) {
+    if (isNaN(a)) return exprInRegister(quietNaN(a));
     const double x = magnitude(a);
-    if (x < 0x1p-26) return 1.0;
-    if (x > kHyperbolicOverflow) return kInfinity;
-    return halfExpSum(x, 1.0);
+    if (x < 0x1p-26) return exprInRegister(1.0);
+    if (x > kHyperbolicOverflow) return exprInRegister(kInfinity);
+    return exprInRegister(halfExpSum(x, 1.0));
 }
 
-extern "C" double exprSinh(double a) {
-    if (isNaN(a)) return quietNaN(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprSinh(double a) {
+    if (isNaN(a)) return exprInRegister(quietNaN(a));
     const double x = magnitude(a);
     const bool negative = isNegative(a);
-    if (x < 0x1p-26) return a;
-    if (x > kHyperbolicOverflow) return negatedIf(negative, kInfinity);
-    if (x >= 1.0) return negatedIf(negative, halfExpSum(x, -1.0));
+    if (x < 0x1p-26) return exprInRegister(a);
+    if (x > kHyperbolicOverflow) return exprInRegister(negatedIf(negative, kInfinity));
+    if (x >= 1.0) return exprInRegister(negatedIf(negative, halfExpSum(x, -1.0)));
     /* (u + u/(u + 1))/2 with u = e^x - 1: no cancellation near 0 */
     const Pair u = expMinusOne<true>(x);
     const Pair uPlusOne = fastTwoSum(1.0, u.hi);
     const Pair w = quotient(u, {uPlusOne.hi, uPlusOne.lo + u.lo});
     const Pair sum = fastTwoSum(u.hi, w.hi);
-    return negatedIf(negative, 0.5 * (sum.hi + (sum.lo + (u.lo + w.lo))));
+    return exprInRegister(negatedIf(negative, 0.5 * (sum.hi + (sum.lo + (u.lo + w.lo)))));
 }
 
-extern "C" double exprTanh(double a) {
-    if (isNaN(a)) return quietNaN(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprTanh(double a) {
+    if (isNaN(a)) return exprInRegister(quietNaN(a));
     const double x = magnitude(a);
     const bool negative = isNegative(a);
-    if (x < 0x1p-27) return a;
+    if (x < 0x1p-27) return exprInRegister(a);
     /* Beyond 19.07, 1 - tanh < 2^-54: it rounds to 1. */
-    if (x > 19.5) return negatedIf(negative, 1.0);
+    if (x > 19.5) return exprInRegister(negatedIf(negative, 1.0));
     /* u/(u + 2) with u = e^2x - 1 */
     const Pair u = x < 0.55 ? expMinusOne<true>(2.0 * x) : expMinusOne<false>(2.0 * x);
     const Pair uPlusTwo = twoSum(u.hi, 2.0);
     const Pair t = quotient(u, {uPlusTwo.hi, uPlusTwo.lo + u.lo});
-    return negatedIf(negative, t.hi + t.lo);
+    return exprInRegister(negatedIf(negative, t.hi + t.lo));
 }
