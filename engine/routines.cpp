@@ -82,6 +82,7 @@ template <typename Routine, typename... Args> double underRule(Routine routine, 
  * argument pays a comparison or two. */
 
 constexpr uint64_t kQuietBit = 0x0008000000000000;
+constexpr uint64_t kSignBit = 0x8000000000000000;
 constexpr uint64_t kInfinityBits = 0x7FF0000000000000;
 /* The NaN of x86 arithmetic for an invalid operation such as 0 * inf. */
 constexpr uint64_t kDefaultNaN = 0xFFF8000000000000;
@@ -110,10 +111,15 @@ double oddAtZeroOrNaN(double a) {
     return std::isnan(a) ? quieted(a) : a;
 }
 
+/* |a|, by the bits: MinGW's fabs is the x87 instruction. */
+double magnitude(double a) {
+    return std::bit_cast<double>(std::bit_cast<uint64_t>(a) & ~kSignBit);
+}
+
+/* The remainder by 2 is exact, and ±1 only for an odd integer (no
+ * conversion to a 64-bit integer, which 32-bit x86 makes with the x87). */
 bool isOddInteger(double b) {
-    if (!(std::fabs(b) < 0x1p53)) return false; /* beyond it every double is even */
-    const int64_t whole = static_cast<int64_t>(b);
-    return static_cast<double>(whole) == b && (whole & 1) != 0;
+    return magnitude(exprFromRegister(exprFmod(b, 2.0))) == 1.0;
 }
 
 }  // namespace
@@ -131,7 +137,7 @@ extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBarePow(double a, double b)
     const double value = exprFromRegister(exprPow(a, b));
     if (std::isnan(value)) return exprInRegister(nanResult(a, b));
     if (value != 0.0 && !std::isinf(value)) return exprInRegister(value);
-    return exprInRegister(std::signbit(a) && isOddInteger(b) ? -std::fabs(value) : std::fabs(value));
+    return exprInRegister(std::signbit(a) && isOddInteger(b) ? -magnitude(value) : magnitude(value));
 }
 extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareSinh(double a) {
     return exprInRegister(isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprFromRegister(exprSinh(a)));
@@ -144,22 +150,22 @@ extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareTanh(double a) {
 }
 extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareAsin(double a) {
     if (isZeroOrNaN(a)) return exprInRegister(oddAtZeroOrNaN(a));
-    return exprInRegister(std::fabs(a) <= 1.0 ? exprFromRegister(exprAsin(a)) : defaultNaN());
+    return exprInRegister(magnitude(a) <= 1.0 ? exprFromRegister(exprAsin(a)) : defaultNaN());
 }
 extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareAcos(double a) {
     if (std::isnan(a)) return exprInRegister(quieted(a));
     if (a == 1.0) return exprInRegister(0.0);
-    return exprInRegister(std::fabs(a) <= 1.0 ? exprFromRegister(exprAcos(a)) : defaultNaN());
+    return exprInRegister(magnitude(a) <= 1.0 ? exprFromRegister(exprAcos(a)) : defaultNaN());
 }
 /* Strictly between -1 and 1 the result is 1, -1 or a zero with the sign of a. */
 extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareCeil(double a) {
     if (std::isnan(a)) return exprInRegister(quieted(a));
-    if (std::fabs(a) < 1.0) return exprInRegister(a > 0.0 ? 1.0 : std::copysign(0.0, a));
+    if (magnitude(a) < 1.0) return exprInRegister(a > 0.0 ? 1.0 : std::copysign(0.0, a));
     return exprCeil(a);
 }
 extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareFloor(double a) {
     if (std::isnan(a)) return exprInRegister(quieted(a));
-    if (std::fabs(a) < 1.0) return exprInRegister(a < 0.0 ? -1.0 : std::copysign(0.0, a));
+    if (magnitude(a) < 1.0) return exprInRegister(a < 0.0 ? -1.0 : std::copysign(0.0, a));
     return exprFloor(a);
 }
 /* pow(10, a): 1 for a zero, a NaN made quiet, +0 and +inf at the ends. */
@@ -216,8 +222,8 @@ template <typename Routine, typename... Args> double quietly(Routine routine, Ar
 /* Finite and not zero, in one test: the sign shifted out, zero wraps to
  * the top and infinities and NaNs lie at or above the limit. */
 bool isFiniteNonzero(double a) {
-    const uint64_t magnitude = std::bit_cast<uint64_t>(a) << 1;
-    return magnitude - 1 < (kInfinityBits << 1) - 1;
+    const uint64_t shifted = std::bit_cast<uint64_t>(a) << 1;
+    return shifted - 1 < (kInfinityBits << 1) - 1;
 }
 
 /* sin and tan: of ±0 that zero; of any other finite argument a nonzero value. */

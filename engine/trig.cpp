@@ -357,16 +357,16 @@ Pair ratio(Pair num, Pair den) {
  * Pairs (their high parts nonnegative, not both zero unless both are) and
  * the sign of x. Below the diagonal atan(y/|x|), above it pi/2 - atan(|x|/y),
  * mirrored to pi minus these for a negative x. */
-double angle(Pair y, Pair x, bool xNegative) {
+ExprRegisterDouble EXPR_REGISTER_CALL angle(Pair y, Pair x, bool xNegative) {
     const bool steep = y.hi > x.hi;
     const Pair q = steep ? ratio(x, y) : ratio(y, x);
     const Pair a = atanOfPair(q.hi, q.lo);
-    if (!steep && !xNegative) return a.hi + a.lo;
+    if (!steep && !xNegative) return exprInRegister(a.hi + a.lo);
     const double baseHi = steep ? kPiOver2Hi : kPiHi;
     const double baseLo = steep ? kPiOver2Lo : kPiLo;
     const Pair signedA = (steep && xNegative) ? a : negated(a);
     const Pair sum = fastTwoSum(baseHi, signedA.hi);
-    return sum.hi + (sum.lo + baseLo + signedA.lo);
+    return exprInRegister(sum.hi + (sum.lo + baseLo + signedA.lo));
 }
 
 /* sqrt(1 - a^2) for 0 <= a <= 1, as a Pair. */
@@ -450,7 +450,7 @@ extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprAtan2(double y, double x) {
         ay = isInfinite(ay) ? 1.0 : 0.0;
         ax = isInfinite(ax) ? 1.0 : 0.0;
     }
-    return exprInRegister(negatedIf(signBit(y), angle({ay, 0.0}, {ax, 0.0}, signBit(x))));
+    return exprInRegister(negatedIf(signBit(y), exprFromRegister(angle({ay, 0.0}, {ax, 0.0}, signBit(x)))));
 }
 
 /* asin a: the angle of (sqrt(1 - a^2), a). */
@@ -459,7 +459,7 @@ extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprAsin(double a) {
     const double aa = magnitude(a);
     if (aa > 1.0) return exprInRegister(defaultNaN());
     if (aa < kSinIsArgument) return exprInRegister(a);
-    return exprInRegister(negatedIf(signBit(a), angle({aa, 0.0}, rootOfOneMinusSquare(aa), false)));
+    return exprInRegister(negatedIf(signBit(a), exprFromRegister(angle({aa, 0.0}, rootOfOneMinusSquare(aa), false))));
 }
 
 /* acos a: the angle of (a, sqrt(1 - a^2)). */
@@ -467,5 +467,5 @@ extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprAcos(double a) {
     if (isNaN(a)) return exprInRegister(quieted(a));
     const double aa = magnitude(a);
     if (aa > 1.0) return exprInRegister(defaultNaN());
-    return exprInRegister(angle(rootOfOneMinusSquare(aa), {aa, 0.0}, signBit(a)));
+    return angle(rootOfOneMinusSquare(aa), {aa, 0.0}, signBit(a));
 }
