@@ -8,6 +8,10 @@
 #include <cmath>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "elementary.h"
 #include "internal.h"
 #include "routines.h"
@@ -233,6 +237,18 @@ template <typename Routine> double oddPeriodic(Routine routine, double a) {
     return a == 0.0 ? a : nanResult(a);
 }
 
+/* The correctly rounded root, as SSE2's sqrtsd gives it: where the
+ * instruction is named directly, gcc adds no call of the runtime's sqrt
+ * (for errno, on an argument below zero, which never comes here), whose
+ * 32-bit Windows version is x87 code. */
+double hardwareRoot(double a) {
+#if defined(__SSE2__)
+    return _mm_cvtsd_f64(_mm_sqrt_sd(_mm_setzero_pd(), _mm_set_sd(a)));
+#else
+    return std::sqrt(a);
+#endif
+}
+
 /* log10 and ln: minus infinity at both zeros, +0 at 1, the default NaN
  * below zero. The engine's own routines leave errno alone. */
 double logarithm(ExprRegisterDouble EXPR_REGISTER_CALL (*routine)(double), double a) {
@@ -255,7 +271,7 @@ extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectTan(double a) {
 }
 /* The hardware's root, exact, -0 for -0; below zero the default NaN. */
 extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectSqrt(double a) {
-    return exprInRegister(a >= 0.0 ? std::sqrt(a) : nanResult(a));
+    return exprInRegister(a >= 0.0 ? hardwareRoot(a) : nanResult(a));
 }
 extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectAtan(double a) {
     return exprInRegister(isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprFromRegister(exprAtan(a)));
