@@ -9,6 +9,7 @@
  * the C standard's annex on IEEE arithmetic gives them; a NaN argument gives
  * that NaN made quiet. None of them reads or writes errno: the math-error
  * rule is judged by their callers (routines.cpp) from arguments and result.
+ * They take and give their doubles in registers (register_double.h).
  *
  * trig.cpp: sine, cosine, tangent and their inverses.
  * exponential.cpp: exponentials, logarithms, powers and hyperbolic functions.
@@ -17,31 +18,33 @@
 #ifndef QUORVEL_ENGINE_ELEMENTARY_H
 #define QUORVEL_ENGINE_ELEMENTARY_H
 
+#include "register_double.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-double exprSin(double a);
-double exprCos(double a);
-double exprTan(double a);
-double exprAsin(double a);
-double exprAcos(double a);
-double exprAtan(double a);
-double exprAtan2(double y, double x);
+ExprRegisterDouble EXPR_REGISTER_CALL exprSin(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprCos(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprTan(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprAsin(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprAcos(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprAtan(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprAtan2(double y, double x);
 
-double exprExp(double a);
-double exprExp10(double a); /* 10 to the power a */
-double exprLn(double a);
-double exprLog10(double a);
-double exprPow(double a, double b);
-double exprSinh(double a);
-double exprCosh(double a);
-double exprTanh(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprExp(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprExp10(double a); /* 10 to the power a */
+ExprRegisterDouble EXPR_REGISTER_CALL exprLn(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprLog10(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprPow(double a, double b);
+ExprRegisterDouble EXPR_REGISTER_CALL exprSinh(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprCosh(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprTanh(double a);
 
-double exprFmod(double a, double b);
-double exprModf(double a, double* integral);
-double exprCeil(double a);
-double exprFloor(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprFmod(double a, double b);
+ExprRegisterDouble EXPR_REGISTER_CALL exprModf(double a, double* integral);
+ExprRegisterDouble EXPR_REGISTER_CALL exprCeil(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprFloor(double a);
 
 #ifdef __cplusplus
 }

@@ -71,42 +71,42 @@ double scaledInteger(uint64_t mantissa, int64_t exponent) {
  * modulo m_b, eleven bits of the exponent difference at a time (the
  * remainder stays below 2^53, so shifted by 11 it fits 64 bits). The
  * result, a multiple of b's last place, is exact. */
-extern "C" double exprFmod(double a, double b) {
-    if (isNaN(a) || isNaN(b)) return quietNaN(isNaN(a) ? a : b);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprFmod(double a, double b) {
+    if (isNaN(a) || isNaN(b)) return exprInRegister(quietNaN(isNaN(a) ? a : b));
     const uint64_t aBits = bitsOf(a);
     const uint64_t aMagnitude = aBits & ~kSignBit;
     const uint64_t bMagnitude = bitsOf(b) & ~kSignBit;
-    if (exponentOf(aMagnitude) == 1024 || bMagnitude == 0) return invalid();
-    if (aMagnitude < bMagnitude) return a; /* b infinite, a zero, or |a| < |b| */
+    if (exponentOf(aMagnitude) == 1024 || bMagnitude == 0) return exprInRegister(invalid());
+    if (aMagnitude < bMagnitude) return exprInRegister(a); /* b infinite, a zero, or |a| < |b| */
     const Integral x = decompose(aMagnitude);
     const Integral y = decompose(bMagnitude);
     uint64_t remainder = x.mantissa % y.mantissa;
     int64_t shift = x.exponent - y.exponent;
     for (; shift >= 11 && remainder != 0; shift -= 11) remainder = (remainder << 11) % y.mantissa;
     if (shift > 0 && shift < 11) remainder = (remainder << shift) % y.mantissa;
-    if (remainder == 0) return signedZero(aBits);
-    return fromBits(bitsOf(scaledInteger(remainder, y.exponent)) | (aBits & kSignBit));
+    if (remainder == 0) return exprInRegister(signedZero(aBits));
+    return exprInRegister(fromBits(bitsOf(scaledInteger(remainder, y.exponent)) | (aBits & kSignBit)));
 }
 
 /* The fraction of a, both parts with the sign of a. */
-extern "C" double exprModf(double a, double* integral) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprModf(double a, double* integral) {
     if (isNaN(a)) {
         *integral = quietNaN(a);
-        return quietNaN(a);
+        return exprInRegister(quietNaN(a));
     }
     const uint64_t bits = bitsOf(a);
     const int64_t exponent = exponentOf(bits);
     if (exponent >= 52) { /* integral, infinities included */
         *integral = a;
-        return signedZero(bits);
+        return exprInRegister(signedZero(bits));
     }
     if (exponent < 0) {
         *integral = signedZero(bits);
-        return a;
+        return exprInRegister(a);
     }
     *integral = fromBits(bits & ~fractionMask(exponent));
     const double fraction = a - *integral; /* exact */
-    return fraction == 0.0 ? signedZero(bits) : fraction;
+    return exprInRegister(fraction == 0.0 ? signedZero(bits) : fraction);
 }
 
 namespace {
@@ -130,10 +130,10 @@ double roundedTowards(double a, bool away) {
 
 }  // namespace
 
-extern "C" double exprCeil(double a) {
-    return roundedTowards(a, (bitsOf(a) & kSignBit) == 0);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprCeil(double a) {
+    return exprInRegister(roundedTowards(a, (bitsOf(a) & kSignBit) == 0));
 }
 
-extern "C" double exprFloor(double a) {
-    return roundedTowards(a, (bitsOf(a) & kSignBit) != 0);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprFloor(double a) {
+    return exprInRegister(roundedTowards(a, (bitsOf(a) & kSignBit) != 0));
 }

@@ -152,19 +152,19 @@ Scaled expPlain(double x) {
 
 /* (hi + lo) 2^exponent rounded once, subnormal and overflowing results
  * included. */
-double roundScaled(Scaled e) {
+ExprRegisterDouble EXPR_REGISTER_CALL roundScaled(Scaled e) {
     if (e.exponent > -1021 && e.exponent < 1023) [[likely]]
-        return (e.hi + e.lo) * powerOfTwo(e.exponent);
-    if (e.exponent >= 1023) return ((e.hi + e.lo) * powerOfTwo(e.exponent - 2)) * 4.0;
+        return exprInRegister((e.hi + e.lo) * powerOfTwo(e.exponent));
+    if (e.exponent >= 1023) return exprInRegister(((e.hi + e.lo) * powerOfTwo(e.exponent - 2)) * 4.0);
     /* Below 2^-1022: the value in units of 2^-1022 is hi + lo; added to 1
      * its sum rounds on the grid of the subnormals, once. */
     const double scale = powerOfTwo(e.exponent + 1022);
     const double hi = e.hi * scale;
     const double lo = e.lo * scale;
-    if (hi + lo >= 1.0) return (hi + lo) * 0x1p-1022;
+    if (hi + lo >= 1.0) return exprInRegister((hi + lo) * 0x1p-1022);
     const Pair shifted = fastTwoSum(1.0, hi);
     const double rounded = shifted.hi + (shifted.lo + lo);
-    return (rounded - 1.0) * 0x1p-1022;
+    return exprInRegister((rounded - 1.0) * 0x1p-1022);
 }
 
 /* Beyond these e^x is infinite or rounds to zero; inside them expCore
@@ -242,18 +242,18 @@ double negatedIf(bool negative, double a) {
 }
 
 /* e^(y.hi + y.lo), overflow and underflow included. */
-double expOfPair(Pair y) {
-    if (y.hi > kExpOverflow) return kInfinity;
-    if (y.hi < kExpUnderflow) return 0.0;
+ExprRegisterDouble EXPR_REGISTER_CALL expOfPair(Pair y) {
+    if (y.hi > kExpOverflow) return exprInRegister(kInfinity);
+    if (y.hi < kExpUnderflow) return exprInRegister(0.0);
     return roundScaled(expCore<false>(y.hi, y.lo));
 }
 
 /* a^b for a finite and positive, b finite and nonzero. */
-double positivePower(double a, double b) {
+ExprRegisterDouble EXPR_REGISTER_CALL positivePower(double a, double b) {
     /* Beyond 2^64, |b ln a| > 2^10 for every a other than 1. */
     if (magnitude(b) > 0x1p64) {
-        if (a == 1.0) return 1.0;
-        return (a > 1.0) == (b > 0.0) ? kInfinity : 0.0;
+        if (a == 1.0) return exprInRegister(1.0);
+        return exprInRegister((a > 1.0) == (b > 0.0) ? kInfinity : 0.0);
     }
     /* The rounding of r^2 in the plain logarithm, 2^-70 absolute, stays
      * below 2^-66 in b ln a for |b| < 16. */
@@ -297,47 +297,47 @@ double logarithmAtEdge(double a) {
 
 /* ---- The functions -------------------------------------------------------- */
 
-extern "C" double exprExp(double a) {
-    if (isNaN(a)) return quietNaN(a);
-    if (a > kExpOverflow) return kInfinity;
-    if (a < kExpUnderflow) return 0.0;
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprExp(double a) {
+    if (isNaN(a)) return exprInRegister(quietNaN(a));
+    if (a > kExpOverflow) return exprInRegister(kInfinity);
+    if (a < kExpUnderflow) return exprInRegister(0.0);
     return roundScaled(expPlain(a));
 }
 
-extern "C" double exprExp10(double a) {
-    if (isNaN(a)) return quietNaN(a);
-    if (a > 308.5) return kInfinity;
-    if (a < -323.7) return 0.0;
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprExp10(double a) {
+    if (isNaN(a)) return exprInRegister(quietNaN(a));
+    if (a > 308.5) return exprInRegister(kInfinity);
+    if (a < -323.7) return exprInRegister(0.0);
     const Pair product = twoProduct(a, kLn10Hi);
     return expOfPair(fastTwoSum(product.hi, product.lo + a * kLn10Lo));
 }
 
-extern "C" double exprLn(double a) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprLn(double a) {
     if (!isPositiveFinite(a)) [[unlikely]]
-        return logarithmAtEdge(a);
+        return exprInRegister(logarithmAtEdge(a));
     const Pair l = logCore<false>(a);
-    return l.hi + l.lo;
+    return exprInRegister(l.hi + l.lo);
 }
 
-extern "C" double exprLog10(double a) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprLog10(double a) {
     if (!isPositiveFinite(a)) [[unlikely]]
-        return logarithmAtEdge(a);
+        return exprInRegister(logarithmAtEdge(a));
     const Pair l = logCore<false>(a);
     const Pair product = twoProduct(l.hi, kLog10eHi);
-    return product.hi + (product.lo + (l.hi * kLog10eLo + l.lo * kLog10eHi));
+    return exprInRegister(product.hi + (product.lo + (l.hi * kLog10eLo + l.lo * kLog10eHi)));
 }
 
-extern "C" double exprPow(double a, double b) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprPow(double a, double b) {
     if (isFiniteNonzero(b) && isPositiveFinite(a)) [[likely]]
         return positivePower(a, b);
     /* A signalling NaN gives NaN even where a quiet one gives 1. */
-    if (isSignalling(a) || isSignalling(b)) return quietNaN(isNaN(a) ? a : b);
-    if (b == 0.0 || a == 1.0) return 1.0; /* a quiet NaN included */
+    if (isSignalling(a) || isSignalling(b)) return exprInRegister(quietNaN(isNaN(a) ? a : b));
+    if (b == 0.0 || a == 1.0) return exprInRegister(1.0); /* a quiet NaN included */
     const Parity parity = parityOf(b);
-    if (!isFiniteNonzero(a) || !isFiniteNonzero(b)) return specialPower(a, b, parity);
+    if (!isFiniteNonzero(a) || !isFiniteNonzero(b)) return exprInRegister(specialPower(a, b, parity));
     if (a > 0.0) return positivePower(a, b);
-    if (parity == Parity::NotInteger) return invalid();
-    return negatedIf(parity == Parity::Odd, positivePower(-a, b));
+    if (parity == Parity::NotInteger) return exprInRegister(invalid());
+    return exprInRegister(negatedIf(parity == Parity::Odd, exprFromRegister(positivePower(-a, b))));
 }
 
 /* Where e^-|a| no longer shows (|a| >= 22), cosh and sinh are e^|a|/2,
@@ -351,7 +351,7 @@ namespace {
  * difference loses at most a bit or two. Both exponentials come from one
  * reduction, x = k ln2/256 + r and -x = -k ln2/256 - r: two table values
  * and the even and odd parts of one polynomial; each to about 2^-62. */
-double halfExpSum(double x, double sign) {
+ExprRegisterDouble EXPR_REGISTER_CALL halfExpSum(double x, double sign) {
     if (x >= kHyperbolicLarge) {
         Scaled e = expCore<false>(x, 0.0);
         e.exponent -= 1;
@@ -377,44 +377,44 @@ double halfExpSum(double x, double sign) {
     const double smallHi = kExpTable[2 * jNegative] * scaleDown;
     const double smallLo = (kExpTable[2 * jNegative] * down + kExpTable[2 * jNegative + 1]) * scaleDown;
     const Pair sum = fastTwoSum(bigHi, smallHi);
-    return 0.5 * (sum.hi + (sum.lo + (bigLo + smallLo)));
+    return exprInRegister(0.5 * (sum.hi + (sum.lo + (bigLo + smallLo))));
 }
 
 }  // namespace
 
-extern "C" double exprCosh(double a) {
-    if (isNaN(a)) return quietNaN(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprCosh(double a) {
+    if (isNaN(a)) return exprInRegister(quietNaN(a));
     const double x = magnitude(a);
-    if (x < 0x1p-26) return 1.0;
-    if (x > kHyperbolicOverflow) return kInfinity;
+    if (x < 0x1p-26) return exprInRegister(1.0);
+    if (x > kHyperbolicOverflow) return exprInRegister(kInfinity);
     return halfExpSum(x, 1.0);
 }
 
-extern "C" double exprSinh(double a) {
-    if (isNaN(a)) return quietNaN(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprSinh(double a) {
+    if (isNaN(a)) return exprInRegister(quietNaN(a));
     const double x = magnitude(a);
     const bool negative = isNegative(a);
-    if (x < 0x1p-26) return a;
-    if (x > kHyperbolicOverflow) return negatedIf(negative, kInfinity);
-    if (x >= 1.0) return negatedIf(negative, halfExpSum(x, -1.0));
+    if (x < 0x1p-26) return exprInRegister(a);
+    if (x > kHyperbolicOverflow) return exprInRegister(negatedIf(negative, kInfinity));
+    if (x >= 1.0) return exprInRegister(negatedIf(negative, exprFromRegister(halfExpSum(x, -1.0))));
     /* (u + u/(u + 1))/2 with u = e^x - 1: no cancellation near 0 */
     const Pair u = expMinusOne<true>(x);
     const Pair uPlusOne = fastTwoSum(1.0, u.hi);
     const Pair w = quotient(u, {uPlusOne.hi, uPlusOne.lo + u.lo});
     const Pair sum = fastTwoSum(u.hi, w.hi);
-    return negatedIf(negative, 0.5 * (sum.hi + (sum.lo + (u.lo + w.lo))));
+    return exprInRegister(negatedIf(negative, 0.5 * (sum.hi + (sum.lo + (u.lo + w.lo)))));
 }
 
-extern "C" double exprTanh(double a) {
-    if (isNaN(a)) return quietNaN(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprTanh(double a) {
+    if (isNaN(a)) return exprInRegister(quietNaN(a));
     const double x = magnitude(a);
     const bool negative = isNegative(a);
-    if (x < 0x1p-27) return a;
+    if (x < 0x1p-27) return exprInRegister(a);
     /* Beyond 19.07, 1 - tanh < 2^-54: it rounds to 1. */
-    if (x > 19.5) return negatedIf(negative, 1.0);
+    if (x > 19.5) return exprInRegister(negatedIf(negative, 1.0));
     /* u/(u + 2) with u = e^2x - 1 */
     const Pair u = x < 0.55 ? expMinusOne<true>(2.0 * x) : expMinusOne<false>(2.0 * x);
     const Pair uPlusTwo = twoSum(u.hi, 2.0);
     const Pair t = quotient(u, {uPlusTwo.hi, uPlusTwo.lo + u.lo});
-    return negatedIf(negative, t.hi + t.lo);
+    return exprInRegister(negatedIf(negative, t.hi + t.lo));
 }

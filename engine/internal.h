@@ -28,6 +28,7 @@
 
 #include "evaluation.h"
 #include "expr.h"
+#include "register_double.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -51,9 +52,10 @@ FuncEntry* exprNewFuncEntry(ExprFunction function, const char* name, int32_t min
  * statement sequence in place), from the context's countdown. */
 int32_t exprWalkCall(ExprContext* context, ExprFunction function, ExprNode* args, int32_t argCount, double* result);
 
-/* The routines the compiled form runs in place of a built-in's callback. */
-typedef double (*ExprUnaryCompute)(double);
-typedef double (*ExprBinaryCompute)(double, double);
+/* The routines the compiled form runs in place of a built-in's callback,
+ * their doubles in registers (register_double.h). */
+typedef ExprRegisterDouble EXPR_REGISTER_CALL (*ExprUnaryCompute)(double);
+typedef ExprRegisterDouble EXPR_REGISTER_CALL (*ExprBinaryCompute)(double, double);
 
 /* The compiled form of a parsed tree (program.cpp): the same evaluation, node for node,
  * including the node evaluations at which the abort callback is polled, as

@@ -20,34 +20,34 @@ int32_t evalTwo(ExprContext* context, ExprNode* args, double* a, double* b) {
     return code != EXPR_OK ? code : exprEvalNode(context, &args[1], b);
 }
 
-int32_t unaryDirect(ExprContext* context, ExprNode* args, double* result, double (*compute)(double)) {
+int32_t unaryDirect(ExprContext* context, ExprNode* args, double* result, ExprUnaryCompute compute) {
     double a;
     int32_t code = exprEvalNode(context, &args[0], &a);
     if (code != EXPR_OK) return code;
-    *result = compute(a);
+    *result = exprFromRegister(compute(a));
     return EXPR_OK;
 }
 
-int32_t binaryDirect(ExprContext* context, ExprNode* args, double* result, double (*compute)(double, double)) {
+int32_t binaryDirect(ExprContext* context, ExprNode* args, double* result, ExprBinaryCompute compute) {
     double a, b;
     int32_t code = evalTwo(context, args, &a, &b);
     if (code != EXPR_OK) return code;
-    *result = compute(a, b);
+    *result = exprFromRegister(compute(a, b));
     return EXPR_OK;
 }
 
-int32_t unaryRule(ExprContext* context, ExprNode* args, double* result, double (*bare)(double)) {
+int32_t unaryRule(ExprContext* context, ExprNode* args, double* result, ExprUnaryCompute bare) {
     double a;
     int32_t code = exprEvalNode(context, &args[0], &a);
     if (code != EXPR_OK) return code;
-    return exprJudgeRoutine(context, bare(a), a, 0.0, result);
+    return exprJudgeRoutine(context, exprFromRegister(bare(a)), a, 0.0, result);
 }
 
-int32_t binaryRule(ExprContext* context, ExprNode* args, double* result, double (*bare)(double, double)) {
+int32_t binaryRule(ExprContext* context, ExprNode* args, double* result, ExprBinaryCompute bare) {
     double a, b;
     int32_t code = evalTwo(context, args, &a, &b);
     if (code != EXPR_OK) return code;
-    return exprJudgeRoutine(context, bare(a, b), a, b, result);
+    return exprJudgeRoutine(context, exprFromRegister(bare(a, b)), a, b, result);
 }
 
 }  // namespace
@@ -166,8 +166,8 @@ EXPR_CALLBACK(builtinLogn) {
     double a, b;
     int32_t code = evalTwo(context, args, &a, &b);
     if (code != EXPR_OK) return code;
-    double logA = exprDirectLn(a);
-    double logB = exprDirectLn(b);
+    double logA = exprFromRegister(exprDirectLn(a));
+    double logB = exprFromRegister(exprDirectLn(b));
     if (logB == 0.0 || std::isnan(logB)) return exprMathError(context, result);
     *result = logA / logB;
     return EXPR_OK;

@@ -609,10 +609,10 @@ Abs:
     top = exprAbs(top);
     EXPR_NEXT();
 Direct:
-    top = pc->compute(top);
+    top = exprFromRegister(pc->compute(top));
     EXPR_NEXT();
 Rule : {
-    const int32_t code = exprJudgeRoutine(context, pc->compute(top), top, 0.0, &value);
+    const int32_t code = exprJudgeRoutine(context, exprFromRegister(pc->compute(top)), top, 0.0, &value);
     if (code != EXPR_OK) {
         status = code;
         goto done;
@@ -621,11 +621,11 @@ Rule : {
     EXPR_NEXT();
 }
 Direct2:
-    top = pc->compute2(*below--, top);
+    top = exprFromRegister(pc->compute2(*below--, top));
     EXPR_NEXT();
 Rule2 : {
     const double left = *below--;
-    const int32_t code = exprJudgeRoutine(context, pc->compute2(left, top), left, top, &value);
+    const int32_t code = exprJudgeRoutine(context, exprFromRegister(pc->compute2(left, top)), left, top, &value);
     if (code != EXPR_OK) {
         status = code;
         goto done;

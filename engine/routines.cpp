@@ -8,6 +8,10 @@
 #include <cmath>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "elementary.h"
 #include "internal.h"
 #include "routines.h"
@@ -54,7 +58,7 @@ inline void pinInMemoryOrder(double& value) {
 template <typename Routine, typename... Args> double callBetween(int* before, Routine routine, Args... args) {
     *before = errno;
     (pinInMemoryOrder(args), ...);
-    double value = routine(args...);
+    double value = exprFromRegister(routine(args...));
     pinInMemoryOrder(value);
     return value;
 }
@@ -82,6 +86,7 @@ template <typename Routine, typename... Args> double underRule(Routine routine, 
  * argument pays a comparison or two. */
 
 constexpr uint64_t kQuietBit = 0x0008000000000000;
+constexpr uint64_t kSignBit = 0x8000000000000000;
 constexpr uint64_t kInfinityBits = 0x7FF0000000000000;
 /* The NaN of x86 arithmetic for an invalid operation such as 0 * inf. */
 constexpr uint64_t kDefaultNaN = 0xFFF8000000000000;
@@ -110,61 +115,66 @@ double oddAtZeroOrNaN(double a) {
     return std::isnan(a) ? quieted(a) : a;
 }
 
+/* |a|, by the bits: MinGW's fabs is the x87 instruction. */
+double magnitude(double a) {
+    return std::bit_cast<double>(std::bit_cast<uint64_t>(a) & ~kSignBit);
+}
+
+/* The remainder by 2 is exact, and ±1 only for an odd integer (no
+ * conversion to a 64-bit integer, which 32-bit x86 makes with the x87). */
 bool isOddInteger(double b) {
-    if (!(std::fabs(b) < 0x1p53)) return false; /* beyond it every double is even */
-    const int64_t whole = static_cast<int64_t>(b);
-    return static_cast<double>(whole) == b && (whole & 1) != 0;
+    return magnitude(exprFromRegister(exprFmod(b, 2.0))) == 1.0;
 }
 
 }  // namespace
 
 /* The bare routines behind the math-error-rule built-ins (routines.h). */
-extern "C" double exprBareFmod(double a, double b) {
-    if (std::isnan(a) || std::isnan(b)) return nanResult(a, b);
-    if (std::isinf(a) || b == 0.0) return defaultNaN();
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareFmod(double a, double b) {
+    if (std::isnan(a) || std::isnan(b)) return exprInRegister(nanResult(a, b));
+    if (std::isinf(a) || b == 0.0) return exprInRegister(defaultNaN());
     return exprFmod(a, b); /* the sign of a, zero included */
 }
 /* pow decides NaN arguments itself (pow(NaN, 0) is 1); a zero or infinite
  * power is negative exactly when a negative base, -0 included, has an odd
  * integral exponent. */
-extern "C" double exprBarePow(double a, double b) {
-    const double value = exprPow(a, b);
-    if (std::isnan(value)) return nanResult(a, b);
-    if (value != 0.0 && !std::isinf(value)) return value;
-    return std::signbit(a) && isOddInteger(b) ? -std::fabs(value) : std::fabs(value);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBarePow(double a, double b) {
+    const double value = exprFromRegister(exprPow(a, b));
+    if (std::isnan(value)) return exprInRegister(nanResult(a, b));
+    if (value != 0.0 && !std::isinf(value)) return exprInRegister(value);
+    return exprInRegister(std::signbit(a) && isOddInteger(b) ? -magnitude(value) : magnitude(value));
 }
-extern "C" double exprBareSinh(double a) {
-    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprSinh(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareSinh(double a) {
+    return exprInRegister(isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprFromRegister(exprSinh(a)));
 }
-extern "C" double exprBareCosh(double a) {
-    return std::isnan(a) ? quieted(a) : exprCosh(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareCosh(double a) {
+    return exprInRegister(std::isnan(a) ? quieted(a) : exprFromRegister(exprCosh(a)));
 }
-extern "C" double exprBareTanh(double a) {
-    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprTanh(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareTanh(double a) {
+    return exprInRegister(isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprFromRegister(exprTanh(a)));
 }
-extern "C" double exprBareAsin(double a) {
-    if (isZeroOrNaN(a)) return oddAtZeroOrNaN(a);
-    return std::fabs(a) <= 1.0 ? exprAsin(a) : defaultNaN();
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareAsin(double a) {
+    if (isZeroOrNaN(a)) return exprInRegister(oddAtZeroOrNaN(a));
+    return exprInRegister(magnitude(a) <= 1.0 ? exprFromRegister(exprAsin(a)) : defaultNaN());
 }
-extern "C" double exprBareAcos(double a) {
-    if (std::isnan(a)) return quieted(a);
-    if (a == 1.0) return 0.0;
-    return std::fabs(a) <= 1.0 ? exprAcos(a) : defaultNaN();
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareAcos(double a) {
+    if (std::isnan(a)) return exprInRegister(quieted(a));
+    if (a == 1.0) return exprInRegister(0.0);
+    return exprInRegister(magnitude(a) <= 1.0 ? exprFromRegister(exprAcos(a)) : defaultNaN());
 }
 /* Strictly between -1 and 1 the result is 1, -1 or a zero with the sign of a. */
-extern "C" double exprBareCeil(double a) {
-    if (std::isnan(a)) return quieted(a);
-    if (std::fabs(a) < 1.0) return a > 0.0 ? 1.0 : std::copysign(0.0, a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareCeil(double a) {
+    if (std::isnan(a)) return exprInRegister(quieted(a));
+    if (magnitude(a) < 1.0) return exprInRegister(a > 0.0 ? 1.0 : std::copysign(0.0, a));
     return exprCeil(a);
 }
-extern "C" double exprBareFloor(double a) {
-    if (std::isnan(a)) return quieted(a);
-    if (std::fabs(a) < 1.0) return a < 0.0 ? -1.0 : std::copysign(0.0, a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBareFloor(double a) {
+    if (std::isnan(a)) return exprInRegister(quieted(a));
+    if (magnitude(a) < 1.0) return exprInRegister(a < 0.0 ? -1.0 : std::copysign(0.0, a));
     return exprFloor(a);
 }
 /* pow(10, a): 1 for a zero, a NaN made quiet, +0 and +inf at the ends. */
-extern "C" double exprBarePow10(double a) {
-    return std::isnan(a) ? quieted(a) : exprExp10(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprBarePow10(double a) {
+    return exprInRegister(std::isnan(a) ? quieted(a) : exprFromRegister(exprExp10(a)));
 }
 
 namespace {
@@ -175,7 +185,7 @@ double bareModf(double a, double* integral) {
         *integral = quieted(a);
         return quieted(a);
     }
-    const double fraction = exprModf(a, integral);
+    const double fraction = exprFromRegister(exprModf(a, integral));
     *integral = std::copysign(*integral, a);
     return std::copysign(fraction, a);
 }
@@ -194,7 +204,7 @@ extern "C" double exprMathPow(double a, double b) {
 extern "C" double exprMathModf(double a, double* integral) {
     int before;
     double fraction = callBetween(
-        &before, [integral](double x) { return bareModf(x, integral); }, a);
+        &before, [integral](double x) { return exprInRegister(bareModf(x, integral)); }, a);
     return reported(before, fraction, a);
 }
 
@@ -216,59 +226,71 @@ template <typename Routine, typename... Args> double quietly(Routine routine, Ar
 /* Finite and not zero, in one test: the sign shifted out, zero wraps to
  * the top and infinities and NaNs lie at or above the limit. */
 bool isFiniteNonzero(double a) {
-    const uint64_t magnitude = std::bit_cast<uint64_t>(a) << 1;
-    return magnitude - 1 < (kInfinityBits << 1) - 1;
+    const uint64_t shifted = std::bit_cast<uint64_t>(a) << 1;
+    return shifted - 1 < (kInfinityBits << 1) - 1;
 }
 
 /* sin and tan: of ±0 that zero; of any other finite argument a nonzero value. */
 template <typename Routine> double oddPeriodic(Routine routine, double a) {
     if (isFiniteNonzero(a)) [[likely]]
-        return routine(a);
+        return exprFromRegister(routine(a));
     return a == 0.0 ? a : nanResult(a);
+}
+
+/* The correctly rounded root, as SSE2's sqrtsd gives it: where the
+ * instruction is named directly, gcc adds no call of the runtime's sqrt
+ * (for errno, on an argument below zero, which never comes here), whose
+ * 32-bit Windows version is x87 code. */
+double hardwareRoot(double a) {
+#if defined(__SSE2__)
+    return _mm_cvtsd_f64(_mm_sqrt_sd(_mm_setzero_pd(), _mm_set_sd(a)));
+#else
+    return std::sqrt(a);
+#endif
 }
 
 /* log10 and ln: minus infinity at both zeros, +0 at 1, the default NaN
  * below zero. The engine's own routines leave errno alone. */
-double logarithm(double (*routine)(double), double a) {
+double logarithm(ExprRegisterDouble EXPR_REGISTER_CALL (*routine)(double), double a) {
     if (!(a > 0.0)) return std::isnan(a) ? quieted(a) : a == 0.0 ? -HUGE_VAL : defaultNaN();
     if (a == 1.0) return 0.0;
-    return routine(a);
+    return exprFromRegister(routine(a));
 }
 
 }  // namespace
 
 /* The direct routines (routines.h). */
-extern "C" double exprDirectSin(double a) {
-    return oddPeriodic(exprSin, a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectSin(double a) {
+    return exprInRegister(oddPeriodic(exprSin, a));
 }
-extern "C" double exprDirectCos(double a) {
-    return std::isfinite(a) ? exprCos(a) : nanResult(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectCos(double a) {
+    return exprInRegister(std::isfinite(a) ? exprFromRegister(exprCos(a)) : nanResult(a));
 }
-extern "C" double exprDirectTan(double a) {
-    return oddPeriodic(exprTan, a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectTan(double a) {
+    return exprInRegister(oddPeriodic(exprTan, a));
 }
 /* The hardware's root, exact, -0 for -0; below zero the default NaN. */
-extern "C" double exprDirectSqrt(double a) {
-    return a >= 0.0 ? std::sqrt(a) : nanResult(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectSqrt(double a) {
+    return exprInRegister(a >= 0.0 ? hardwareRoot(a) : nanResult(a));
 }
-extern "C" double exprDirectAtan(double a) {
-    return isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprAtan(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectAtan(double a) {
+    return exprInRegister(isZeroOrNaN(a) ? oddAtZeroOrNaN(a) : exprFromRegister(exprAtan(a)));
 }
-extern "C" double exprDirectLog(double a) {
-    return logarithm(exprLog10, a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectLog(double a) {
+    return exprInRegister(logarithm(exprLog10, a));
 }
-extern "C" double exprDirectLn(double a) {
-    return logarithm(exprLn, a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectLn(double a) {
+    return exprInRegister(logarithm(exprLn, a));
 }
 /* An underflow is +0. */
-extern "C" double exprDirectExp(double a) {
-    if (std::isnan(a)) return quieted(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectExp(double a) {
+    if (std::isnan(a)) return exprInRegister(quieted(a));
     return exprExp(a);
 }
 /* The angle has the sign of y, ±0 and ±pi included. */
-extern "C" double exprDirectAtan2(double y, double x) {
-    if (std::isnan(y) || std::isnan(x)) return nanResult(y, x);
-    return std::copysign(exprAtan2(y, x), y);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectAtan2(double y, double x) {
+    if (std::isnan(y) || std::isnan(x)) return exprInRegister(nanResult(y, x));
+    return exprInRegister(std::copysign(exprFromRegister(exprAtan2(y, x)), y));
 }
 
 namespace {
@@ -279,24 +301,24 @@ constexpr double kRadiansPerDegree = 0x1.1df46a2529d39p-6;
 constexpr double kTwoPi = 0x1.921fb54442d18p+2;
 }  // namespace
 
-extern "C" double exprDirectDeg(double a) {
-    return a * kDegreesPerRadian;
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectDeg(double a) {
+    return exprInRegister(a * kDegreesPerRadian);
 }
-extern "C" double exprDirectRad(double a) {
-    return a * kRadiansPerDegree;
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectRad(double a) {
+    return exprInRegister(a * kRadiansPerDegree);
 }
-extern "C" double exprDirectRecttopolr(double x, double y) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectRecttopolr(double x, double y) {
     return exprDirectSqrt(exprAdd(x * x, y * y));
 }
-extern "C" double exprDirectPoltorectx(double r, double angle) {
-    return exprMul(r, exprDirectCos(angle));
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectPoltorectx(double r, double angle) {
+    return exprInRegister(exprMul(r, exprFromRegister(exprDirectCos(angle))));
 }
-extern "C" double exprDirectPoltorecty(double r, double angle) {
-    return exprMul(r, exprDirectSin(angle));
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectPoltorecty(double r, double angle) {
+    return exprInRegister(exprMul(r, exprFromRegister(exprDirectSin(angle))));
 }
 
 /* The angle of (x, y) in [0, 2 pi); a negative zero stays negative zero. */
-extern "C" double exprDirectRecttopola(double x, double y) {
-    double angle = exprDirectAtan2(y, x);
-    return angle < 0.0 ? angle + kTwoPi : angle;
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprDirectRecttopola(double x, double y) {
+    double angle = exprFromRegister(exprDirectAtan2(y, x));
+    return exprInRegister(angle < 0.0 ? angle + kTwoPi : angle);
 }

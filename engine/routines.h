@@ -10,42 +10,45 @@
  * means nothing, as the runtimes disagree there; its caller judges its value
  * with exprJudgeRoutine, which leaves errno at the routine's report. A
  * direct routine never reports an error and keeps errno as it found it.
+ * Both take and give their doubles in registers (register_double.h).
  */
 #ifndef QUORVEL_ENGINE_ROUTINES_H
 #define QUORVEL_ENGINE_ROUTINES_H
+
+#include "register_double.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Under the math-error rule. */
-double exprBareFmod(double a, double b); /* mod */
-double exprBarePow(double a, double b);
-double exprBareSinh(double a);
-double exprBareCosh(double a);
-double exprBareTanh(double a);
-double exprBareAsin(double a);
-double exprBareAcos(double a);
-double exprBareCeil(double a);
-double exprBareFloor(double a);
-double exprBarePow10(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprBareFmod(double a, double b); /* mod */
+ExprRegisterDouble EXPR_REGISTER_CALL exprBarePow(double a, double b);
+ExprRegisterDouble EXPR_REGISTER_CALL exprBareSinh(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprBareCosh(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprBareTanh(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprBareAsin(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprBareAcos(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprBareCeil(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprBareFloor(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprBarePow10(double a);
 
 /* Never an error. */
-double exprDirectSqrt(double a);
-double exprDirectSin(double a);
-double exprDirectCos(double a);
-double exprDirectTan(double a);
-double exprDirectAtan(double a);
-double exprDirectLog(double a); /* base 10 */
-double exprDirectLn(double a);
-double exprDirectExp(double a);
-double exprDirectDeg(double a);
-double exprDirectRad(double a);
-double exprDirectAtan2(double y, double x);
-double exprDirectRecttopolr(double x, double y);
-double exprDirectRecttopola(double x, double y);
-double exprDirectPoltorectx(double r, double angle);
-double exprDirectPoltorecty(double r, double angle);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectSqrt(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectSin(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectCos(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectTan(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectAtan(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectLog(double a); /* base 10 */
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectLn(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectExp(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectDeg(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectRad(double a);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectAtan2(double y, double x);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectRecttopolr(double x, double y);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectRecttopola(double x, double y);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectPoltorectx(double r, double angle);
+ExprRegisterDouble EXPR_REGISTER_CALL exprDirectPoltorecty(double r, double angle);
 
 /* fmod, pow and modf reporting into errno as the C standard has them
  * report (exprMathReport), for the built-ins that test errno after several

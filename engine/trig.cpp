@@ -357,16 +357,16 @@ Pair ratio(Pair num, Pair den) {
  * Pairs (their high parts nonnegative, not both zero unless both are) and
  * the sign of x. Below the diagonal atan(y/|x|), above it pi/2 - atan(|x|/y),
  * mirrored to pi minus these for a negative x. */
-double angle(Pair y, Pair x, bool xNegative) {
+ExprRegisterDouble EXPR_REGISTER_CALL angle(Pair y, Pair x, bool xNegative) {
     const bool steep = y.hi > x.hi;
     const Pair q = steep ? ratio(x, y) : ratio(y, x);
     const Pair a = atanOfPair(q.hi, q.lo);
-    if (!steep && !xNegative) return a.hi + a.lo;
+    if (!steep && !xNegative) return exprInRegister(a.hi + a.lo);
     const double baseHi = steep ? kPiOver2Hi : kPiHi;
     const double baseLo = steep ? kPiOver2Lo : kPiLo;
     const Pair signedA = (steep && xNegative) ? a : negated(a);
     const Pair sum = fastTwoSum(baseHi, signedA.hi);
-    return sum.hi + (sum.lo + baseLo + signedA.lo);
+    return exprInRegister(sum.hi + (sum.lo + baseLo + signedA.lo));
 }
 
 /* sqrt(1 - a^2) for 0 <= a <= 1, as a Pair. */
@@ -389,25 +389,25 @@ constexpr double kCosIsOne = 0x1p-27;
 
 /* ---- The functions (elementary.h) ---------------------------------------- */
 
-extern "C" double exprSin(double x) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprSin(double x) {
     const double ax = magnitude(x);
-    if (ax < kSinIsArgument) return x; /* zeros and subnormals included */
-    if (!isFinite(x)) return isNaN(x) ? quieted(x) : defaultNaN();
-    return sinOrCos<false>(x);
+    if (ax < kSinIsArgument) return exprInRegister(x); /* zeros and subnormals included */
+    if (!isFinite(x)) return exprInRegister(isNaN(x) ? quieted(x) : defaultNaN());
+    return exprInRegister(sinOrCos<false>(x));
 }
 
-extern "C" double exprCos(double x) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprCos(double x) {
     const double ax = magnitude(x);
-    if (ax < kCosIsOne) return 1.0;
-    if (!isFinite(x)) return isNaN(x) ? quieted(x) : defaultNaN();
-    return sinOrCos<true>(x);
+    if (ax < kCosIsOne) return exprInRegister(1.0);
+    if (!isFinite(x)) return exprInRegister(isNaN(x) ? quieted(x) : defaultNaN());
+    return exprInRegister(sinOrCos<true>(x));
 }
 
 /* tan t = sin t / cos t and, a quadrant on, -cos t / sin t, both of Pairs. */
-extern "C" double exprTan(double x) {
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprTan(double x) {
     const double ax = magnitude(x);
-    if (ax < kTanIsArgument) return x;
-    if (!isFinite(x)) return isNaN(x) ? quieted(x) : defaultNaN();
+    if (ax < kTanIsArgument) return exprInRegister(x);
+    if (!isFinite(x)) return exprInRegister(isNaN(x) ? quieted(x) : defaultNaN());
     const Reduced reduced = reduce(ax);
     const Split s = splitOf(reduced);
     /* Their low parts may exceed an ulp of the high ones: made sums first. */
@@ -419,53 +419,53 @@ extern "C" double exprTan(double x) {
     const Pair q = odd ? divide(cosine, sine) : divide(sine, cosine);
     /* tan is odd; the odd quadrants add a sign. */
     const uint64_t sign = (odd ? kSignBit : 0) ^ (bitsOf(x) & kSignBit);
-    return fromBits(bitsOf(q.hi + q.lo) ^ sign);
+    return exprInRegister(fromBits(bitsOf(q.hi + q.lo) ^ sign));
 }
 
 /* Up to 1 atan |x| directly; beyond, pi/2 - atan(1/|x|), the reciprocal as
  * a Pair while it is far from underflow. */
-extern "C" double exprAtan(double x) {
-    if (isNaN(x)) return quieted(x);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprAtan(double x) {
+    if (isNaN(x)) return exprInRegister(quieted(x));
     const double ax = magnitude(x);
-    if (ax < kTanIsArgument) return x;
+    if (ax < kTanIsArgument) return exprInRegister(x);
     if (ax <= 1.0) {
         const Pair a = atanOfPair(ax, 0.0);
-        return negatedIf(signBit(x), a.hi + a.lo);
+        return exprInRegister(negatedIf(signBit(x), a.hi + a.lo));
     }
     const double inverse = 1.0 / ax;
     const double inverseLo = ax < 0x1p60 ? (divide({1.0, 0.0}, {ax, 0.0})).lo : 0.0;
     const Pair a = atanOfPair(inverse, inverseLo);
     const Pair sum = fastTwoSum(kPiOver2Hi, -a.hi);
-    return negatedIf(signBit(x), sum.hi + (sum.lo + kPiOver2Lo - a.lo));
+    return exprInRegister(negatedIf(signBit(x), sum.hi + (sum.lo + kPiOver2Lo - a.lo)));
 }
 
 /* The angle of (x, y) in [-pi, pi], signed zeros and infinities as the C
  * standard's annex on IEEE arithmetic has them. */
-extern "C" double exprAtan2(double y, double x) {
-    if (isNaN(y)) return quieted(y);
-    if (isNaN(x)) return quieted(x);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprAtan2(double y, double x) {
+    if (isNaN(y)) return exprInRegister(quieted(y));
+    if (isNaN(x)) return exprInRegister(quieted(x));
     double ay = magnitude(y);
     double ax = magnitude(x);
     if (isInfinite(ay) || isInfinite(ax)) { /* only the infinite coordinates count */
         ay = isInfinite(ay) ? 1.0 : 0.0;
         ax = isInfinite(ax) ? 1.0 : 0.0;
     }
-    return negatedIf(signBit(y), angle({ay, 0.0}, {ax, 0.0}, signBit(x)));
+    return exprInRegister(negatedIf(signBit(y), exprFromRegister(angle({ay, 0.0}, {ax, 0.0}, signBit(x)))));
 }
 
 /* asin a: the angle of (sqrt(1 - a^2), a). */
-extern "C" double exprAsin(double a) {
-    if (isNaN(a)) return quieted(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprAsin(double a) {
+    if (isNaN(a)) return exprInRegister(quieted(a));
     const double aa = magnitude(a);
-    if (aa > 1.0) return defaultNaN();
-    if (aa < kSinIsArgument) return a;
-    return negatedIf(signBit(a), angle({aa, 0.0}, rootOfOneMinusSquare(aa), false));
+    if (aa > 1.0) return exprInRegister(defaultNaN());
+    if (aa < kSinIsArgument) return exprInRegister(a);
+    return exprInRegister(negatedIf(signBit(a), exprFromRegister(angle({aa, 0.0}, rootOfOneMinusSquare(aa), false))));
 }
 
 /* acos a: the angle of (a, sqrt(1 - a^2)). */
-extern "C" double exprAcos(double a) {
-    if (isNaN(a)) return quieted(a);
+extern "C" ExprRegisterDouble EXPR_REGISTER_CALL exprAcos(double a) {
+    if (isNaN(a)) return exprInRegister(quieted(a));
     const double aa = magnitude(a);
-    if (aa > 1.0) return defaultNaN();
+    if (aa > 1.0) return exprInRegister(defaultNaN());
     return angle(rootOfOneMinusSquare(aa), {aa, 0.0}, signBit(a));
 }

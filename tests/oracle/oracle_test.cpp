@@ -57,6 +57,17 @@ double nanByRule(double a, double b = 0.0) {
     return std::bit_cast<double>(std::bit_cast<uint64_t>(nan) | 0x0008000000000000ull);
 }
 
+// The engine's own functions, as the plain doubles the other parser takes.
+double ourSin(double a) {
+    return exprFromRegister(exprSin(a));
+}
+double ourCos(double a) {
+    return exprFromRegister(exprCos(a));
+}
+double ourTan(double a) {
+    return exprFromRegister(exprTan(a));
+}
+
 template <double (*routine)(double)> double ruleNaN(double a) {
     const double r = routine(a);
     return std::isnan(r) ? nanByRule(a) : r;
@@ -312,9 +323,9 @@ public:
         parser_.DefineOprt("*", multiply, mu::prMUL_DIV);
         parser_.DefineOprt("/", ruleDivide, mu::prMUL_DIV);
         parser_.DefineFun("pow", rulePow, false);
-        parser_.DefineFun("sin", ruleNaN<exprSin>, false);
-        parser_.DefineFun("cos", ruleNaN<exprCos>, false);
-        parser_.DefineFun("tan", ruleNaN<exprTan>, false);
+        parser_.DefineFun("sin", ruleNaN<ourSin>, false);
+        parser_.DefineFun("cos", ruleNaN<ourCos>, false);
+        parser_.DefineFun("tan", ruleNaN<ourTan>, false);
         parser_.DefineFun("sqrt", ruleNaN<static_cast<double (*)(double)>(std::sqrt)>, false);
         parser_.DefineFun("exp", ruleNaN<static_cast<double (*)(double)>(std::exp)>, false);
         parser_.DefineFun("ln", ruleNaN<static_cast<double (*)(double)>(std::log)>, false);
